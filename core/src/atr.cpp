@@ -1,0 +1,52 @@
+#include <cmath>
+
+#include "float64_access.hpp"
+
+namespace marundex::core {
+
+using detail::load;
+using detail::max_num;
+using detail::store;
+
+namespace {
+
+// True range of bar i >= 1. The first candidate is the plain high - low, without
+// absolute value; maxNum lets a NaN candidate drop out.
+double true_range(InputRun high, InputRun low, InputRun close, std::size_t i) noexcept {
+    const double h = load(high.data, i);
+    const double l = load(low.data, i);
+    const double previous_close = load(close.data, i - 1);
+    return max_num(max_num(h - l, std::fabs(h - previous_close)), std::fabs(l - previous_close));
+}
+
+}  // namespace
+
+void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
+         OutputRun out) noexcept {
+    const std::size_t n = high.length;
+    // The pre-fill comes before any read: an output that is also an input reads NaN.
+    detail::fill_nan(out);
+    if (period == 0 || period >= n) {
+        return;
+    }
+
+    const double p = detail::period_as_double(period);
+    const double alpha = 1.0 / p;
+
+    double sum = +0.0;
+    for (std::size_t i = 1; i <= period; ++i) {
+        sum = sum + true_range(high, low, close, i);
+    }
+    // The first value is a true division; the smoothing after it uses the reciprocal.
+    double average = sum / p;
+    store(out.data, period, average);
+
+    for (std::size_t i = period + 1; i < n; ++i) {
+        double d = true_range(high, low, close, i) - average;
+        d = alpha * d;
+        average = average + d;
+        store(out.data, i, average);
+    }
+}
+
+}  // namespace marundex::core
