@@ -1,0 +1,117 @@
+#include "arguments.hpp"
+
+#include <limits>
+#include <string>
+
+#include "internal_failure.hpp"
+#include "numpy_api.hpp"
+#include "object_text.hpp"
+#include "wrapped_error.hpp"
+
+namespace marundex::runtime {
+
+namespace {
+
+constexpr const char* array_target = "PyArray<T, D>";
+
+PyErr named_error(PyObject* exception_class, const char* parameter, const char* detail) noexcept {
+    try {
+        return PyErr::with_owned_text(exception_class,
+                                      std::string("argument '") + parameter + "': " + detail);
+    } catch (...) {
+        internal_failure("could not compose an error message");
+    }
+}
+
+Result<void> test_array(PyObject* object, const char* parameter) noexcept {
+    auto is_array = check_float64_array(object);
+    if (!is_array) {
+        return failure(std::move(is_array.error()));
+    }
+    if (!*is_array) {
+        return failure(argument_error(parameter, PyErr::type_mismatch(object, array_target)));
+    }
+    return {};
+}
+
+}  // namespace
+
+PyErr argument_error(const char* parameter, PyErr error) noexcept {
+    PyObject* given = error.exception();
+    if (Py_TYPE(given) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+        return error;
+    }
+    try {
+        PyErr named = PyErr::with_owned_text(
+            PyExc_TypeError, std::string("argument '") + parameter + "': " + object_text(given));
+        // The cause carries over; the given error becomes neither cause nor context.
+        PyException_SetCause(named.exception(), PyException_GetCause(given));
+        return named;
+    } catch (...) {
+        internal_failure("could not compose an error message");
+    }
+}
+
+Result<std::uint64_t> to_unsigned64(PyObject* object) noexcept {
+    unsigned long long value = 0;
+    if (PyLong_Check(object)) {
+        value = PyLong_AsUnsignedLongLong(object);
+    } else {
+        const OwnedRef index(PyNumber_Index(object));
+        if (!index) {
+            return failure(PyErr::fetch());
+        }
+        value = PyLong_AsUnsignedLongLong(index.get());
+    }
+    // All ones is also a valid result (2**64 - 1); only a pending exception says otherwise.
+    if (value == std::numeric_limits<unsigned long long>::max()) {
+        if (std::optional<PyErr> error = PyErr::take()) {
+            return failure(std::move(*error));
+        }
+    }
+    return static_cast<std::uint64_t>(value);
+}
+
+Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
+    auto period = to_unsigned64(object);
+    if (!period) {
+        return failure(argument_error(parameter, std::move(period.error())));
+    }
+    return period;
+}
+
+Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noexcept {
+    if (auto tested = test_array(object, parameter); !tested) {
+        return failure(std::move(tested.error()));
+    }
+    OwnedRef array = OwnedRef::borrowed(object);
+    auto api = borrow_api();
+    if (!api) {
+        return failure(
+            runtime_error_caused_by("Interal borrow checking API error", std::move(api.error())));
+    }
+    const std::int32_t code = (*api)->acquire_read((*api)->registry, array.get());
+    if (code == borrow_granted) {
+        return BorrowedInput(std::move(array), *api);
+    }
+    if (code == already_borrowed) {
+        return failure(
+            named_error(PyExc_BufferError, parameter, "array is already borrowed for writing"));
+    }
+    try {
+        const std::string message =
+            "Unexpected return code " + std::to_string(code) + " from borrow checking API";
+        internal_failure(message.c_str());
+    } catch (...) {
+        internal_failure("Unexpected return code from borrow checking API");
+    }
+}
+
+Result<PyObject*> check_output(PyObject* object, const char* parameter) noexcept {
+    if (auto tested = test_array(object, parameter); !tested) {
+        return failure(std::move(tested.error()));
+    }
+    return object;
+}
+
+}  // namespace marundex::runtime

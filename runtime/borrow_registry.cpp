@@ -1,0 +1,305 @@
+#include "borrow_registry.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "borrow_span.hpp"
+#include "internal_failure.hpp"
+#include "numpy_api.hpp"
+#include "references.hpp"
+#include "write_once.hpp"
+
+namespace marundex::runtime {
+
+namespace {
+
+// What the registry needs of an array, computed before its lock is taken: that
+// computation may call into the interpreter, which must not happen under the lock.
+struct BorrowKey {
+    const void* base;
+    BorrowSpan span;
+};
+
+// A live borrow: a positive count is that many read-only borrows of exactly this
+// span, -1 one writable borrow; no count is ever 0.
+struct BorrowRecord {
+    BorrowKey key;
+    std::int64_t count;
+};
+
+constexpr std::int64_t writable_count = -1;
+
+// The records of all bases in one flat array: a process holds few live borrows at
+// once, so a scan is cheap, and the storage is reused, so a borrow in the steady
+// state allocates nothing.
+class BorrowRegistry {
+  public:
+    std::int32_t acquire_read(const BorrowKey& key) {
+        const std::lock_guard guard(mutex_);
+        BorrowRecord* same = nullptr;
+        bool blocked = false;
+        for (BorrowRecord& record : records_) {
+            if (record.key.base != key.base) {
+                continue;
+            }
+            if (record.key.span == key.span) {
+                same = &record;
+            } else if (record.count < 0 && spans_conflict(key.span, record.key.span)) {
+                blocked = true;
+            }
+        }
+        if (same != nullptr) {
+            if (same->count < 0 || same->count == std::numeric_limits<std::int64_t>::max()) {
+                return already_borrowed;
+            }
+            ++same->count;
+            return borrow_granted;
+        }
+        if (blocked) {
+            return already_borrowed;
+        }
+        records_.push_back({key, 1});
+        return borrow_granted;
+    }
+
+    std::int32_t acquire_write(const BorrowKey& key) {
+        const std::lock_guard guard(mutex_);
+        for (const BorrowRecord& record : records_) {
+            if (record.key.base != key.base) {
+                continue;
+            }
+            if (record.key.span == key.span || spans_conflict(key.span, record.key.span)) {
+                return already_borrowed;
+            }
+        }
+        records_.push_back({key, writable_count});
+        return borrow_granted;
+    }
+
+    // A release that matches no borrow of its kind changes nothing.
+    void release_read(const BorrowKey& key) noexcept {
+        const std::lock_guard guard(mutex_);
+        if (BorrowRecord* record = find(key); record != nullptr && record->count > 0) {
+            if (--record->count == 0) {
+                remove(record);
+            }
+        }
+    }
+
+    void release_write(const BorrowKey& key) noexcept {
+        const std::lock_guard guard(mutex_);
+        if (BorrowRecord* record = find(key);
+            record != nullptr && record->count == writable_count) {
+            remove(record);
+        }
+    }
+
+  private:
+    BorrowRecord* find(const BorrowKey& key) noexcept {
+        const auto found = std::ranges::find_if(records_, [&](const BorrowRecord& record) {
+            return record.key.base == key.base && record.key.span == key.span;
+        });
+        return found == records_.end() ? nullptr : &*found;
+    }
+
+    void remove(BorrowRecord* record) noexcept {
+        *record = records_.back();
+        records_.pop_back();
+    }
+
+    std::mutex mutex_;
+    std::vector<BorrowRecord> records_;
+};
+
+// Memory is owned by the end of the chain of NumPy arrays along `base`.
+const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
+    PyObject* current = array;
+    while (true) {
+        PyObject* base = array_fields(current).base;
+        if (base == nullptr) {
+            return current;
+        }
+        if (Py_TYPE(base) != array_type && PyType_IsSubtype(Py_TYPE(base), array_type) == 0) {
+            return base;
+        }
+        current = base;
+    }
+}
+
+BorrowKey borrow_key(PyObject* array) noexcept {
+    // A registry exists only once an array has passed the array test, so NumPy's
+    // table has been found; failing here means the process state is broken.
+    auto table = array_api_table();
+    if (!table) {
+        internal_failure("borrow checking without NumPy's C-API table", std::move(table.error()));
+    }
+    auto feature_version = api_feature_version();
+    if (!feature_version) {
+        internal_failure("borrow checking without NumPy's feature version",
+                         std::move(feature_version.error()));
+    }
+    return {base_object(array, array_type(*table)),
+            borrow_span(array, element_size(array, *feature_version))};
+}
+
+BorrowRegistry& registry_of(void* registry) noexcept {
+    return *static_cast<BorrowRegistry*>(registry);
+}
+
+std::int32_t acquire_read(void* registry, PyObject* array) {
+    const BorrowKey key = borrow_key(array);
+    try {
+        return registry_of(registry).acquire_read(key);
+    } catch (...) {
+        internal_failure("could not record a borrow");
+    }
+}
+
+std::int32_t acquire_write(void* registry, PyObject* array) {
+    if (!is_writeable(array)) {
+        return not_writeable;
+    }
+    const BorrowKey key = borrow_key(array);
+    try {
+        return registry_of(registry).acquire_write(key);
+    } catch (...) {
+        internal_failure("could not record a borrow");
+    }
+}
+
+void release_read(void* registry, PyObject* array) {
+    registry_of(registry).release_read(borrow_key(array));
+}
+
+void release_write(void* registry, PyObject* array) {
+    registry_of(registry).release_write(borrow_key(array));
+}
+
+// The table, with the capsule's name kept beside it for as long as the capsule lives.
+struct OwnedBorrowApi {
+    BorrowCheckingApi api;
+    char name[sizeof "_RUST_NUMPY_BORROW_CHECKING_API"];
+};
+
+void destroy_borrow_capsule(PyObject* capsule) {
+    void* api = PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule));
+    if (api == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    // The table is the first member of the block that owns it.
+    auto* owned = reinterpret_cast<OwnedBorrowApi*>(api);
+    delete &registry_of(owned->api.registry);
+    delete owned;
+}
+
+WriteOnce<const BorrowCheckingApi*> api_cell;
+
+Result<const BorrowCheckingApi*> table_of(PyObject* capsule) noexcept {
+    if (!PyCapsule_CheckExact(capsule)) {
+        return failure(PyErr::type_mismatch(capsule, "PyCapsule"));
+    }
+    // The pointer is read under whatever name the capsule carries.
+    const char* name = PyCapsule_GetName(capsule);
+    if (name == nullptr) {
+        PyErr_Clear();
+    }
+    const auto* api = static_cast<const BorrowCheckingApi*>(PyCapsule_GetPointer(capsule, name));
+    if (api == nullptr) {
+        PyErr_Clear();
+        return failure(
+            PyErr::with_fixed_text(PyExc_TypeError, "the borrow checking capsule holds no table"));
+    }
+    // Only the version is common to every layout; the other fields are read because it is at
+    // least 1.
+    if (api->version == 0) {
+        return failure(PyErr::with_fixed_text(
+            PyExc_TypeError, "version 0 of the borrow checking API is not supported"));
+    }
+    return api;
+}
+
+// Attaches `created` unless another capsule is there by now, in one step, so that
+// every module in the process ends up on the same table. Returns the capsule in
+// place, as a new reference.
+Result<OwnedRef> attach(PyObject* module, PyObject* key, OwnedRef created) noexcept {
+    if (!PyModule_Check(module)) {
+        if (PyObject_SetAttr(module, key, created.get()) == -1) {
+            return failure(PyErr::fetch());
+        }
+        return created;
+    }
+    PyObject* in_place = PyDict_SetDefault(PyModule_GetDict(module), key, created.get());
+    if (in_place == nullptr) {
+        return failure(PyErr::fetch());
+    }
+    return OwnedRef::borrowed(in_place);
+}
+
+Result<const BorrowCheckingApi*> lookup_borrow_api() noexcept {
+    auto module_name = multiarray_module_name();
+    if (!module_name) {
+        return failure(std::move(module_name.error()));
+    }
+    const OwnedRef module(PyImport_ImportModule(*module_name));
+    if (!module) {
+        return failure(PyErr::fetch());
+    }
+    const OwnedRef key(PyUnicode_FromString(borrow_capsule_name));
+    if (!key) {
+        python_api_call_failed();
+    }
+    OwnedRef capsule(PyObject_GetAttr(module.get(), key.get()));
+    if (!capsule) {
+        // Absent, whatever the exception said: this module creates the registry.
+        const PyErr absent = PyErr::fetch();
+        auto created = create_borrow_capsule();
+        if (!created) {
+            return failure(std::move(created.error()));
+        }
+        auto in_place = attach(module.get(), key.get(), OwnedRef(*created));
+        if (!in_place) {
+            return failure(std::move(in_place.error()));
+        }
+        capsule = std::move(*in_place);
+    }
+    auto api = table_of(capsule.get());
+    if (!api) {
+        return failure(std::move(api.error()));
+    }
+    // The capsule is kept for the process so that the table outlives every use.
+    PyObject* kept = capsule.release();
+    return api_cell.publish(*api, [kept](const BorrowCheckingApi*) { release_ref(kept); });
+}
+
+}  // namespace
+
+Result<PyObject*> create_borrow_capsule() noexcept {
+    OwnedBorrowApi* owned = nullptr;
+    try {
+        owned = new OwnedBorrowApi{
+            {1, new BorrowRegistry, acquire_read, acquire_write, release_read, release_write}, {}};
+    } catch (...) {
+        internal_failure("could not allocate the borrow registry");
+    }
+    std::char_traits<char>::copy(owned->name, borrow_capsule_name, sizeof owned->name);
+    PyObject* capsule = PyCapsule_New(&owned->api, owned->name, destroy_borrow_capsule);
+    if (capsule == nullptr) {
+        delete &registry_of(owned->api.registry);
+        delete owned;
+        return failure(PyErr::fetch());
+    }
+    return capsule;
+}
+
+Result<const BorrowCheckingApi*> borrow_api() noexcept {
+    if (const BorrowCheckingApi* const* stored = api_cell.get()) {
+        return *stored;
+    }
+    return lookup_borrow_api();
+}
+
+}  // namespace marundex::runtime

@@ -1,0 +1,69 @@
+// NumPy reached at run time through the C-API table that it publishes in a capsule.
+// The module is not compiled against NumPy's headers, so one binary serves NumPy 1.x
+// and 2.x: it reads only the parts of NumPy's objects whose layout both share, and
+// the one field whose layout differs by the feature version that NumPy reports.
+#pragma once
+
+#include <cstdint>
+
+#include "error.hpp"
+#include "python_api.hpp"
+
+namespace marundex::runtime {
+
+// The leading fields of NumPy's array object, identical in NumPy 1.x and 2.x.
+struct ArrayObjectFields {
+    PyObject head;
+    char* data;
+    int nd;
+    Py_intptr_t* dimensions;
+    Py_intptr_t* strides;
+    PyObject* base;
+    PyObject* descr;
+    int flags;
+};
+
+inline ArrayObjectFields& array_fields(PyObject* array) noexcept {
+    return *reinterpret_cast<ArrayObjectFields*>(array);
+}
+
+inline constexpr int writeable_flag = 0x0400;
+
+inline bool is_writeable(PyObject* array) noexcept {
+    return (array_fields(array).flags & writeable_flag) != 0;
+}
+
+// "numpy._core" for NumPy 2 and later, "numpy.core" before.
+Result<const char*> core_module_name() noexcept;
+Result<const char*> multiarray_module_name() noexcept;
+
+// The C-API table. A failure leaves nothing cached, so the next need tries again.
+Result<void* const*> array_api_table() noexcept;
+Result<std::uint32_t> api_feature_version() noexcept;
+
+// NumPy's array type, from a table that has been obtained.
+PyTypeObject* array_type(void* const* table) noexcept;
+
+// Byte size of one element of `array`, read in the descriptor layout of the running NumPy.
+std::int64_t element_size(PyObject* array, std::uint32_t feature_version) noexcept;
+
+// Whether `object` is a one-dimensional NumPy array of native-order float64 (subclasses
+// included). Fails only when the C-API table cannot be obtained, with a RuntimeError.
+Result<bool> check_float64_array(PyObject* object) noexcept;
+
+// The one-dimensional view of an array that passed check_float64_array.
+struct SeriesView {
+    char* data;
+    std::uint64_t length;
+    std::int64_t stride;
+
+    [[nodiscard]] bool is_contiguous() const noexcept {
+        return length <= 1 || stride == static_cast<std::int64_t>(sizeof(double));
+    }
+};
+
+// Fails with a ValueError naming `parameter` when the array no longer has one
+// dimension (it was reshaped in place after its test).
+Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept;
+
+}  // namespace marundex::runtime
