@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Every test of marundex, on a fresh machine as on a warm one: installs what is
+# missing, then runs the C++ suite of the core (plain and under AddressSanitizer
+# and UndefinedBehaviorSanitizer), the style checks, and the Python suite on each
+# supported interpreter. Exits non-zero when anything fails.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$root/build"
+cd "$root"
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "system packages"
+packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+step "interpreters"
+tools/interpreters.sh setup
+# The build tools come from a venv, so the C++ build does not depend on what the
+# machine's own cmake happens to be.
+tool_bin=$(dirname "$(tools/interpreters.sh python py313)")
+export PATH="$tool_bin:$PATH"
+
+configure() {  # configure DIR [CMAKE ARGS...]
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log"; return 1; }
+}
+
+mkdir -p "$build"
+for variant in plain sanitized; do
+  step "core C++ tests ($variant)"
+  dir="$build/core-$variant"
+  sanitize=OFF
+  [ "$variant" = sanitized ] && sanitize=ON
+  configure "$dir" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$dir" -j2
+  ctest --test-dir "$dir" --output-on-failure -j2
+done
+
+step "style (clang-format, clang-tidy)"
+configure "$build/lint" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_BUILD_EXTENSION=ON \
+  -DPython_EXECUTABLE="$(tools/interpreters.sh python py313)"
+tools/check-style.sh "$build/lint"
+
+for name in ft313 py311 py313; do
+  python=$(tools/interpreters.sh python "$name")
+  step "Python suite on $name ($("$python" -c 'import sys; print(sys.version.split()[0])'))"
+  "$python" -m pip install --no-build-isolation --no-deps -q \
+    --config-settings=build-dir="$build/wheel-$name" "$root"
+  "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
+done
+
+step "all tests passed"
