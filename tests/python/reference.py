@@ -1,0 +1,234 @@
+"""Slow, plain-Python statements of the four marundex kernels.
+
+Each ``*_into`` function follows its kernel step by step on Python lists of
+floats: the same operations, in the same order, each one a separately rounded
+IEEE-754 double operation (Python floats are C doubles and CPython never fuses
+a multiply with an add).  Because the outputs are written in the kernel's own
+order and every input value is read when the kernel reads it, passing the same
+list as an input and as an output reproduces what the kernel does to an array
+that is used both ways.
+
+Positions that a kernel fills because it has no value for them hold ``HOLE``,
+a NaN of the distinct type ``Hole``; the native module must store exactly
+0x7ff8000000000000 there.  NaNs that come out of arithmetic are plain floats:
+their sign and payload depend on which operand the hardware propagates, so
+the tests compare only their NaN-ness.
+"""
+
+import math
+
+__all__ = [
+    "HOLE",
+    "Hole",
+    "is_hole",
+    "is_finite",
+    "maxnum",
+    "true_range",
+    "sma_into",
+    "ema_into",
+    "macd_into",
+    "atr_into",
+    "sma",
+    "ema",
+    "macd",
+    "atr",
+]
+
+
+class Hole(float):
+    """A NaN that a kernel stores for a position without a value."""
+
+    def __repr__(self):
+        return "HOLE"
+
+
+HOLE = Hole("nan")
+
+
+def is_hole(value):
+    return type(value) is Hole
+
+
+def is_finite(x):
+    """Neither NaN nor an infinity (the exponent bits are not all ones)."""
+    return not (math.isnan(x) or math.isinf(x))
+
+
+def _fill_holes(out):
+    for i in range(len(out)):
+        out[i] = HOLE
+
+
+# --- simple moving average -------------------------------------------------
+
+
+def sma_into(period, data, out):
+    n = len(data)
+    if period == 0 or period > n:
+        _fill_holes(out)
+        return
+    _fill_holes(out)
+    total = -0.0
+    for k in range(period):
+        total = total + data[k]
+    inv = 1.0 / float(period)
+    out[period - 1] = inv * total
+    for i in range(period, n):
+        total = total + (data[i] - data[i - period])
+        out[i] = inv * total
+
+
+# --- exponential moving average --------------------------------------------
+
+
+def ema_into(period, data, out):
+    n = len(data)
+    if period == 0 or period > n:
+        _fill_holes(out)
+        return
+    _fill_holes(out)
+    start = 0
+    while any(not is_finite(data[j]) for j in range(start, start + period)):
+        start += 1
+        if start + period > n:
+            return
+    p = float(period)
+    total = -0.0
+    for j in range(start, start + period):
+        total = total + data[j]
+    seed = total / p
+    out[start + period - 1] = seed
+    average = seed
+    alpha = 2.0 / (p + 1.0)
+    beta = 1.0 - alpha
+    for i in range(start + period, n):
+        x = data[i]
+        if is_finite(x):
+            average = beta * average + alpha * x
+            out[i] = average
+
+
+# --- MACD --------------------------------------------------------------------
+
+
+def macd_into(fast_period, slow_period, signal_period, data, macd_out, signal_out, hist_out):
+    n = len(data)
+    f = float(fast_period)
+    s = float(slow_period)
+    g = float(signal_period)
+    alpha_fast = 2.0 / (f + 1.0)
+    alpha_slow = 2.0 / (s + 1.0)
+    alpha_signal = 2.0 / (g + 1.0)
+    beta_fast = 1.0 - alpha_fast
+    beta_slow = 1.0 - alpha_slow
+    beta_signal = 1.0 - alpha_signal
+    # Python integers do not wrap, which is what a saturating start index
+    # amounts to for every position of a real series.
+    signal_start = slow_period + signal_period - 2
+    fast = slow = signal = HOLE
+    for i in range(n):
+        x = data[i]
+        if x != x:
+            macd_out[i] = HOLE
+            signal_out[i] = HOLE
+            hist_out[i] = HOLE
+            continue
+        if i < slow_period - 1:
+            macd_out[i] = HOLE
+            signal_out[i] = HOLE
+            hist_out[i] = HOLE
+            continue
+        if fast != fast:
+            total = -0.0
+            for j in range(i, i - fast_period, -1):
+                total = total + data[j]
+            fast = total / f
+            total = -0.0
+            for j in range(i, i - slow_period, -1):
+                total = total + data[j]
+            slow = total / s
+        else:
+            fast = beta_fast * fast + alpha_fast * x
+            slow = beta_slow * slow + alpha_slow * x
+        m = fast - slow
+        macd_out[i] = m
+        if signal != signal:
+            if i >= signal_start:
+                signal = m
+        else:
+            signal = beta_signal * signal + alpha_signal * m
+        signal_out[i] = signal
+        hist_out[i] = HOLE if signal != signal else m - signal
+
+
+# --- ATR ---------------------------------------------------------------------
+
+
+def maxnum(a, b):
+    """maxNum of IEEE 754-2008: a lone NaN loses, +0 beats -0."""
+    if a != a:
+        return b
+    if b != b:
+        return a
+    if a == 0.0 and b == 0.0:
+        return a if math.copysign(1.0, a) > 0 else b
+    return a if a > b else b
+
+
+def true_range(high, low, close, i):
+    return maxnum(
+        maxnum(high[i] - low[i], abs(high[i] - close[i - 1])),
+        abs(low[i] - close[i - 1]),
+    )
+
+
+def atr_into(period, high, low, close, out):
+    n = len(high)
+    if period == 0 or period >= n:
+        _fill_holes(out)
+        return
+    _fill_holes(out)
+    p = float(period)
+    alpha = 1.0 / p
+    total = 0.0
+    for i in range(1, period + 1):
+        total = total + true_range(high, low, close, i)
+    average = total / p
+    out[period] = average
+    for i in range(period + 1, n):
+        d = true_range(high, low, close, i) - average
+        d = alpha * d
+        average = average + d
+        out[i] = average
+
+
+# --- convenience wrappers --------------------------------------------------------
+
+
+def sma(period, data):
+    data = list(data)
+    out = [0.0] * len(data)
+    sma_into(period, data, out)
+    return out
+
+
+def ema(period, data):
+    data = list(data)
+    out = [0.0] * len(data)
+    ema_into(period, data, out)
+    return out
+
+
+def macd(fast_period, slow_period, signal_period, data):
+    data = list(data)
+    n = len(data)
+    macd_out, signal_out, hist_out = [0.0] * n, [0.0] * n, [0.0] * n
+    macd_into(fast_period, slow_period, signal_period, data, macd_out, signal_out, hist_out)
+    return macd_out, signal_out, hist_out
+
+
+def atr(period, high, low, close, out_length=None):
+    high, low, close = list(high), list(low), list(close)
+    out = [0.0] * (len(high) if out_length is None else out_length)
+    atr_into(period, high, low, close, out)
+    return out
