@@ -16,8 +16,10 @@ namespace {
 using namespace runtime;
 
 constexpr std::array<const char*, 5> parameters{"period", "high", "low", "close", "output"};
-constexpr CallSignature signature{
-    .function_name = "indicator_atr", .positional = parameters, .required_positional_count = 5};
+constexpr CallSignature signature{.function_name = "indicator_atr",
+                                  .positional = parameters,
+                                  .keyword_only = {},
+                                  .required_positional_count = 5};
 
 Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     std::array<PyObject*, parameters.size()> slots{};

@@ -18,8 +18,10 @@ using namespace runtime;
 constexpr std::array<const char*, 7> parameters{"fast_period", "slow_period", "signal_period",
                                                 "data",        "macd_output", "signal_output",
                                                 "hist_output"};
-constexpr CallSignature signature{
-    .function_name = "indicator_macd", .positional = parameters, .required_positional_count = 7};
+constexpr CallSignature signature{.function_name = "indicator_macd",
+                                  .positional = parameters,
+                                  .keyword_only = {},
+                                  .required_positional_count = 7};
 
 constexpr std::array<const char*, 3> output_names{"macd_output", "signal_output", "hist_output"};
 constexpr std::array<const char*, 3> contiguity_messages{

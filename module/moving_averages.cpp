@@ -16,10 +16,14 @@ namespace {
 using namespace runtime;
 
 constexpr std::array<const char*, 3> parameters{"period", "data", "output"};
-constexpr CallSignature sma_signature{
-    .function_name = "indicator_sma", .positional = parameters, .required_positional_count = 3};
-constexpr CallSignature ema_signature{
-    .function_name = "indicator_ema", .positional = parameters, .required_positional_count = 3};
+constexpr CallSignature sma_signature{.function_name = "indicator_sma",
+                                      .positional = parameters,
+                                      .keyword_only = {},
+                                      .required_positional_count = 3};
+constexpr CallSignature ema_signature{.function_name = "indicator_ema",
+                                      .positional = parameters,
+                                      .keyword_only = {},
+                                      .required_positional_count = 3};
 
 using MovingAverageKernel = void (*)(std::uint64_t, core::InputRun, core::OutputRun) noexcept;
 

@@ -97,7 +97,10 @@ Result<void> bind(const CallSignature& signature, PyObject* const* args,
     }
 
     std::vector<std::string_view> positional_only_names;
-    const Py_ssize_t keyword_count = keyword_names == nullptr ? 0 : PyTuple_GET_SIZE(keyword_names);
+    // Keyword values follow the positional ones in the same vector, so there are
+    // none without a vector.
+    const Py_ssize_t keyword_count =
+        keyword_names == nullptr || args == nullptr ? 0 : PyTuple_GET_SIZE(keyword_names);
     for (Py_ssize_t j = 0; j < keyword_count; ++j) {
         PyObject* name_object = PyTuple_GET_ITEM(keyword_names, j);
         PyObject* value = args[positional_count + j];

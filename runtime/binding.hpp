@@ -18,7 +18,7 @@ struct KeywordOnlyParameter {
 struct CallSignature {
     const char* function_name;
     std::span<const char* const> positional;
-    std::span<const KeywordOnlyParameter> keyword_only = {};
+    std::span<const KeywordOnlyParameter> keyword_only;
     const char* class_name = nullptr;  // shown as "class.function()" when present
     std::size_t positional_only_count = 0;
     std::size_t required_positional_count = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -280,8 +281,11 @@ Result<const BorrowCheckingApi*> lookup_borrow_api() noexcept {
 Result<PyObject*> create_borrow_capsule() noexcept {
     OwnedBorrowApi* owned = nullptr;
     try {
+        auto registry = std::make_unique<BorrowRegistry>();
+        // The allocation comes before the initialiser, so the registry is handed
+        // over only once the table exists.
         owned = new OwnedBorrowApi{
-            {1, new BorrowRegistry, acquire_read, acquire_write, release_read, release_write}, {}};
+            {1, registry.release(), acquire_read, acquire_write, release_read, release_write}, {}};
     } catch (...) {
         internal_failure("could not allocate the borrow registry");
     }

@@ -18,6 +18,8 @@ class CallFrame {
     ~CallFrame() { --lock_depth; }
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
+    CallFrame(CallFrame&&) = delete;
+    CallFrame& operator=(CallFrame&&) = delete;
 
     // The result object (a new reference), or NULL with the error raised.
     static PyObject* finish(Result<PyObject*> outcome) noexcept;

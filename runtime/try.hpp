@@ -6,9 +6,12 @@
 #include "error.hpp"
 
 // Evaluates `expression` (a Result); on failure returns its error from the enclosing
-// function, otherwise binds the Result to `name`.
+// function, otherwise binds the Result to `name`. `name` is a declarator, which
+// cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define MARUNDEX_TRY(name, expression)                                \
     auto name = (expression);                                         \
     if (!name) {                                                      \
         return ::marundex::runtime::failure(std::move(name.error())); \
     }
+// NOLINTEND(bugprone-macro-parentheses)

@@ -36,7 +36,7 @@ class WriteOnce {
     }
 
     const T& publish(T value) noexcept {
-        return publish(std::move(value), [](T&&) {});
+        return publish(std::move(value), [](T /*unused*/) {});
     }
 
   private:

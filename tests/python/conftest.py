@@ -47,3 +47,11 @@ def registry(mdx):
     import borrows
 
     return borrows.attach(mdx)
+
+
+def pytest_report_header(config):
+    try:
+        import marundex
+    except ImportError as error:
+        return f"marundex: not importable ({error})"
+    return f"marundex: {marundex.__file__}"
