@@ -115,7 +115,15 @@ class BorrowRegistry {
     std::vector<BorrowRecord> records_;
 };
 
-// Memory is owned by the end of the chain of NumPy arrays along `base`.
+bool is_array(PyObject* object, PyTypeObject* array_type) noexcept {
+    return Py_TYPE(object) == array_type || PyType_IsSubtype(Py_TYPE(object), array_type) != 0;
+}
+
+// Memory is owned by the end of the chain of NumPy arrays along `base`. NumPy
+// gives every array it makes over a writable buffer (numpy.frombuffer of a
+// bytearray, say) a memoryview of its own as base; the chain goes on through such
+// views to the object that exports the memory, so that two arrays over one buffer
+// are compared with each other.
 const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
     PyObject* current = array;
     while (true) {
@@ -123,7 +131,10 @@ const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
         if (base == nullptr) {
             return current;
         }
-        if (Py_TYPE(base) != array_type && PyType_IsSubtype(Py_TYPE(base), array_type) == 0) {
+        while (PyMemoryView_Check(base) && PyMemoryView_GET_BUFFER(base)->obj != nullptr) {
+            base = PyMemoryView_GET_BUFFER(base)->obj;
+        }
+        if (!is_array(base, array_type)) {
             return base;
         }
         current = base;

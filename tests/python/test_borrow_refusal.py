@@ -70,6 +70,23 @@ def test_writable_borrow_through_another_array_over_the_same_buffer(registry, na
 
 
 @pytest.mark.parametrize("name, param", INPUT_PARAMS)
+def test_writable_borrow_through_another_frombuffer_view_of_the_same_bytearray(registry, name, param):
+    # Each frombuffer view of a bytearray gets a memoryview of its own as base;
+    # the registry must still see that both reach the same memory.
+    arguments = valid_arguments(name, 8)
+    buf = bytearray(8 * 12)
+    view = np.frombuffer(buf, dtype=np.float64, count=8, offset=16)
+    view[:] = arguments[param]
+    arguments[param] = view
+    other = np.frombuffer(buf, dtype=np.float64)
+    assert view.base is not other.base
+    with registry.writing(other[2:3]):
+        refused_with_buffer_error(name, arguments, param)
+    with registry.writing(other[:2]):
+        assert call(name, arguments) is None
+
+
+@pytest.mark.parametrize("name, param", INPUT_PARAMS)
 def test_writable_borrow_elsewhere_in_the_buffer_does_not_refuse(registry, name, param):
     arguments = valid_arguments(name, 8)
     backing = np.zeros(24)
