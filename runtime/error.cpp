@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "internal_failure.hpp"
+#include "object_text.hpp"
 #include "panic_exception.hpp"
 #include "references.hpp"
 
@@ -26,18 +27,6 @@ void set_pending(PyObject* exception_class, const char* text, std::size_t size) 
     }
     Py_DecRef(value);
     Py_DecRef(type);
-}
-
-std::string qualified_name(PyObject* type) {
-    const OwnedRef name(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type)));
-    if (name) {
-        Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size)) {
-            return {utf8, static_cast<std::size_t>(size)};
-        }
-    }
-    (void)PyErr::take();
-    return "<failed to extract type name>";
 }
 
 }  // namespace
@@ -108,7 +97,7 @@ void PyErr::raise_deferred() noexcept {
     } else if (auto* mismatch = std::get_if<TypeMismatch>(&state_)) {
         std::string text;
         try {
-            text = qualified_name(mismatch->type);
+            text = type_name_text(reinterpret_cast<PyTypeObject*>(mismatch->type), true);
             text.insert(0, 1, '\'');
             text.append("' object cannot be converted to '").append(mismatch->target).append("'");
         } catch (...) {

@@ -8,14 +8,9 @@ namespace marundex::runtime {
 namespace {
 
 std::string unprintable(PyObject* object) {
-    const OwnedRef type_name(PyType_GetName(Py_TYPE(object)));
-    if (type_name) {
-        Py_ssize_t size = 0;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(type_name.get(), &size)) {
-            return "<unprintable " + std::string(utf8, static_cast<std::size_t>(size)) + " object>";
-        }
+    if (std::optional<std::string> name = utf8_of_new(PyType_GetName(Py_TYPE(object)))) {
+        return "<unprintable " + *name + " object>";
     }
-    (void)PyErr::take();
     return "<unprintable object>";
 }
 
@@ -43,6 +38,23 @@ std::string utf8_of(PyObject* text) {
 }
 
 }  // namespace
+
+std::optional<std::string> utf8_of_new(PyObject* text) {
+    const OwnedRef owned(text);
+    if (owned) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(owned.get(), &size)) {
+            return std::string(utf8, static_cast<std::size_t>(size));
+        }
+    }
+    (void)PyErr::take();
+    return std::nullopt;
+}
+
+std::string type_name_text(PyTypeObject* type, bool qualified) {
+    return utf8_of_new(qualified ? PyType_GetQualName(type) : PyType_GetName(type))
+        .value_or("<failed to extract type name>");
+}
 
 std::string object_text(PyObject* object) {
     const OwnedRef text(PyObject_Str(object));
