@@ -64,6 +64,11 @@ for name in ft313 py311 py313; do
   "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
 done
 
+step "type check of the examples (mypy --strict, against the installed stub)"
+python=$(tools/interpreters.sh python py313)
+# From examples/, so that mypy takes marundex's stub from the installation, not from the checkout.
+(cd "$root/examples" && "$python" -m mypy --strict --config-file "$root/pyproject.toml" --cache-dir "$build/mypy-cache" .)
+
 # The extension under AddressSanitizer and UndefinedBehaviorSanitizer, on a default
 # build: the sanitizer runtime is preloaded into the interpreter, and leak detection
 # is off because the interpreter keeps its own allocations until exit.

@@ -1,0 +1,67 @@
+"""marundex.pyi describes the module as it is, and is installed where checkers look."""
+
+import ast
+import pathlib
+import sysconfig
+
+import pytest
+
+marundex = pytest.importorskip("marundex")
+
+STUB = pathlib.Path(__file__).resolve().parents[2] / "marundex.pyi"
+ARRAY = "numpy.typing.NDArray[numpy.float64]"
+
+
+def stub_tree():
+    return ast.parse(STUB.read_text())
+
+
+def test_stub_lists_the_module_surface():
+    tree = stub_tree()
+    functions = [node.name for node in tree.body if isinstance(node, ast.FunctionDef)]
+    (exported,) = [node for node in tree.body if isinstance(node, ast.Assign) and node.targets[0].id == "__all__"]
+    assert ast.literal_eval(exported.value) == marundex.__all__ == functions
+    # Nothing else is declared: the stub adds no names the module lacks.
+    others = [node for node in tree.body if not isinstance(node, (ast.FunctionDef, ast.Assign, ast.Import, ast.Expr))]
+    assert others == []
+
+
+@pytest.mark.parametrize("name", ["indicator_sma", "indicator_ema", "indicator_macd", "indicator_atr"])
+def test_stub_signature_matches_the_function(name):
+    (node,) = [node for node in stub_tree().body if isinstance(node, ast.FunctionDef) and node.name == name]
+    runtime = getattr(marundex, name).__text_signature__.strip("()").split(", ")
+    assert [argument.arg for argument in node.args.args] == runtime
+    assert not (node.args.kwonlyargs or node.args.vararg or node.args.kwarg or node.args.defaults)
+    for argument in node.args.args:
+        expected = "int" if argument.arg.endswith("period") else ARRAY
+        assert ast.unparse(argument.annotation) == expected, argument.arg
+    assert ast.unparse(node.returns) == "None"
+
+
+def test_stub_is_installed_beside_the_module_and_as_stub_package():
+    where = pathlib.Path(marundex.__file__).parent
+    installed = {pathlib.Path(sysconfig.get_paths()[key]) for key in ("purelib", "platlib")}
+    if where not in installed:
+        pytest.skip(f"marundex is loaded from a build tree ({where}), not from an installation")
+    for path in (where / "marundex.pyi", where / "marundex-stubs" / "__init__.pyi"):
+        assert path.read_bytes() == STUB.read_bytes(), path
+
+
+def test_sdist_ships_the_sources_stub_and_licence_only(tmp_path):
+    """The sdist carries what a build needs and no build trees, tests or tools."""
+    import subprocess
+    import sys
+    import tarfile
+
+    root = STUB.parent
+    proc = subprocess.run(
+        [sys.executable, "-c", "import sys; from scikit_build_core.build import build_sdist; print(build_sdist(sys.argv[1]))",
+         str(tmp_path)], cwd=root, capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    with tarfile.open(tmp_path / proc.stdout.split()[-1]) as sdist:
+        names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
+    assert {"marundex.pyi", "LICENSE", "README.md", "pyproject.toml", "CMakeLists.txt", "module/module.cpp",
+            "core/src/sma.cpp", "runtime/arguments.cpp"} <= names
+    tops = {name.split("/")[0] for name in names}
+    assert not tops & {"build", "tests", "tools", "benchmarks", "examples", ".ci"}
+    assert not [name for name in names if name.endswith((".so", ".o", ".a"))]
