@@ -24,10 +24,18 @@ double true_range(InputRun high, InputRun low, InputRun close, std::size_t i) no
 void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
          OutputRun out) noexcept {
     const std::size_t n = high.length;
-    // The pre-fill comes before any read: an output that is also an input reads NaN.
-    detail::fill_nan(out);
     if (period == 0 || period >= n) {
+        detail::fill_nan(out);
         return;
+    }
+    // The pre-fill comes before any read: an output that is also an input reads NaN.
+    // Apart from the inputs, only the warm-up and the positions past the inputs'
+    // length are left without a value.
+    if (detail::overlap(high, out) || detail::overlap(low, out) || detail::overlap(close, out)) {
+        detail::fill_nan(out);
+    } else {
+        detail::fill_nan(out, 0, period);
+        detail::fill_nan(out, n, out.length);
     }
 
     const double p = detail::period_as_double(period);

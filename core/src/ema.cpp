@@ -4,6 +4,7 @@ namespace marundex::core {
 
 using detail::is_finite;
 using detail::load;
+using detail::quiet_nan;
 using detail::store;
 
 namespace {
@@ -34,14 +35,26 @@ std::size_t first_finite_window(std::uint64_t period, InputRun data) noexcept {
 
 void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
     const std::size_t n = data.length;
-    detail::fill_nan(out);
-    if (period == 0 || period > n) {
-        return;
+    // The pre-fill comes before any read when the output overlaps the input. Apart
+    // from the input, only the positions before the seed are filled here, and the
+    // non-finite positions after it by the loop below.
+    const bool overlapping = detail::overlap(data, out);
+    if (period == 0 || period > n || overlapping) {
+        detail::fill_nan(out);
+        if (period == 0 || period > n) {
+            return;
+        }
     }
 
     const std::size_t start = first_finite_window(period, data);
     if (start == n) {
+        if (!overlapping) {
+            detail::fill_nan(out);
+        }
         return;
+    }
+    if (!overlapping) {
+        detail::fill_nan(out, 0, start + period - 1);
     }
 
     const double p = detail::period_as_double(period);
@@ -60,6 +73,10 @@ void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
         if (is_finite(x)) {
             average = beta * average + alpha * x;
             store(out.data, i, average);
+        } else {
+            // Under the full pre-fill this position still holds its NaN: no earlier
+            // step stores to it.
+            store(out.data, i, quiet_nan);
         }
     }
 }

@@ -2,9 +2,14 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "marundex/core.hpp"
 
@@ -27,10 +32,26 @@ inline void store(void* run, std::size_t index, double value) noexcept {
     std::memcpy(static_cast<std::byte*>(run) + index * sizeof(double), &value, sizeof value);
 }
 
-inline void fill_nan(OutputRun out) noexcept {
-    for (std::size_t i = 0; i < out.length; ++i) {
+inline void fill_nan(OutputRun out, std::size_t from, std::size_t to) noexcept {
+    for (std::size_t i = from; i < to; ++i) {
         store(out.data, i, quiet_nan);
     }
+}
+
+inline void fill_nan(OutputRun out) noexcept {
+    fill_nan(out, 0, out.length);
+}
+
+// Whether the two runs share any byte. An output that shares none with the inputs
+// can skip the pre-fill of positions that the kernel writes anyway: no read can
+// see the difference. Overlapping runs keep the full pre-fill, because there the
+// reads do see what was stored before them.
+inline bool overlap(InputRun in, OutputRun out) noexcept {
+    const auto in_start = reinterpret_cast<std::uintptr_t>(in.data);
+    const auto out_start = reinterpret_cast<std::uintptr_t>(out.data);
+    return in.length != 0 && out.length != 0 &&
+           in_start < out_start + out.length * sizeof(double) &&
+           out_start < in_start + in.length * sizeof(double);
 }
 
 // Finite means the exponent bits are not all ones, tested on the bits so that no
@@ -39,25 +60,44 @@ inline bool is_finite(double x) noexcept {
     return (std::bit_cast<std::uint64_t>(x) & exponent_mask) != exponent_mask;
 }
 
+// A floating-point comparison (unordered with itself) keeps a running value
+// in its floating-point register: a test on the bits would move it through an
+// integer register on every step of a recurrence. The core is always compiled
+// without fast-math, which could fold the comparison away.
 inline bool is_nan(double x) noexcept {
-    return (std::bit_cast<std::uint64_t>(x) & ~(std::uint64_t{1} << 63)) > exponent_mask;
+    return std::isnan(x);
 }
 
-// maxNum of IEEE 754-2008: a NaN operand is ignored, and of +0 and -0 the result is +0.
+// maxNum of IEEE 754-2008: a NaN operand is ignored (of two NaN, b is the result),
+// and of +0 and -0 the result is +0. Without branches: which candidate of a true
+// range wins is data-dependent, and mispredicted branches cost more than the whole
+// selection.
 inline double max_num(double a, double b) noexcept {
-    if (is_nan(a)) {
-        return b;
-    }
-    if (is_nan(b)) {
-        return a;
-    }
-    if (a == b) {
-        // Equal values have equal bits except for the pair of zeros, where clearing
-        // the sign unless both carry it picks +0.
-        return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) &
-                                     std::bit_cast<std::uint64_t>(b));
-    }
-    return a > b ? a : b;
+#if defined(__SSE2__)
+    // The intrinsics are the one way to have GCC keep the selections free of
+    // branches; other targets take the portable selections below.
+    // NOLINTBEGIN(portability-simd-intrinsics)
+    const __m128d va = _mm_set_sd(a);
+    const __m128d vb = _mm_set_sd(b);
+    // a > b ? a : b, which is b for every unordered or equal pair.
+    __m128d result = _mm_max_sd(va, vb);
+    // Equal values have equal bits except for the pair of zeros, where clearing the
+    // sign unless both carry it picks +0; a & b is that value for every equal pair.
+    result = _mm_and_pd(result, _mm_or_pd(_mm_and_pd(va, vb), _mm_cmpneq_sd(va, vb)));
+    // b NaN and a not: a.
+    const __m128d take_a = _mm_and_pd(_mm_cmpunord_sd(vb, vb), _mm_cmpord_sd(va, va));
+    result = _mm_or_pd(_mm_and_pd(take_a, va), _mm_andnot_pd(take_a, result));
+    return _mm_cvtsd_f64(result);
+    // NOLINTEND(portability-simd-intrinsics)
+#else
+    const auto bits_a = std::bit_cast<std::uint64_t>(a);
+    const auto bits_b = std::bit_cast<std::uint64_t>(b);
+    std::uint64_t result = a > b ? bits_a : bits_b;
+    result = a == b ? (bits_a & bits_b) : result;
+    result = is_nan(b) ? bits_a : result;
+    result = is_nan(a) ? bits_b : result;
+    return std::bit_cast<double>(result);
+#endif
 }
 
 // A period enters the arithmetic as the nearest double of the unsigned integer.

@@ -7,11 +7,13 @@ using detail::store;
 
 void sma(std::uint64_t period, InputRun data, OutputRun out) noexcept {
     const std::size_t n = data.length;
-    // The pre-fill comes before any read: an output that is the input itself ends NaN.
-    detail::fill_nan(out);
     if (period == 0 || period > n) {
+        detail::fill_nan(out);
         return;
     }
+    // The pre-fill comes before any read: an output that is the input itself ends NaN.
+    // Apart from the input, only the warm-up is left without a value.
+    detail::fill_nan(out, 0, detail::overlap(data, out) ? n : period - 1);
 
     double sum = -0.0;
     for (std::size_t k = 0; k < period; ++k) {
