@@ -1,10 +1,12 @@
 #include "borrow_registry.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "borrow_span.hpp"
@@ -33,6 +35,34 @@ struct BorrowRecord {
 
 constexpr std::int64_t writable_count = -1;
 
+// The registry's lock. Every call borrows and returns each input array, so the
+// lock is taken twice per array: uncontended, this is one atomic exchange and one
+// store, with no call into the thread library. The holder only scans the records
+// and calls nothing, so a waiter spins briefly and then gives up its time slice.
+class SpinLock {
+  public:
+    void lock() noexcept {
+        while (locked_.exchange(true, std::memory_order_acquire)) {
+            for (int spins = 0; locked_.load(std::memory_order_relaxed); ++spins) {
+                if (spins < 100) {
+#if defined(__x86_64__) || defined(__i386__)
+                    __builtin_ia32_pause();
+#endif
+                } else {
+                    std::this_thread::yield();
+                }
+            }
+        }
+    }
+
+    void unlock() noexcept {
+        locked_.store(false, std::memory_order_release);
+    }
+
+  private:
+    std::atomic<bool> locked_{false};
+};
+
 // The records of all bases in one flat array: a process holds few live borrows at
 // once, so a scan is cheap, and the storage is reused, so a borrow in the steady
 // state allocates nothing.
@@ -42,11 +72,11 @@ class BorrowRegistry {
         const std::lock_guard guard(mutex_);
         BorrowRecord* same = nullptr;
         bool blocked = false;
+        // Spans are compared whatever their base: views made through an array
+        // interface (numpy.lib.stride_tricks.as_strided, say) end their base chain
+        // at another object than the array whose memory they reach.
         for (BorrowRecord& record : records_) {
-            if (record.key.base != key.base) {
-                continue;
-            }
-            if (record.key.span == key.span) {
+            if (record.key.base == key.base && record.key.span == key.span) {
                 same = &record;
             } else if (record.count < 0 && spans_conflict(key.span, record.key.span)) {
                 blocked = true;
@@ -69,9 +99,6 @@ class BorrowRegistry {
     std::int32_t acquire_write(const BorrowKey& key) {
         const std::lock_guard guard(mutex_);
         for (const BorrowRecord& record : records_) {
-            if (record.key.base != key.base) {
-                continue;
-            }
             if (record.key.span == key.span || spans_conflict(key.span, record.key.span)) {
                 return already_borrowed;
             }
@@ -111,7 +138,7 @@ class BorrowRegistry {
         records_.pop_back();
     }
 
-    std::mutex mutex_;
+    SpinLock mutex_;
     std::vector<BorrowRecord> records_;
 };
 

@@ -20,8 +20,9 @@ BorrowSpan borrow_span(PyObject* array, std::int64_t element_size) noexcept {
     const ArrayObjectFields& fields = array_fields(array);
     const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
     const auto dimensions = static_cast<std::size_t>(fields.nd < 0 ? 0 : fields.nd);
+    // A zero-dimensional array still reaches its one element.
     if (dimensions == 0) {
-        return {data, data, data, 1};
+        return {data, data + static_cast<std::uint64_t>(element_size), data, 1, element_size};
     }
 
     std::int64_t stride_gcd = fields.strides[0];
@@ -53,19 +54,16 @@ BorrowSpan borrow_span(PyObject* array, std::int64_t element_size) noexcept {
         }
     }
     if (empty) {
-        return {data, data, data, stride_gcd};
+        return {data, data, data, stride_gcd, element_size};
     }
-    return {data + below, data + above + static_cast<std::uint64_t>(element_size), data,
-            stride_gcd};
+    return {data + below, data + above + static_cast<std::uint64_t>(element_size), data, stride_gcd,
+            element_size};
 }
 
 bool spans_conflict(const BorrowSpan& candidate, const BorrowSpan& registered) noexcept {
     if (registered.start >= candidate.end || candidate.start >= registered.end) {
         return false;
     }
-    const std::uintptr_t distance = candidate.data > registered.data
-                                        ? candidate.data - registered.data
-                                        : registered.data - candidate.data;
     const std::uint64_t divisor =
         std::gcd(magnitude(candidate.stride_gcd), magnitude(registered.stride_gcd));
     // Overlapping ranges with no stride to step by (broadcast arrays): assume the
@@ -73,7 +71,17 @@ bool spans_conflict(const BorrowSpan& candidate, const BorrowSpan& registered) n
     if (divisor == 0) {
         return true;
     }
-    return distance % divisor == 0;
+    // Every element of either starts at its data pointer plus a multiple of the
+    // divisor, so they can meet only when the offset of the candidate's data from
+    // the registered data, modulo the divisor, lies within one element of either:
+    // an element wider than one byte overlaps its neighbours' offsets too.
+    const std::uint64_t residue =
+        candidate.data >= registered.data
+            ? (candidate.data - registered.data) % divisor
+            : (divisor - (registered.data - candidate.data) % divisor) % divisor;
+    const auto width = [](std::int64_t size) { return size < 1 ? 1U : magnitude(size); };
+    return residue < width(registered.element_size) ||
+           divisor - residue < width(candidate.element_size);
 }
 
 }  // namespace marundex::runtime

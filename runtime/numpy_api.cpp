@@ -27,6 +27,7 @@ constexpr std::uint32_t first_numpy2_feature_version = 18;
 WriteOnce<const char*> core_name_cell;
 WriteOnce<void* const*> table_cell;
 WriteOnce<std::uint32_t> feature_version_cell;
+WriteOnce<PyObject*> float64_descr_cell;
 
 Result<OwnedRef> import_module(const char* name) noexcept {
     OwnedRef module(PyImport_ImportModule(name));
@@ -202,14 +203,22 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
     using DescrFromType = PyObject* (*)(int);
     using EquivTypes = unsigned char (*)(PyObject*, PyObject*);
     const OwnedRef descr = OwnedRef::borrowed(fields.descr);
-    const OwnedRef float64(
-        table_function<DescrFromType>(*table, slot_descr_from_type)(type_number_double));
-    if (!float64) {
-        internal_failure("NumPy gave no float64 descriptor");
+    // NumPy's float64 descriptor is a built-in singleton: one reference to it is
+    // kept for the process instead of one taken and dropped per array.
+    PyObject* float64 = nullptr;
+    if (PyObject* const* stored = float64_descr_cell.get()) {
+        float64 = *stored;
+    } else {
+        PyObject* created =
+            table_function<DescrFromType>(*table, slot_descr_from_type)(type_number_double);
+        if (created == nullptr) {
+            internal_failure("NumPy gave no float64 descriptor");
+        }
+        float64 = float64_descr_cell.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
     }
     // Equivalence includes byte order, so a byte-swapped float64 array is refused.
-    return descr.get() == float64.get() ||
-           table_function<EquivTypes>(*table, slot_equiv_types)(descr.get(), float64.get()) != 0;
+    return descr.get() == float64 ||
+           table_function<EquivTypes>(*table, slot_equiv_types)(descr.get(), float64) != 0;
 }
 
 Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
