@@ -84,4 +84,9 @@ sanitized_run() {
 sanitized_run "$python" -c "import marundex, sys; sys.exit('$build/sanitized-py313' not in marundex.__file__)"
 sanitized_run "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
 
+# Not a measurement: checks that the benchmark still builds and runs every side,
+# that the floor computes marundex's bits, and that a call allocates nothing.
+step "benchmark smoke"
+bash "$root/benchmarks/run.sh" --smoke
+
 step "all tests passed"

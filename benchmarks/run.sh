@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# marundex against the hardware floor, TA-Lib, pandas and a NumPy ufunc call, and
+# two threads against one on free-threaded 3.13. See benchmarks/README.md.
+#
+#   bash benchmarks/run.sh            full run: table, results/results.json, results/*.png
+#   bash benchmarks/run.sh --smoke    n = 16 and 1000, one batch each, a few seconds once
+#                                     the venvs exist; fails if any side is missing
+#
+# Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cache=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
+build=$root/build/bench
+mkdir -p "$build"
+export PIP_NO_INPUT=1 PIP_DISABLE_PIP_VERSION_CHECK=1
+unset PYTHONHOME PYTHONPATH PYTHON_GIL
+
+say() { printf 'bench: %s\n' "$*" >&2; }
+
+# The base interpreter behind one of the project's venvs.
+base_python() {
+    local venv_python home
+    venv_python=$("$root/tools/interpreters.sh" python "$1")
+    home=$(sed -n 's/^home = //p' "$(dirname "$(dirname "$venv_python")")/pyvenv.cfg")
+    local exe=$2
+    [[ -x $home/$exe ]] || { say "no $exe in $home"; exit 1; }
+    echo "$home/$exe"
+}
+
+# venv NAME BASE_NAME EXECUTABLE REQUIREMENTS: a venv of pinned packages, remade
+# when the requirements or the base interpreter change.
+venv() {
+    local name=$1 requirements=$4 dir=$cache/venvs/bench-$1 base stamp
+    base=$(base_python "$2" "$3")
+    stamp="$(sha256sum "$requirements" | cut -d' ' -f1) $base"
+    if [[ ! -f $dir/.bench-stamp || $(cat "$dir/.bench-stamp") != "$stamp" ]]; then
+        say "making $dir"
+        rm -rf "$dir"
+        "$base" -m venv "$dir"
+        "$dir/bin/python" -m pip install -q -r "$requirements" >&2
+        echo "$stamp" >"$dir/.bench-stamp"
+    fi
+    # The extension as the work tree has it; the build directory keeps rebuilds quick.
+    "$dir/bin/python" -m pip install -q --no-build-isolation --no-deps \
+        --config-settings=build-dir="$root/build/bench-$name" "$root" >&2
+    echo "$dir/bin/python"
+}
+
+[[ -x $("$root/tools/interpreters.sh" python py313) ]] || "$root/tools/interpreters.sh" setup py313 ft313 >&2
+py=$(venv py313 py313 python3.13 "$root/benchmarks/requirements.txt")
+ft=$(venv ft313 ft313 python3.13t "$root/benchmarks/requirements-ft313.txt")
+
+# The floor, compiled as the core is: -O3, no contraction into fused multiply-adds,
+# no fast-math.
+if [[ ! $build/libfloor.so -nt $root/benchmarks/floor.cpp ]]; then
+    g++ -std=c++23 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -fPIC -shared \
+        -fvisibility=hidden -o "$build/libfloor.so" "$root/benchmarks/floor.cpp"
+fi
+
+if [[ ! $build/libmalloc_count.so -nt $root/benchmarks/malloc_count.c ]]; then
+    gcc -O2 -fPIC -shared -o "$build/libmalloc_count.so" "$root/benchmarks/malloc_count.c" -ldl
+fi
+
+exec "$py" "$root/benchmarks/bench.py" run --floor "$build/libfloor.so" --ft-python "$ft" \
+    --malloc-count "$build/libmalloc_count.so" \
+    --results "$root/benchmarks/results" "$@"
