@@ -14,15 +14,6 @@ namespace {
 
 constexpr const char* array_target = "PyArray<T, D>";
 
-PyErr named_error(PyObject* exception_class, const char* parameter, const char* detail) noexcept {
-    try {
-        return PyErr::with_owned_text(exception_class,
-                                      std::string("argument '") + parameter + "': " + detail);
-    } catch (...) {
-        internal_failure("could not compose an error message");
-    }
-}
-
 Result<void> test_array(PyObject* object, const char* parameter) noexcept {
     auto is_array = check_float64_array(object);
     if (!is_array) {
@@ -42,8 +33,7 @@ PyErr argument_error(const char* parameter, PyErr error) noexcept {
         return error;
     }
     try {
-        PyErr named = PyErr::with_owned_text(
-            PyExc_TypeError, std::string("argument '") + parameter + "': " + object_text(given));
+        PyErr named = parameter_error(PyExc_TypeError, parameter, object_text(given));
         // The cause carries over; the given error becomes neither cause nor context.
         PyException_SetCause(named.exception(), PyException_GetCause(given));
         return named;
@@ -96,7 +86,7 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
     }
     if (code == already_borrowed) {
         return failure(
-            named_error(PyExc_BufferError, parameter, "array is already borrowed for writing"));
+            parameter_error(PyExc_BufferError, parameter, "array is already borrowed for writing"));
     }
     try {
         const std::string message =

@@ -202,7 +202,8 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
     }
     using DescrFromType = PyObject* (*)(int);
     using EquivTypes = unsigned char (*)(PyObject*, PyObject*);
-    const OwnedRef descr = OwnedRef::borrowed(fields.descr);
+    // The array holds its descriptor for the whole test; nothing here can replace it.
+    PyObject* const descr = fields.descr;
     // NumPy's float64 descriptor is a built-in singleton: one reference to it is
     // kept for the process instead of one taken and dropped per array.
     PyObject* float64 = nullptr;
@@ -217,20 +218,15 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
         float64 = float64_descr_cell.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
     }
     // Equivalence includes byte order, so a byte-swapped float64 array is refused.
-    return descr.get() == float64 ||
-           table_function<EquivTypes>(*table, slot_equiv_types)(descr.get(), float64) != 0;
+    return descr == float64 ||
+           table_function<EquivTypes>(*table, slot_equiv_types)(descr, float64) != 0;
 }
 
 Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
     const ArrayObjectFields& fields = array_fields(array);
     if (fields.nd != 1) {
-        try {
-            return failure(PyErr::with_owned_text(
-                PyExc_ValueError,
-                std::string("argument '") + parameter + "': array is no longer one-dimensional"));
-        } catch (...) {
-            internal_failure("could not compose an error message");
-        }
+        return failure(
+            parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional"));
     }
     return SeriesView{fields.data, static_cast<std::uint64_t>(fields.dimensions[0]),
                       static_cast<std::int64_t>(fields.strides[0])};

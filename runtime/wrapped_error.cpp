@@ -21,4 +21,14 @@ PyErr runtime_error_caused_by(const char* context, PyErr cause) noexcept {
     }
 }
 
+PyErr parameter_error(PyObject* exception_class, const char* parameter,
+                      const std::string& detail) noexcept {
+    try {
+        return PyErr::with_owned_text(exception_class,
+                                      std::string("argument '") + parameter + "': " + detail);
+    } catch (...) {
+        internal_failure("could not compose an error message");
+    }
+}
+
 }  // namespace marundex::runtime
