@@ -24,7 +24,7 @@
 #
 # Usage (as root on Debian 12; needs no input, and is quick once cached):
 #   tools/interpreters.sh setup [NAME...]   make sure the named interpreters and
-#                                           venvs (default: all three) exist and
+#                                           venvs (default: all of them) exist and
 #                                           print one line for each
 #   tools/interpreters.sh python NAME       print the venv's python path
 #   tools/interpreters.sh base NAME         print the interpreter the venv was
