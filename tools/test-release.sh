@@ -25,7 +25,8 @@ die() {
 mapfile -t names < <(tools/interpreters.sh names)
 tools/interpreters.sh setup "${names[@]}" >/dev/null
 sdists=("$dist"/marundex-*.tar.gz)
-[ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ] || die "expected one sdist in $dist: run tools/build-release.sh"
+[ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ] ||
+  die "expected one sdist in $dist: run tools/build-release.sh"
 rm -rf "$work"
 mkdir -p "$work/elsewhere"
 
@@ -51,7 +52,8 @@ fresh_venv() {
 run_suite() {
   local python=$1 log=$2 module
   shift 2
-  module=$("$python" -I -c 'import sysconfig as s; print(s.get_paths()["platlib"] + "/marundex" + s.get_config_var("EXT_SUFFIX"))')
+  module=$("$python" -I -c \
+    'import sysconfig as s; print(s.get_paths()["platlib"] + "/marundex" + s.get_config_var("EXT_SUFFIX"))')
   if ! (cd "$work/elsewhere" && "$python" -m pytest -p no:cacheprovider "$@" >"$log" 2>&1); then
     tail -n 60 "$log" >&2
     die "the suite failed (log: $log)"
@@ -79,9 +81,11 @@ for name in "${names[@]}"; do
 
   say "$name: pip install --no-index --find-links dist --only-binary :all: marundex"
   log="$work/$name-install.log"
-  # Only dist/ is searched: no index, and not the machine's own find-links.
-  env -u PIP_FIND_LINKS "$python" -I -m pip install --progress-bar off --no-index --find-links "$dist" \
-    --only-binary :all: marundex >"$log" 2>&1 || die "$name: the install failed: $(tail -n 5 "$log")"
+  # Only dist/ is searched: no index, and no links from the machine's pip
+  # configuration (a config file of /dev/null makes pip read none).
+  env -u PIP_FIND_LINKS PIP_CONFIG_FILE=/dev/null "$python" -I -m pip install --progress-bar off \
+    --no-index --find-links "$dist" --only-binary :all: marundex >"$log" 2>&1 ||
+    die "$name: the install failed: $(tail -n 5 "$log")"
   ! grep -iE 'building|running setup|build backend' "$log" ||
     die "$name: pip built something instead of installing a wheel (log: $log)"
   wheel=$(sed -nE 's|^Processing .*/(marundex-[^/ ]*\.whl).*|\1|p' "$log")
@@ -93,9 +97,11 @@ for name in "${names[@]}"; do
 
   say "$name: the Python suite against the installed wheel"
   run_suite "$python" "$work/$name-suite.log" "$root/tests/python"
-  if [ "$("$python" -I -c 'import sysconfig; print(int(bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))')" = 1 ]; then
+  free_threaded=$("$python" -I -c 'import sysconfig; print(int(bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))')
+  if [ "$free_threaded" = 1 ]; then
     say "$name: the concurrency tests again, with PYTHON_GIL=0"
-    (cd "$work/elsewhere" && PYTHON_GIL=0 "$python" -c 'import sys, marundex; sys.exit(sys._is_gil_enabled())') ||
+    gil_check='import sys, marundex; sys.exit(sys._is_gil_enabled())'
+    (cd "$work/elsewhere" && PYTHON_GIL=0 "$python" -c "$gil_check") ||
       die "$name: PYTHON_GIL=0 did not keep the lock off"
     PYTHON_GIL=0 run_suite "$python" "$work/$name-suite-gil0.log" \
       "$root"/tests/python/test_{free_threading,free_threaded_stress,interpreter_lock,borrow_registry,errors}.py
@@ -122,7 +128,7 @@ python=$(fresh_venv "$name" "$work/sdist" -c "$requirements" numpy pytest)
 lap venv_time
 say "sdist: pip install $sdist (builds it)"
 log="$work/sdist-install.log"
-env -u PIP_FIND_LINKS CMAKE_BUILD_PARALLEL_LEVEL=2 "$python" -I -m pip install --progress-bar off \
+CMAKE_BUILD_PARALLEL_LEVEL=2 "$python" -I -m pip install --progress-bar off \
   -c "$requirements" --build-constraint "$requirements" --no-binary marundex "${sdists[0]}" >"$log" 2>&1 ||
   die "the sdist's install failed: $(tail -n 20 "$log")"
 grep -q 'Building wheel for marundex' "$log" || die "pip did not build marundex from the sdist (log: $log)"
