@@ -1,22 +1,16 @@
-#include <cmath>
-
 #include "float64_access.hpp"
+#include "true_range.hpp"
 
 namespace marundex::core {
 
 using detail::load;
-using detail::max_num;
 using detail::store;
 
 namespace {
 
-// True range of bar i >= 1. The first candidate is the plain high - low, without
-// absolute value; maxNum lets a NaN candidate drop out.
+// True range of bar i >= 1.
 double true_range(InputRun high, InputRun low, InputRun close, std::size_t i) noexcept {
-    const double h = load(high.data, i);
-    const double l = load(low.data, i);
-    const double previous_close = load(close.data, i - 1);
-    return max_num(max_num(h - l, std::fabs(h - previous_close)), std::fabs(l - previous_close));
+    return detail::true_range(load(high.data, i), load(low.data, i), load(close.data, i - 1));
 }
 
 }  // namespace
