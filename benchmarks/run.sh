@@ -6,6 +6,8 @@
 #   bash benchmarks/run.sh            full run: table, results/results.json, results/*.png
 #   bash benchmarks/run.sh --smoke    n = 16 and 1000, one batch each, a few seconds once
 #                                     the venvs exist; fails if any side is missing
+#   bash benchmarks/run.sh --universe 5,000 symbols × 2,520 bars, every indicator: a loop,
+#                                     a thread pool, TA-Lib and pandas; results/universe.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -65,6 +67,12 @@ fi
 
 if [[ ! $build/libmalloc_count.so -nt $root/benchmarks/malloc_count.c ]]; then
     gcc -O2 -fPIC -shared -o "$build/libmalloc_count.so" "$root/benchmarks/malloc_count.c" -ldl
+fi
+
+if [[ ${1:-} == --universe ]]; then
+    shift
+    exec "$py" "$root/benchmarks/universe.py" run --python "$py" --ft-python "$ft" \
+        --data "$cache/bench-data" --results "$root/benchmarks/results" "$@"
 fi
 
 exec "$py" "$root/benchmarks/bench.py" run --floor "$build/libfloor.so" --ft-python "$ft" \
