@@ -352,11 +352,12 @@ def allocations(args) -> None:
 # ----------------------------------------------------------------------------- driver
 
 
-def spawn(python: str, *argv: str, env: dict | None = None) -> dict:
-    result = subprocess.run([python, "-W", "ignore", __file__, *argv], capture_output=True,
+def spawn(python: str, *argv: str, env: dict | None = None, script: str = __file__) -> dict:
+    """Runs `script` with `argv` under `python`; its last line of output, as JSON."""
+    result = subprocess.run([python, "-W", "ignore", script, *argv], capture_output=True,
                             text=True, check=False, env=env)
     if result.returncode != 0:
-        sys.exit(f"bench: {' '.join(argv)} failed:\n{result.stderr.strip()}")
+        sys.exit(f"{Path(script).stem}: {' '.join(argv)} failed:\n{result.stderr.strip()}")
     return json.loads(result.stdout.strip().splitlines()[-1])
 
 

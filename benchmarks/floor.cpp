@@ -20,6 +20,7 @@
 #include <emmintrin.h>
 #include <time.h>
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,15 @@ double true_range(const double* h, const double* l, const double* c, std::size_t
     return max_num(max_num(h[i] - l[i], __builtin_fabs(h[i] - pc)), __builtin_fabs(l[i] - pc));
 }
 
+// alpha = 2 / (period + 1) and beta = 1 - alpha of an exponential average.
+struct Smoothing {
+    double alpha;
+    double beta;
+
+    explicit Smoothing(std::uint64_t period)
+        : alpha(2.0 / (static_cast<double>(period) + 1.0)), beta(1.0 - alpha) {}
+};
+
 void fill(double* out, std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) {
         out[i] = nan_value;
@@ -78,13 +88,11 @@ struct Series {
     std::size_t n;
 };
 
-// ----------------------------------------------------------------------------- plain loops
-
-namespace plain {
-
-__attribute__((noinline)) void sma(const Series& s) {
+// The SMA's running sum: the first window summed, then step(i) added for each
+// later position (data[i] - data[i - period], or that difference precomputed).
+template <typename Step>
+void running_mean(const Series& s, const double* first_window, Step step) {
     const std::uint64_t period = sma_period;
-    const double* x = s.close;
     if (period > s.n) {
         fill(s.out1, 0, s.n);
         return;
@@ -92,14 +100,50 @@ __attribute__((noinline)) void sma(const Series& s) {
     fill(s.out1, 0, period - 1);
     double sum = -0.0;
     for (std::size_t k = 0; k < period; ++k) {
-        sum = sum + x[k];
+        sum = sum + first_window[k];
     }
     const double inv = 1.0 / static_cast<double>(period);
     s.out1[period - 1] = inv * sum;
     for (std::size_t i = period; i < s.n; ++i) {
-        sum = sum + (x[i] - x[i - period]);
+        sum = sum + step(i);
         s.out1[i] = inv * sum;
     }
+}
+
+// The ATR's smoothing of true_range(i): the mean of the first ones, then
+// difference, product with 1/period, sum.
+template <typename TrueRange>
+void wilder_average(const Series& s, TrueRange true_range_at) {
+    const std::uint64_t period = atr_period;
+    const std::size_t n = s.n;
+    if (period >= n) {
+        fill(s.out1, 0, n);
+        return;
+    }
+    fill(s.out1, 0, period);
+    const double p = static_cast<double>(period);
+    const double alpha = 1.0 / p;
+    double sum = +0.0;
+    for (std::size_t i = 1; i <= period; ++i) {
+        sum = sum + true_range_at(i);
+    }
+    double average = sum / p;
+    s.out1[period] = average;
+    for (std::size_t i = period + 1; i < n; ++i) {
+        double d = true_range_at(i) - average;
+        d = alpha * d;
+        average = average + d;
+        s.out1[i] = average;
+    }
+}
+
+// ----------------------------------------------------------------------------- plain loops
+
+namespace plain {
+
+__attribute__((noinline)) void sma(const Series& s) {
+    const double* x = s.close;
+    running_mean(s, x, [x](std::size_t i) { return x[i] - x[i - sma_period]; });
 }
 
 __attribute__((noinline)) void ema(const Series& s) {
@@ -128,11 +172,10 @@ __attribute__((noinline)) void ema(const Series& s) {
     }
     double average = sum / p;
     s.out1[start + period - 1] = average;
-    const double alpha = 2.0 / (p + 1.0);
-    const double beta = 1.0 - alpha;
+    const Smoothing smoothing(period);
     for (std::size_t i = start + period; i < n; ++i) {
         if (finite(x[i])) {
-            average = beta * average + alpha * x[i];
+            average = smoothing.beta * average + smoothing.alpha * x[i];
             s.out1[i] = average;
         } else {
             s.out1[i] = nan_value;
@@ -149,12 +192,9 @@ double trailing_mean(const double* x, std::size_t last, std::uint64_t period) {
 }
 
 __attribute__((noinline)) void macd(const Series& s) {
-    const double fa = 2.0 / (static_cast<double>(fast_period) + 1.0);
-    const double fb = 1.0 - fa;
-    const double sa = 2.0 / (static_cast<double>(slow_period) + 1.0);
-    const double sb = 1.0 - sa;
-    const double ga = 2.0 / (static_cast<double>(signal_period) + 1.0);
-    const double gb = 1.0 - ga;
+    const Smoothing fast(fast_period);
+    const Smoothing slow(slow_period);
+    const Smoothing signal(signal_period);
     const std::uint64_t signal_from = slow_period - 2 + signal_period;
     const double* x = s.close;
     double f = nan_value;
@@ -172,13 +212,13 @@ __attribute__((noinline)) void macd(const Series& s) {
             f = trailing_mean(x, i, fast_period);
             sl = trailing_mean(x, i, slow_period);
         } else {
-            f = fb * f + fa * v;
-            sl = sb * sl + sa * v;
+            f = fast.beta * f + fast.alpha * v;
+            sl = slow.beta * sl + slow.alpha * v;
         }
         const double m = f - sl;
         s.out1[i] = m;
         if (!nan(g)) {
-            g = gb * g + ga * m;
+            g = signal.beta * g + signal.alpha * m;
         } else if (i >= signal_from) {
             g = m;
         }
@@ -188,27 +228,7 @@ __attribute__((noinline)) void macd(const Series& s) {
 }
 
 __attribute__((noinline)) void atr(const Series& s) {
-    const std::uint64_t period = atr_period;
-    const std::size_t n = s.n;
-    if (period >= n) {
-        fill(s.out1, 0, n);
-        return;
-    }
-    fill(s.out1, 0, period);
-    const double p = static_cast<double>(period);
-    const double alpha = 1.0 / p;
-    double sum = +0.0;
-    for (std::size_t i = 1; i <= period; ++i) {
-        sum = sum + true_range(s.high, s.low, s.close, i);
-    }
-    double average = sum / p;
-    s.out1[period] = average;
-    for (std::size_t i = period + 1; i < n; ++i) {
-        double d = true_range(s.high, s.low, s.close, i) - average;
-        d = alpha * d;
-        average = average + d;
-        s.out1[i] = average;
-    }
+    wilder_average(s, [&s](std::size_t i) { return true_range(s.high, s.low, s.close, i); });
 }
 
 }  // namespace plain
@@ -238,7 +258,7 @@ Prepared prepare(int which, const Series& s) {
             p.sma_steps[k] = k < sma_period ? x[k] : x[k] - x[k - sma_period];
         }
     } else if (which == 1) {
-        const double ema_alpha = 2.0 / (static_cast<double>(ema_period) + 1.0);
+        const double ema_alpha = Smoothing(ema_period).alpha;
         p.ema_terms.resize(n);
         for (std::size_t k = 0; k < n; ++k) {
             p.ema_terms[k] = ema_alpha * x[k];
@@ -261,23 +281,8 @@ namespace chain {
 
 // The running sum and its product with the reciprocal of the period.
 __attribute__((noinline)) void sma(const Series& s, const Prepared& p) {
-    const std::uint64_t period = sma_period;
     const double* step = p.sma_steps.data();
-    if (period > s.n) {
-        fill(s.out1, 0, s.n);
-        return;
-    }
-    fill(s.out1, 0, period - 1);
-    double sum = -0.0;
-    for (std::size_t k = 0; k < period; ++k) {
-        sum = sum + step[k];
-    }
-    const double inv = 1.0 / static_cast<double>(period);
-    s.out1[period - 1] = inv * sum;
-    for (std::size_t i = period; i < s.n; ++i) {
-        sum = sum + step[i];
-        s.out1[i] = inv * sum;
-    }
+    running_mean(s, step, [step](std::size_t i) { return step[i]; });
 }
 
 // The seed, then beta × average + (alpha × x, precomputed).
@@ -296,7 +301,7 @@ __attribute__((noinline)) void ema(const Series& s, const Prepared& p) {
     }
     double average = sum / pd;
     s.out1[period - 1] = average;
-    const double beta = 1.0 - 2.0 / (pd + 1.0);
+    const double beta = Smoothing(period).beta;
     const double* term = p.ema_terms.data();
     for (std::size_t i = period; i < s.n; ++i) {
         average = beta * average + term[i];
@@ -307,12 +312,9 @@ __attribute__((noinline)) void ema(const Series& s, const Prepared& p) {
 // The three recurrences from their precomputed seeds, with the signal's start
 // known: warm-up, line alone, then line, signal and histogram.
 __attribute__((noinline)) void macd(const Series& s, const Prepared& p) {
-    const double fa = 2.0 / (static_cast<double>(fast_period) + 1.0);
-    const double fb = 1.0 - fa;
-    const double sa = 2.0 / (static_cast<double>(slow_period) + 1.0);
-    const double sb = 1.0 - sa;
-    const double ga = 2.0 / (static_cast<double>(signal_period) + 1.0);
-    const double gb = 1.0 - ga;
+    const Smoothing fast(fast_period);
+    const Smoothing slow(slow_period);
+    const Smoothing signal(signal_period);
     const std::size_t n = s.n;
     const std::size_t first = slow_period - 1;
     const std::size_t signal_from = slow_period - 2 + signal_period;
@@ -332,8 +334,8 @@ __attribute__((noinline)) void macd(const Series& s, const Prepared& p) {
     s.out3[first] = nan_value;
     const std::size_t line_end = signal_from < n ? signal_from : n;
     for (std::size_t i = first + 1; i < line_end; ++i) {
-        f = fb * f + fa * x[i];
-        sl = sb * sl + sa * x[i];
+        f = fast.beta * f + fast.alpha * x[i];
+        sl = slow.beta * sl + slow.alpha * x[i];
         m = f - sl;
         s.out1[i] = m;
         s.out2[i] = nan_value;
@@ -343,8 +345,8 @@ __attribute__((noinline)) void macd(const Series& s, const Prepared& p) {
         return;
     }
     if (signal_from > first) {
-        f = fb * f + fa * x[signal_from];
-        sl = sb * sl + sa * x[signal_from];
+        f = fast.beta * f + fast.alpha * x[signal_from];
+        sl = slow.beta * sl + slow.alpha * x[signal_from];
         m = f - sl;
     }
     double g = m;
@@ -352,40 +354,20 @@ __attribute__((noinline)) void macd(const Series& s, const Prepared& p) {
     s.out2[signal_from] = g;
     s.out3[signal_from] = m - g;
     for (std::size_t i = signal_from + 1; i < n; ++i) {
-        f = fb * f + fa * x[i];
-        sl = sb * sl + sa * x[i];
+        f = fast.beta * f + fast.alpha * x[i];
+        sl = slow.beta * sl + slow.alpha * x[i];
         m = f - sl;
-        g = gb * g + ga * m;
+        g = signal.beta * g + signal.alpha * m;
         s.out1[i] = m;
         s.out2[i] = g;
         s.out3[i] = m - g;
     }
 }
 
-// The mean of the first true ranges, then difference, product with 1/period, sum.
+// The same smoothing of the true ranges, precomputed.
 __attribute__((noinline)) void atr(const Series& s, const Prepared& p) {
-    const std::uint64_t period = atr_period;
-    const std::size_t n = s.n;
-    if (period >= n) {
-        fill(s.out1, 0, n);
-        return;
-    }
-    fill(s.out1, 0, period);
     const double* tr = p.true_ranges.data();
-    const double pd = static_cast<double>(period);
-    const double alpha = 1.0 / pd;
-    double sum = +0.0;
-    for (std::size_t i = 1; i <= period; ++i) {
-        sum = sum + tr[i];
-    }
-    double average = sum / pd;
-    s.out1[period] = average;
-    for (std::size_t i = period + 1; i < n; ++i) {
-        double d = tr[i] - average;
-        d = alpha * d;
-        average = average + d;
-        s.out1[i] = average;
-    }
+    wilder_average(s, [tr](std::size_t i) { return tr[i]; });
 }
 
 }  // namespace chain
@@ -428,52 +410,21 @@ double now_ns() {
 
 enum Kind : int { kind_chain = 0, kind_memory = 1, kind_plain = 2 };
 
-void run_once(int which, int kind, const Series& s, const Prepared& p) {
-    if (kind == kind_chain) {
-        switch (which) {
-            case 0:
-                chain::sma(s, p);
-                return;
-            case 1:
-                chain::ema(s, p);
-                return;
-            case 2:
-                chain::macd(s, p);
-                return;
-            default:
-                chain::atr(s, p);
-                return;
-        }
-    }
-    if (kind == kind_memory) {
-        switch (which) {
-            case 0:
-            case 1:
-                memory::one_to_one(s);
-                return;
-            case 2:
-                memory::one_to_three(s);
-                return;
-            default:
-                memory::three_to_one(s);
-                return;
-        }
-    }
-    switch (which) {
-        case 0:
-            plain::sma(s);
-            return;
-        case 1:
-            plain::ema(s);
-            return;
-        case 2:
-            plain::macd(s);
-            return;
-        default:
-            plain::atr(s);
-            return;
-    }
+using Measure = void (*)(const Series&, const Prepared&);
+
+template <void (*measure)(const Series&)>
+void unprepared(const Series& s, const Prepared& /*unused*/) {
+    measure(s);
 }
+
+// By kind, then by function: SMA, EMA, MACD, ATR.
+constexpr std::array<std::array<Measure, 4>, 3> measures{{
+    {chain::sma, chain::ema, chain::macd, chain::atr},
+    {unprepared<memory::one_to_one>, unprepared<memory::one_to_one>,
+     unprepared<memory::one_to_three>, unprepared<memory::three_to_one>},
+    {unprepared<plain::sma>, unprepared<plain::ema>, unprepared<plain::macd>,
+     unprepared<plain::atr>},
+}};
 
 }  // namespace
 
@@ -486,10 +437,12 @@ extern "C" __attribute__((visibility("default"))) void floor_run(
     double* out2, double* out3, std::size_t n, int batches, long calls, double* ns) {
     const Series s{high, low, close, out1, out2, out3, n};
     const Prepared p = kind == kind_chain ? prepare(which, s) : Prepared{};
+    const Measure measure =
+        measures.at(static_cast<std::size_t>(kind)).at(static_cast<std::size_t>(which));
     for (int b = 0; b < batches; ++b) {
         const double t0 = now_ns();
         for (long k = 0; k < calls; ++k) {
-            run_once(which, kind, s, p);
+            measure(s, p);
             // Each call's stores must happen; the next call may not be merged with it.
             asm volatile("" ::: "memory");
         }

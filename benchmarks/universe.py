@@ -25,14 +25,14 @@ import concurrent.futures
 import datetime
 import json
 import os
-import platform
 import statistics
 import subprocess
 import sys
-import sysconfig
 import time
 import warnings
 from pathlib import Path
+
+import bench  # beside this file: the same process handling and machine facts
 
 SYMBOLS, BARS = 5000, 2520
 PERIOD, FAST, SLOW, SIGNAL, ATR_PERIOD = 20, 12, 26, 9, 14
@@ -176,32 +176,10 @@ def measure(args) -> None:
                 sys.exit("universe: the thread pool's results differ from the loop's")
         executor.shutdown()
     gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
-    print(json.dumps({"seconds": seconds, "python": platform.python_version()
-                      + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""),
-                      "gil": gil, "threads": os.cpu_count() if args.mode == "pool" else 1}))
+    print(json.dumps({"seconds": seconds, "python": bench.python_name(), "gil": gil, "threads": os.cpu_count() if args.mode == "pool" else 1}))
 
 
 # ----------------------------------------------------------------------------- driver
-
-
-def spawn(python: str, *argv: str, env: dict | None = None) -> dict:
-    result = subprocess.run([python, "-W", "ignore", __file__, *argv], capture_output=True,
-                            text=True, check=False, env=env)
-    if result.returncode != 0:
-        sys.exit(f"universe: {' '.join(argv)} failed:\n{result.stderr.strip()}")
-    return json.loads(result.stdout.strip().splitlines()[-1])
-
-
-def machine() -> dict:
-    model, cores = platform.processor() or "unknown", os.cpu_count()
-    try:
-        text = subprocess.run(["lscpu"], capture_output=True, text=True, check=True).stdout
-        fields = dict(line.split(":", 1) for line in text.splitlines() if ":" in line)
-        model = fields.get("Model name", model).strip()
-        cores = int(fields.get("CPU(s)", cores))
-    except (OSError, subprocess.CalledProcessError, ValueError):
-        pass
-    return {"cpu": model, "cores": cores}
 
 
 # (label, python, mode, PYTHON_GIL or None)
@@ -242,8 +220,8 @@ def run(args) -> None:
         env = {key: value for key, value in os.environ.items() if key != "PYTHON_GIL"}
         if gil is not None:
             env["PYTHON_GIL"] = gil
-        result = spawn(python, "measure", mode, "--data", str(data), "--repeats",
-                       str(args.repeats), env=env)
+        result = bench.spawn(python, "measure", mode, "--data", str(data), "--repeats",
+                             str(args.repeats), env=env, script=__file__)
         rows.append({"case": label, "mode": mode, "python": result["python"],
                      "gil": result["gil"], "threads": result["threads"],
                      "seconds": statistics.median(result["seconds"]),
@@ -252,7 +230,7 @@ def run(args) -> None:
     for row in rows:
         row["over_marundex_loop"] = row["seconds"] / base
     report = {"date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
-              "machine": machine(), "symbols": SYMBOLS, "bars": BARS, "repeats": args.repeats,
+              "machine": bench.machine(), "symbols": SYMBOLS, "bars": BARS, "repeats": args.repeats,
               "rows": rows}
     lines = ["| configuration | lock | threads | wall time (s) | × marundex loop on 3.13 |",
              "|---|---|---|---|---|"]
