@@ -6,6 +6,8 @@
 #   py311  CPython 3.11
 #   py313  CPython 3.13, default (GIL) build
 #
+# and, set up only when named, tsan313t (see its block below).
+#
 # An interpreter already on the machine is used when it fits: the right
 # version and build, Python.h present, ssl and zlib importable, and able to
 # create a venv. Otherwise one is built from the plain upstream source inside
@@ -14,6 +16,7 @@
 #
 # Everything lives under ${MARUNDEX_CACHE:-/var/cache/marundex}:
 #   python3.13t/ ...   interpreters built here (complete once their stamp exists)
+#   python3.13t-tsan/  the ThreadSanitizer build of free-threaded 3.13
 #   src/ build/        Debian source packages and scratch build trees
 #   venvs/NAME/        the venvs; each records what it was made from and is
 #                      remade when its requirements file or base changes
@@ -53,7 +56,7 @@ usage() {
   cat >&2 <<EOF
 usage: $0 setup [NAME...]
        $0 python NAME
-NAME is one of: ${NAMES[*]}
+NAME is one of: ${NAMES[*]} $TSAN_NAME
 EOF
   exit 2
 }
@@ -78,9 +81,50 @@ spec_of() {
     ft313) echo "3.13 1 python3.13t trixie" ;;
     py311) echo "3.11 0 python3.11 bookworm" ;;
     py313) echo "3.13 0 python3.13 trixie" ;;
-    *) return 1 ;;
+    *) tsan_spec_of "$1" ;;
   esac
 }
+
+# ------------------------------------------- ThreadSanitizer interpreter ------
+# tsan313t: free-threaded CPython 3.13 built with --with-thread-sanitizer into a
+# prefix of its own, python3.13t-tsan, so that no search for an ordinary 3.13t
+# ever finds it. It is only ever this build, made here; it is not in the default
+# set of `setup`, and tools/test-all.sh names it for its ThreadSanitizer step.
+
+TSAN_NAME=tsan313t
+
+tsan_spec_of() {
+  [ "$1" = "$TSAN_NAME" ] && echo "3.13 1 python3.13t trixie"
+}
+
+# prefix_of NAME: where the interpreter NAME is built in the cache.
+prefix_of() {
+  local series ft exe suite
+  read -r series ft exe suite <<<"$(spec_of "$1")"
+  if [ "$1" = "$TSAN_NAME" ]; then echo "$CACHE/$exe-tsan"; else echo "$CACHE/$exe"; fi
+}
+
+# configure_flags NAME: the flags of ./configure beyond the prefix.
+configure_flags() {
+  local series ft exe suite
+  read -r series ft exe suite <<<"$(spec_of "$1")"
+  echo --with-ensurepip=install
+  if [ "$ft" = 1 ]; then echo --disable-gil; fi
+  # Without the interpreter's own test suite, whose byte-compilation by the
+  # instrumented interpreter would take most of the install's time.
+  if [ "$1" = "$TSAN_NAME" ]; then printf '%s\n' --with-thread-sanitizer --disable-test-modules; fi
+}
+
+# The interpreter's own suppressions for its internals, kept beside the build
+# for the runs under ThreadSanitizer (the source tree is removed after the build).
+tsan_suppressions() { echo "$(prefix_of "$TSAN_NAME")/suppressions_free_threading.txt"; }
+
+# What this script runs on that build (the build's own steps, venv, pip) is not
+# under test: a report is logged and leaves the exit status alone. No other
+# interpreter reads this variable.
+export TSAN_OPTIONS="exitcode=0 log_path=$LOGS/$TSAN_NAME-setup-report"
+
+# ------------------------------------------------------------------------------
 
 # ---------------------------------------------------------------- apt ------
 
@@ -180,12 +224,13 @@ fetch_source() {
   [ -n "$SRC_DSC" ] || die "no python$series .dsc in $dir"
 }
 
-# build_cpython NAME: build the interpreter NAME from source into
-# $CACHE/<exe name>, unless a completed build is there already.
+# build_cpython NAME: build the interpreter NAME from source into its prefix
+# (prefix_of), unless a completed build is there already.
 build_cpython() {
-  local name=$1 series ft exe suite
+  local name=$1 series ft exe suite prefix
   read -r series ft exe suite <<<"$(spec_of "$name")"
-  local prefix=$CACHE/$exe build=$CACHE/build/$exe
+  prefix=$(prefix_of "$name")
+  local build=$CACHE/build/$(basename "$prefix")
   local stamp=$prefix/.marundex-build-complete
   [ -f "$stamp" ] && return 0
 
@@ -200,8 +245,12 @@ build_cpython() {
   # --skip-patches: the upstream tree as released, without Debian's patches.
   run_logged "$LOGS/$name-unpack.log" "unpack $(basename "$dsc") without Debian's patches" \
     dpkg-source --skip-patches -x "$dsc" "$build/src"
-  local flags=("--prefix=$prefix" --with-ensurepip=install)
-  [ "$ft" = 1 ] && flags+=(--disable-gil)
+  local flags=("--prefix=$prefix")
+  mapfile -t -O 1 flags < <(configure_flags "$name")
+  if [ "$name" = "$TSAN_NAME" ]; then
+    mkdir -p "$prefix"
+    cp "$build/src/Tools/tsan/suppressions_free_threading.txt" "$(tsan_suppressions)"
+  fi
   run_logged "$LOGS/$name-configure.log" "$name: configure ${flags[*]}" \
     env -C "$build/src" ./configure "${flags[@]}"
   run_logged "$LOGS/$name-make.log" "$name: make -j$JOBS" make -C "$build/src" -j"$JOBS"
@@ -218,6 +267,10 @@ build_cpython() {
 candidates() {
   local series ft exe suite p
   read -r series ft exe suite <<<"$(spec_of "$1")"
+  if [ "$1" = "$TSAN_NAME" ]; then
+    if [ -f "$(prefix_of "$1")/.marundex-build-complete" ]; then echo "$(prefix_of "$1")/bin/$exe"; fi
+    return 0
+  fi
   command -v "$exe" 2>/dev/null || true
   for p in "${PYENV_ROOT:-${HOME:-/root}/.pyenv}"/versions/*/bin/"$exe"; do
     if [ -x "$p" ]; then echo "$p"; fi
@@ -233,14 +286,18 @@ candidates() {
 probe() {
   local series ft exe suite
   read -r series ft exe suite <<<"$(spec_of "$1")"
-  "$2" -I - "$series" "$ft" <<'EOF'
+  local tsan=0
+  [ "$1" = "$TSAN_NAME" ] && tsan=1
+  "$2" -I - "$series" "$ft" "$tsan" <<'EOF'
 import os, sys, sysconfig
-series, ft = sys.argv[1], sys.argv[2] == "1"
+series, ft, tsan = sys.argv[1], sys.argv[2] == "1", sys.argv[3] == "1"
 found = "%d.%d" % sys.version_info[:2]
 if found != series:
     sys.exit("it is Python " + found)
 if bool(sysconfig.get_config_var("Py_GIL_DISABLED")) != ft:
     sys.exit("Py_GIL_DISABLED is %r" % sysconfig.get_config_var("Py_GIL_DISABLED"))
+if ("--with-thread-sanitizer" in (sysconfig.get_config_var("CONFIG_ARGS") or "")) != tsan:
+    sys.exit("it is %sa ThreadSanitizer build" % ("not " if tsan else ""))
 include = sysconfig.get_paths()["include"]
 if not os.path.isfile(os.path.join(include, "Python.h")):
     sys.exit("no Python.h in " + include)
@@ -363,8 +420,8 @@ ensure() {
     local series ft exe suite
     read -r series ft exe suite <<<"$(spec_of "$name")"
     build_cpython "$name"
-    try_base "$name" "$CACHE/$exe/bin/$exe" ||
-      die "$name: the interpreter built in $CACHE/$exe does not fit"
+    try_base "$name" "$(prefix_of "$name")/bin/$exe" ||
+      die "$name: the interpreter built in $(prefix_of "$name") does not fit"
   fi
 
   local out

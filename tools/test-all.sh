@@ -84,6 +84,13 @@ sanitized_run() {
 sanitized_run "$python" -c "import marundex, sys; sys.exit('$build/sanitized-py313' not in marundex.__file__)"
 sanitized_run "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
 
+# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters;
+# its first build takes about ten minutes), marundex and borrow_peer built with it,
+# and the tests that call from several threads, with the lock as set and forced
+# off: any report fails the step.
+step "concurrency tests under ThreadSanitizer (free-threaded 3.13)"
+tools/thread-sanitizer.sh "$build/tsan-ft313"
+
 # Not a measurement: checks that the benchmark still builds and runs every side,
 # that the floor computes marundex's bits, and that a call allocates nothing.
 step "benchmark smoke"
