@@ -124,6 +124,15 @@ tsan_suppressions() { echo "$(prefix_of "$TSAN_NAME")/suppressions_free_threadin
 # interpreter reads this variable.
 export TSAN_OPTIONS="exitcode=0 log_path=$LOGS/$TSAN_NAME-setup-report"
 
+# Its venv only runs tests: no build tools (cmake, ninja, scikit-build-core) and no
+# hypothesis, whose import alone costs the instrumented interpreter seconds; and pip
+# leaves byte-compilation to the first import, which needs a fraction of the files.
+venv_modules() {
+  if [ "$1" = "$TSAN_NAME" ]; then echo numpy pytest; else echo numpy pytest hypothesis scikit_build_core; fi
+}
+venv_has_build_tools() { [ "$1" != "$TSAN_NAME" ]; }
+pip_install_flags() { if [ "$1" = "$TSAN_NAME" ]; then echo --no-compile; fi; }
+
 # ------------------------------------------------------------------------------
 
 # ---------------------------------------------------------------- apt ------
@@ -335,9 +344,12 @@ venv_current() {
 verify() {
   local series ft exe suite
   read -r series ft exe suite <<<"$(spec_of "$1")"
-  "$(venv_dir "$1")/bin/python" -I - "$ft" <<'EOF'
-import os, sys, sysconfig
-import numpy, pytest, hypothesis, scikit_build_core
+  # shellcheck disable=SC2046  # one module name a word
+  "$(venv_dir "$1")/bin/python" -I - "$ft" $(venv_modules "$1") <<'EOF'
+import importlib, os, sys, sysconfig
+for module in sys.argv[2:]:
+    importlib.import_module(module)
+import numpy
 ft = sys.argv[1] == "1"
 include = sysconfig.get_paths()["include"]
 if not os.path.isfile(os.path.join(include, "Python.h")):
@@ -368,11 +380,14 @@ make_venv() {
   pip_req=$(grep -E '^pip([=<>!~ ]|$)' "$req" | head -n 1 || true)
   run_logged "$LOGS/$name-pip.log" "$name: pip install --upgrade ${pip_req:-pip}" \
     "$venv/bin/python" -I -m pip install --progress-bar off --upgrade "${pip_req:-pip}"
+  # shellcheck disable=SC2046  # no flag or one flag a word
   run_logged "$LOGS/$name-requirements.log" "$name: pip install -r $(basename "$req")" \
-    "$venv/bin/python" -I -m pip install --progress-bar off --upgrade -r "$req"
-  # shellcheck disable=SC2016  # $1 is expanded by the inner bash
-  run_logged "$LOGS/$name-tools.log" "$name: check cmake and ninja" \
-    bash -c '"$1/bin/cmake" --version && "$1/bin/ninja" --version' _ "$venv"
+    "$venv/bin/python" -I -m pip install --progress-bar off $(pip_install_flags "$name") --upgrade -r "$req"
+  if venv_has_build_tools "$name"; then
+    # shellcheck disable=SC2016  # $1 is expanded by the inner bash
+    run_logged "$LOGS/$name-tools.log" "$name: check cmake and ninja" \
+      bash -c '"$1/bin/cmake" --version && "$1/bin/ninja" --version' _ "$venv"
+  fi
   stamp_text "$name" "$base" >"$venv/.marundex-venv"
 }
 

@@ -2,10 +2,16 @@
 # The concurrency tests under ThreadSanitizer: free-threaded CPython 3.13 built
 # with it (tools/interpreters.sh, tsan313t), marundex and the second module
 # (borrow_peer) built with it, and every test that runs calls on several threads,
-# with the interpreter lock as marundex sets it and forced off. Fails on the first
-# report, and on any report left in the log.
+# with the interpreter lock as marundex sets it and forced off:
+#   tools/stress.py: TSAN_THREADS threads x TSAN_CALLS calls on shared inputs,
+#     and TSAN_FIRST_USE fresh processes whose 8 threads make the process's first
+#     calls at once (both modules), in each lock mode;
+#   the second module on the same registry, the lock turned on at import, and the
+#     in-process thread tests (registry, errors, lock release), in each lock mode.
+# Fails on the first report, and on any report left in the log.
 #
 #   tools/thread-sanitizer.sh [BUILD_DIR]      (default: build/tsan-ft313)
+#   TSAN_THREADS, TSAN_CALLS, TSAN_FIRST_USE   (environment; default 8, 4000, 8)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -13,8 +19,10 @@ build=${1:-$root/build/tsan-ft313}
 cd "$root"
 
 python=$(tools/interpreters.sh python tsan313t)
-# cmake and ninja from the same venv; the interpreter's own suppressions beside it.
-export PATH="$(dirname "$python"):$PATH"
+# The build tools come from the py313 venv, as in tools/test-all.sh.
+tool_bin=$(dirname "$(tools/interpreters.sh python py313)")
+export PATH="$tool_bin:$PATH"
+# The interpreter's own suppressions are kept beside it.
 interpreter_suppressions=$("$python" -I -c 'import sys; print(sys.base_prefix)')/suppressions_free_threading.txt
 [ -f "$interpreter_suppressions" ] || { echo "missing $interpreter_suppressions" >&2; exit 1; }
 
@@ -49,17 +57,20 @@ import os, peer, sysconfig
 print(os.path.join(peer.build(), "borrow_peer" + sysconfig.get_config_var("EXT_SUFFIX")))')"
 
 tests=tests/python
-# The runs in fresh interpreters choose their lock mode themselves (both modes).
-fresh=("$tests/test_free_threaded_stress.py" "$tests/test_second_module.py" "$tests/test_free_threading.py")
-# The threads inside the test process run in the test process's mode: both are run.
+# These choose the lock mode of their fresh interpreters themselves.
+fresh=("$tests/test_second_module.py" "$tests/test_free_threading.py")
+# The threads inside the test process run in its mode: both are run.
 in_process=("$tests/test_borrow_registry.py::test_borrows_from_several_threads"
   "$tests/test_errors.py::test_failures_on_other_threads_leave_this_thread_working"
   "$tests/test_interpreter_lock.py")
 
 status=0
-echo "--- fresh interpreters, the lock as set and forced off"
+echo "--- stress, the lock as set and forced off"
+"$python" tools/stress.py --threads "${TSAN_THREADS:-8}" --calls "${TSAN_CALLS:-4000}" \
+  --first-use "${TSAN_FIRST_USE:-8}" --gil both || status=1
+echo "--- tests, the lock as set"
 "$python" -m pytest "${fresh[@]}" "${in_process[@]}" -q -p no:cacheprovider || status=1
-echo "--- the lock forced off in the test process"
+echo "--- tests, the lock forced off"
 PYTHON_GIL=0 "$python" -m pytest "${in_process[@]}" -q -p no:cacheprovider || status=1
 
 if compgen -G "$reports/report*" >/dev/null; then
