@@ -31,15 +31,15 @@ Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noe
     MARUNDEX_TRY(close, borrow_input(slots[3], "close"));
     MARUNDEX_TRY(output, check_output(slots[4], "output"));
 
-    MARUNDEX_TRY(high_view, series_view(high->get(), "high"));
+    MARUNDEX_TRY(high_view, high->view("high"));
     if (!high_view->is_contiguous()) {
         return failure(value_error("High array must be C-contiguous and float64"));
     }
-    MARUNDEX_TRY(low_view, series_view(low->get(), "low"));
+    MARUNDEX_TRY(low_view, low->view("low"));
     if (!low_view->is_contiguous()) {
         return failure(value_error("Low array must be C-contiguous and float64"));
     }
-    MARUNDEX_TRY(close_view, series_view(close->get(), "close"));
+    MARUNDEX_TRY(close_view, close->view("close"));
     if (!close_view->is_contiguous()) {
         return failure(value_error("Close array must be C-contiguous and float64"));
     }

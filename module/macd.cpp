@@ -62,7 +62,7 @@ Result<void> macd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) no
             return failure(PyErr::fetch());
         }
     }
-    MARUNDEX_TRY(data_view, series_view(data->get(), "data"));
+    MARUNDEX_TRY(data_view, data->view("data"));
     std::array<SeriesView, 3> views{};
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         MARUNDEX_TRY(view, series_view(outputs[k], output_names[k]));

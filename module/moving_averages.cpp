@@ -35,7 +35,7 @@ Result<void> moving_average(const CallSignature& signature, MovingAverageKernel 
     MARUNDEX_TRY(data, borrow_input(slots[1], "data"));
     MARUNDEX_TRY(output, check_output(slots[2], "output"));
 
-    MARUNDEX_TRY(data_view, series_view(data->get(), "data"));
+    MARUNDEX_TRY(data_view, data->view("data"));
     if (!data_view->is_contiguous()) {
         return failure(value_error("Input array must be C-contiguous and float64"));
     }

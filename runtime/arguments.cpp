@@ -6,6 +6,7 @@
 #include "internal_failure.hpp"
 #include "numpy_api.hpp"
 #include "object_text.hpp"
+#include "try.hpp"
 #include "wrapped_error.hpp"
 
 namespace marundex::runtime {
@@ -80,9 +81,11 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
         return failure(
             runtime_error_caused_by("Interal borrow checking API error", std::move(api.error())));
     }
-    const std::int32_t code = (*api)->acquire_read((*api)->registry, array.get());
+    ReadBorrow borrow(*api, array.get());
+    const std::optional<SeriesView> borrowed_view = current_view(array.get());
+    const std::int32_t code = borrow.acquire();
     if (code == borrow_granted) {
-        return BorrowedInput(std::move(array), *api);
+        return BorrowedInput(std::move(array), borrow, borrowed_view);
     }
     if (code == already_borrowed) {
         return failure(
@@ -95,6 +98,15 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
     } catch (...) {
         internal_failure("Unexpected return code from borrow checking API");
     }
+}
+
+Result<SeriesView> BorrowedInput::view(const char* parameter) const noexcept {
+    MARUNDEX_TRY(view, series_view(array_.get(), parameter));
+    if (*view != borrowed_view_) {
+        return failure(parameter_error(PyExc_ValueError, parameter,
+                                       "array was resized or moved during the call"));
+    }
+    return view;
 }
 
 Result<PyObject*> check_output(PyObject* object, const char* parameter) noexcept {

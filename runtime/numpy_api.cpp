@@ -222,14 +222,22 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
            table_function<EquivTypes>(*table, slot_equiv_types)(descr, float64) != 0;
 }
 
-Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
+std::optional<SeriesView> current_view(PyObject* array) noexcept {
     const ArrayObjectFields& fields = array_fields(array);
     if (fields.nd != 1) {
-        return failure(
-            parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional"));
+        return std::nullopt;
     }
     return SeriesView{fields.data, static_cast<std::uint64_t>(fields.dimensions[0]),
                       static_cast<std::int64_t>(fields.strides[0])};
+}
+
+Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
+    std::optional<SeriesView> view = current_view(array);
+    if (!view) {
+        return failure(
+            parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional"));
+    }
+    return *view;
 }
 
 }  // namespace marundex::runtime

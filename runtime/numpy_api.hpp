@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "error.hpp"
 #include "python_api.hpp"
@@ -60,7 +61,12 @@ struct SeriesView {
     [[nodiscard]] bool is_contiguous() const noexcept {
         return length <= 1 || stride == static_cast<std::int64_t>(sizeof(double));
     }
+
+    friend bool operator==(const SeriesView&, const SeriesView&) = default;
 };
+
+// The view of an array as it is now, or nothing when it does not have one dimension.
+std::optional<SeriesView> current_view(PyObject* array) noexcept;
 
 // Fails with a ValueError naming `parameter` when the array no longer has one
 // dimension (it was reshaped in place after its test).
