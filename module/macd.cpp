@@ -77,16 +77,18 @@ Result<void> macd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) no
         }
     }
     if (!data_view->is_contiguous()) {
-        return failure(value_error("Input array must be C-contiguous"));
+        return failure(not_contiguous_error("Input array must be C-contiguous", "data", *data_view,
+                                            notes::ArrayRole::input));
     }
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         if (!views[k].is_contiguous()) {
-            return failure(value_error(contiguity_messages[k]));
+            return failure(not_contiguous_error(contiguity_messages[k], output_names[k], views[k],
+                                                notes::ArrayRole::output));
         }
     }
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         if (rejects_writes(outputs[k], views[k])) {
-            return failure(value_error(writeable_messages[k]));
+            return failure(read_only_error(writeable_messages[k], output_names[k]));
         }
     }
 

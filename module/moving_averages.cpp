@@ -37,17 +37,19 @@ Result<void> moving_average(const CallSignature& signature, MovingAverageKernel 
 
     MARUNDEX_TRY(data_view, data->view("data"));
     if (!data_view->is_contiguous()) {
-        return failure(value_error("Input array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Input array must be C-contiguous and float64", "data",
+                                            *data_view, notes::ArrayRole::input));
     }
     MARUNDEX_TRY(output_view, series_view(*output, "output"));
     if (!output_view->is_contiguous()) {
-        return failure(value_error("Output array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Output array must be C-contiguous and float64",
+                                            "output", *output_view, notes::ArrayRole::output));
     }
     if (output_view->length != data_view->length) {
         return failure(value_error("Output array length must match input"));
     }
     if (rejects_writes(*output, *output_view)) {
-        return failure(value_error("Output array must be writeable"));
+        return failure(read_only_error("Output array must be writeable", "output"));
     }
 
     without_interpreter_lock(
