@@ -116,6 +116,12 @@ Function table_function(void* const* table, std::size_t slot) noexcept {
     return reinterpret_cast<Function>(table[slot]);
 }
 
+// Out of line, so that every successful view, taken several times per call, pays
+// nothing for composing this error.
+[[gnu::cold, gnu::noinline]] PyErr no_longer_one_dimensional(const char* parameter) noexcept {
+    return parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional");
+}
+
 }  // namespace
 
 Result<const char*> core_module_name() noexcept {
@@ -234,8 +240,7 @@ std::optional<SeriesView> current_view(PyObject* array) noexcept {
 Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
     std::optional<SeriesView> view = current_view(array);
     if (!view) {
-        return failure(
-            parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional"));
+        return failure(no_longer_one_dimensional(parameter));
     }
     return *view;
 }
