@@ -1,5 +1,6 @@
 // indicator_atr: the average true range of a series of bars.
 #include <array>
+#include <utility>
 
 #include "../runtime/arguments.hpp"
 #include "../runtime/binding.hpp"
@@ -61,6 +62,18 @@ Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noe
     }
     if (rejects_writes(*output, *output_view)) {
         return failure(read_only_error("Output array must be writeable", "output"));
+    }
+    // The kernel writes the output while it reads the inputs (whatever the period:
+    // an unusable one still fills the output with NaN).
+    const std::array<std::pair<const SeriesView*, const char*>, 3> inputs{{
+        {&*high_view, "Output array must not share memory with the high array"},
+        {&*low_view, "Output array must not share memory with the low array"},
+        {&*close_view, "Output array must not share memory with the close array"},
+    }};
+    for (const auto& [input_view, message] : inputs) {
+        if (output_view->shares_memory_with(*input_view)) {
+            return failure(shared_memory_error(message));
+        }
     }
 
     // The kernel runs with the interpreter lock held.

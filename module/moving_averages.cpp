@@ -51,6 +51,12 @@ Result<void> moving_average(const CallSignature& signature, MovingAverageKernel 
     if (rejects_writes(*output, *output_view)) {
         return failure(read_only_error("Output array must be writeable", "output"));
     }
+    // The kernel writes the output while it reads the input: sharing memory would
+    // destroy the input and give a result nobody asked for.
+    if (output_view->shares_memory_with(*data_view)) {
+        return failure(
+            shared_memory_error("Output array must not share memory with the input array"));
+    }
 
     without_interpreter_lock(
         [&] { kernel(*period, input_run(*data_view), output_run(*output_view)); });

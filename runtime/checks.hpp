@@ -26,4 +26,8 @@ inline PyErr read_only_error(const char* text, const char* parameter) noexcept {
     return value_error(text).with_note(notes::read_only(parameter));
 }
 
+inline PyErr shared_memory_error(const char* text) noexcept {
+    return value_error(text).with_note(notes::shared_memory());
+}
+
 }  // namespace marundex::runtime

@@ -94,6 +94,15 @@ std::string read_only(const char* parameter) noexcept {
     });
 }
 
+std::string shared_memory() noexcept {
+    return composed([] {
+        return std::string(
+            "marundex reads its inputs while it writes its outputs, so every output needs "
+            "memory of its own; pass numpy.empty(n), and to compute in place copy the result "
+            "back afterwards (x[:] = out)");
+    });
+}
+
 std::string period_range(const char* parameter) noexcept {
     return composed([&] { return argument(parameter) + " takes an integer from 0 to 2**64 - 1"; });
 }

@@ -22,6 +22,9 @@ std::string contiguity(const char* parameter, const SeriesView& view, ArrayRole 
 // For an output refused as read-only.
 std::string read_only(const char* parameter) noexcept;
 
+// For an output refused because it shares memory with an input or another output.
+std::string shared_memory() noexcept;
+
 // For a period out of the unsigned 64-bit range.
 std::string period_range(const char* parameter) noexcept;
 

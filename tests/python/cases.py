@@ -29,6 +29,10 @@ FIX_CONVERSION = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)"
 FIX_ANY_OBJECT = FIX_CONVERSION + ", or x.to_numpy(dtype=numpy.float64) for a pandas Series"
 FIX_DIMENSIONS = "pass one column, x[:, k], or x.ravel()"
 ASSIGN_AFTERWARDS = 'pass numpy.empty(n) and assign it afterwards (df["col"] = out)'
+SHARED_MEMORY_NOTE = (
+    "marundex reads its inputs while it writes its outputs, so every output needs memory of its own; "
+    "pass numpy.empty(n), and to compute in place copy the result back afterwards (x[:] = out)"
+)
 #: The stride of each view of ``refusal_views``, in bytes.
 STRIDES = {"reversed": -8, "step2": 16, "broadcast": 0, "record-field": 12}
 
@@ -403,6 +407,56 @@ def _():
     out = sentinel_array(8)
     out.flags.writeable = False
     return _atr(_atr_with(output=out), ValueError, "Output array must be writeable", read_only_note("output"))
+
+
+#: Every pair of arguments that must not share memory: (function, output, other argument, refusal).
+SHARED_MEMORY_PAIRS = [
+    ("indicator_sma", "output", "data", "Output array must not share memory with the input array"),
+    ("indicator_ema", "output", "data", "Output array must not share memory with the input array"),
+    ("indicator_macd", "macd_output", "data", "MACD output array must not share memory with the input array"),
+    ("indicator_macd", "signal_output", "data", "Signal output array must not share memory with the input array"),
+    ("indicator_macd", "hist_output", "data", "Histogram output array must not share memory with the input array"),
+    ("indicator_macd", "macd_output", "signal_output",
+     "MACD output array must not share memory with the signal output array"),
+    ("indicator_macd", "macd_output", "hist_output",
+     "MACD output array must not share memory with the histogram output array"),
+    ("indicator_macd", "signal_output", "hist_output",
+     "Signal output array must not share memory with the histogram output array"),
+    ("indicator_atr", "output", "high", "Output array must not share memory with the high array"),
+    ("indicator_atr", "output", "low", "Output array must not share memory with the low array"),
+    ("indicator_atr", "output", "close", "Output array must not share memory with the close array"),
+]
+
+
+def _shared(name, first, second, backing, first_slice, second_slice):
+    (message,) = [m for f, a, b, m in SHARED_MEMORY_PAIRS if (f, a, b) == (name, first, second)]
+    arguments = _with(name, **{first: backing[first_slice], second: backing[second_slice]})
+    return _call(name, arguments, ValueError, message, note=SHARED_MEMORY_NOTE)
+
+
+# One of each kind here, so that the catalogue's checks (borrows, references,
+# untouched arrays) cover the refusal; test_aliasing.py has every pair.
+@case("sma-output-is-data")
+def _():
+    backing = series(8)
+    return _shared("indicator_sma", "output", "data", backing, slice(None), slice(None))
+
+
+@case("ema-output-overlaps-data")
+def _():
+    backing = series(12)
+    return _shared("indicator_ema", "output", "data", backing, slice(3, 11), slice(0, 8))
+
+
+@case("macd-hist-is-signal")
+def _():
+    return _shared("indicator_macd", "signal_output", "hist_output", sentinel_array(8), slice(None), slice(None))
+
+
+@case("atr-output-is-close")
+def _():
+    backing = series(8)
+    return _shared("indicator_atr", "output", "close", backing, slice(None), slice(None))
 
 
 def successful_call(name, n=8):
