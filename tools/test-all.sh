@@ -95,6 +95,13 @@ tools/test-release.sh
 step "C++ package: examples/cpp built against the installed core (tools/test-cpp-package.sh)"
 tools/test-cpp-package.sh
 
+# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters;
+# its first build takes about ten minutes), marundex and borrow_peer built with it,
+# and the tests that call from several threads, with the lock as set and forced
+# off: any report fails the step.
+step "concurrency tests under ThreadSanitizer (free-threaded 3.13)"
+tools/thread-sanitizer.sh "$build/tsan-ft313"
+
 # Not a measurement: checks that the benchmark still builds and runs every side,
 # that the floor computes marundex's bits, and that a call allocates nothing.
 step "benchmark smoke"

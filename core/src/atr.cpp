@@ -1,22 +1,41 @@
-#include <cmath>
+#include <array>
 
 #include "float64_access.hpp"
+#include "true_range.hpp"
 
 namespace marundex::core {
 
 using detail::load;
-using detail::max_num;
 using detail::store;
 
 namespace {
 
-// True range of bar i >= 1. The first candidate is the plain high - low, without
-// absolute value; maxNum lets a NaN candidate drop out.
+// True range of bar i >= 1.
 double true_range(InputRun high, InputRun low, InputRun close, std::size_t i) noexcept {
-    const double h = load(high.data, i);
-    const double l = load(low.data, i);
-    const double previous_close = load(close.data, i - 1);
-    return max_num(max_num(h - l, std::fabs(h - previous_close)), std::fabs(l - previous_close));
+    return detail::true_range(load(high.data, i), load(low.data, i), load(close.data, i - 1));
+}
+
+std::array<double, 2> pair_at(InputRun run, std::size_t i) noexcept {
+    return {load(run.data, i), load(run.data, i + 1)};
+}
+
+// Sum of the true ranges of bars 1 to `period`, added in that order. Nothing is
+// stored meanwhile, so the bars may be read two at a time, and their true ranges
+// computed side by side.
+double first_true_ranges_sum(std::uint64_t period, InputRun high, InputRun low,
+                             InputRun close) noexcept {
+    double sum = +0.0;
+    std::size_t i = 1;
+    for (; i < period; i += 2) {
+        const std::array<double, 2> ranges =
+            detail::true_ranges(pair_at(high, i), pair_at(low, i), pair_at(close, i - 1));
+        sum = sum + ranges[0];
+        sum = sum + ranges[1];
+    }
+    if (i == period) {
+        sum = sum + true_range(high, low, close, i);
+    }
+    return sum;
 }
 
 }  // namespace
@@ -41,12 +60,8 @@ void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
     const double p = detail::period_as_double(period);
     const double alpha = 1.0 / p;
 
-    double sum = +0.0;
-    for (std::size_t i = 1; i <= period; ++i) {
-        sum = sum + true_range(high, low, close, i);
-    }
     // The first value is a true division; the smoothing after it uses the reciprocal.
-    double average = sum / p;
+    double average = first_true_ranges_sum(period, high, low, close) / p;
     store(out.data, period, average);
 
     for (std::size_t i = period + 1; i < n; ++i) {
