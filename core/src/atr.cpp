@@ -50,7 +50,9 @@ void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
     // The pre-fill comes before any read: an output that is also an input reads NaN.
     // Apart from the inputs, only the warm-up and the positions past the inputs'
     // length are left without a value.
-    if (detail::overlap(high, out) || detail::overlap(low, out) || detail::overlap(close, out)) {
+    const bool overlapping =
+        detail::overlap(high, out) || detail::overlap(low, out) || detail::overlap(close, out);
+    if (overlapping) {
         detail::fill_nan(out);
     } else {
         detail::fill_nan(out, 0, period);
@@ -64,11 +66,25 @@ void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
     double average = first_true_ranges_sum(period, high, low, close) / p;
     store(out.data, period, average);
 
-    for (std::size_t i = period + 1; i < n; ++i) {
-        double d = true_range(high, low, close, i) - average;
+    const auto smoothed = [&average, alpha](double true_range) noexcept {
+        double d = true_range - average;
         d = alpha * d;
         average = average + d;
-        store(out.data, i, average);
+        return average;
+    };
+    std::size_t i = period + 1;
+    // An output apart from the inputs cannot change what a later bar reads, so the
+    // bars may be read two at a time there; the averages still follow one by one.
+    if (!overlapping) {
+        for (; i + 1 < n; i += 2) {
+            const std::array<double, 2> ranges =
+                detail::true_ranges(pair_at(high, i), pair_at(low, i), pair_at(close, i - 1));
+            store(out.data, i, smoothed(ranges[0]));
+            store(out.data, i + 1, smoothed(ranges[1]));
+        }
+    }
+    for (; i < n; ++i) {
+        store(out.data, i, smoothed(true_range(high, low, close, i)));
     }
 }
 
