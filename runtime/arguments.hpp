@@ -19,7 +19,9 @@ namespace marundex::runtime {
 // message and keeps its cause; any other error passes through unchanged.
 PyErr argument_error(const char* parameter, PyErr error) noexcept;
 
-Result<std::uint64_t> to_unsigned64(PyObject* object) noexcept;
+// The interpreter's OverflowError for a value out of range carries a note that
+// gives `parameter` and the range; every other failure is the interpreter's as it is.
+Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noexcept;
 
 // to_unsigned64, with a failure reported for `parameter`.
 Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept;

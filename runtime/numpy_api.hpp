@@ -101,7 +101,25 @@ struct SeriesView {
         return length <= 1 || stride == static_cast<std::int64_t>(sizeof(double));
     }
 
+    // Whether the bytes of two contiguous views intersect. An empty view reaches no
+    // byte, so it shares memory with nothing; views that only touch share none.
+    [[nodiscard]] bool shares_memory_with(const SeriesView& other) const noexcept {
+        if (length == 0 || other.length == 0) {
+            return false;
+        }
+        return first_byte() < other.end_byte() && other.first_byte() < end_byte();
+    }
+
     friend bool operator==(const SeriesView&, const SeriesView&) = default;
+
+  private:
+    // As integers: pointers into different arrays cannot be compared as pointers.
+    [[nodiscard]] std::uintptr_t first_byte() const noexcept {
+        return reinterpret_cast<std::uintptr_t>(data);
+    }
+    [[nodiscard]] std::uintptr_t end_byte() const noexcept {
+        return first_byte() + length * sizeof(double);
+    }
 };
 
 // The view of an array as it is now, or nothing when it does not have one dimension.
@@ -114,8 +132,9 @@ inline std::optional<SeriesView> current_view(PyObject* array) noexcept {
                       static_cast<std::int64_t>(fields.strides[0])};
 }
 
-// The ValueError of series_view.
-PyErr no_longer_one_dimensional(const char* parameter) noexcept;
+// The ValueError of series_view, out of line and cold so that a successful view
+// pays nothing for composing it.
+[[gnu::cold, gnu::noinline]] PyErr no_longer_one_dimensional(const char* parameter) noexcept;
 
 // Fails with a ValueError naming `parameter` when the array no longer has one
 // dimension (it was reshaped in place after its test).

@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
-# Provides marundex's three Python interpreters, each with a virtual
+# Provides marundex's supported Python interpreters, each with a virtual
 # environment holding the packages of tools/requirements-NAME.txt:
 #
 #   ft313  free-threaded CPython 3.13 (Py_GIL_DISABLED = 1)
 #   py311  CPython 3.11
+#   py312  CPython 3.12
 #   py313  CPython 3.13, default (GIL) build
+#
+# and, set up only when named, tsan313t (see its block below).
 #
 # An interpreter already on the machine is used when it fits: the right
 # version and build, Python.h present, ssl and zlib importable, and able to
 # create a venv. Otherwise one is built from the plain upstream source inside
 # Debian's python3.X source package (trixie for 3.13, bookworm for 3.11),
-# without Debian's patches, which assume Debian's own install layout.
+# without Debian's patches, which assume Debian's own install layout. No
+# Debian suite has a 3.12 source package, so py312 must be on the machine
+# (pyenv's 3.12 is).
 #
 # Everything lives under ${MARUNDEX_CACHE:-/var/cache/marundex}:
 #   python3.13t/ ...   interpreters built here (complete once their stamp exists)
+#   python3.13t-tsan/  the ThreadSanitizer build of free-threaded 3.13
 #   src/ build/        Debian source packages and scratch build trees
 #   venvs/NAME/        the venvs; each records what it was made from and is
 #                      remade when its requirements file or base changes
@@ -21,12 +27,18 @@
 #
 # Usage (as root on Debian 12; needs no input, and is quick once cached):
 #   tools/interpreters.sh setup [NAME...]   make sure the named interpreters and
-#                                           venvs (default: all three) exist and
+#                                           venvs (default: all of them) exist and
 #                                           print one line for each
 #   tools/interpreters.sh python NAME       print the venv's python path
+#   tools/interpreters.sh base NAME         print the interpreter the venv was
+#                                           made from (for fresh venvs of it)
+#   tools/interpreters.sh names             print the supported interpreters'
+#                                           names, one a line
 set -euo pipefail
 
-NAMES=(ft313 py311 py313)
+# The supported interpreters: every list of them elsewhere (tests, release
+# wheels) is read from here.
+NAMES=(ft313 py311 py312 py313)
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CACHE=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
 LOGS=$CACHE/logs
@@ -53,7 +65,9 @@ usage() {
   cat >&2 <<EOF
 usage: $0 setup [NAME...]
        $0 python NAME
-NAME is one of: ${NAMES[*]}
+       $0 base NAME
+       $0 names
+NAME is one of: ${NAMES[*]} $TSAN_NAME
 EOF
   exit 2
 }
@@ -77,10 +91,61 @@ spec_of() {
   case $1 in
     ft313) echo "3.13 1 python3.13t trixie" ;;
     py311) echo "3.11 0 python3.11 bookworm" ;;
+    py312) echo "3.12 0 python3.12 none" ;;
     py313) echo "3.13 0 python3.13 trixie" ;;
-    *) return 1 ;;
+    *) tsan_spec_of "$1" ;;
   esac
 }
+
+# ------------------------------------------- ThreadSanitizer interpreter ------
+# tsan313t: free-threaded CPython 3.13 built with --with-thread-sanitizer into a
+# prefix of its own, python3.13t-tsan, so that no search for an ordinary 3.13t
+# ever finds it. It is only ever this build, made here; it is not in the default
+# set of `setup`, and tools/test-all.sh names it for its ThreadSanitizer step.
+
+TSAN_NAME=tsan313t
+
+tsan_spec_of() {
+  [ "$1" = "$TSAN_NAME" ] && echo "3.13 1 python3.13t trixie"
+}
+
+# prefix_of NAME: where the interpreter NAME is built in the cache.
+prefix_of() {
+  local series ft exe suite
+  read -r series ft exe suite <<<"$(spec_of "$1")"
+  if [ "$1" = "$TSAN_NAME" ]; then echo "$CACHE/$exe-tsan"; else echo "$CACHE/$exe"; fi
+}
+
+# configure_flags NAME: the flags of ./configure beyond the prefix.
+configure_flags() {
+  local series ft exe suite
+  read -r series ft exe suite <<<"$(spec_of "$1")"
+  echo --with-ensurepip=install
+  if [ "$ft" = 1 ]; then echo --disable-gil; fi
+  # Without the interpreter's own test suite, whose byte-compilation by the
+  # instrumented interpreter would take most of the install's time.
+  if [ "$1" = "$TSAN_NAME" ]; then printf '%s\n' --with-thread-sanitizer --disable-test-modules; fi
+}
+
+# The interpreter's own suppressions for its internals, kept beside the build
+# for the runs under ThreadSanitizer (the source tree is removed after the build).
+tsan_suppressions() { echo "$(prefix_of "$TSAN_NAME")/suppressions_free_threading.txt"; }
+
+# What this script runs on that build (the build's own steps, venv, pip) is not
+# under test: a report is logged and leaves the exit status alone. No other
+# interpreter reads this variable.
+export TSAN_OPTIONS="exitcode=0 log_path=$LOGS/$TSAN_NAME-setup-report"
+
+# Its venv only runs tests: no build tools (cmake, ninja, scikit-build-core) and no
+# hypothesis, whose import alone costs the instrumented interpreter seconds; and pip
+# leaves byte-compilation to the first import, which needs a fraction of the files.
+venv_modules() {
+  if [ "$1" = "$TSAN_NAME" ]; then echo numpy pytest; else echo numpy pytest hypothesis scikit_build_core; fi
+}
+venv_has_build_tools() { [ "$1" != "$TSAN_NAME" ]; }
+pip_install_flags() { if [ "$1" = "$TSAN_NAME" ]; then echo --no-compile; fi; }
+
+# ------------------------------------------------------------------------------
 
 # ---------------------------------------------------------------- apt ------
 
@@ -180,14 +245,17 @@ fetch_source() {
   [ -n "$SRC_DSC" ] || die "no python$series .dsc in $dir"
 }
 
-# build_cpython NAME: build the interpreter NAME from source into
-# $CACHE/<exe name>, unless a completed build is there already.
+# build_cpython NAME: build the interpreter NAME from source into its prefix
+# (prefix_of), unless a completed build is there already.
 build_cpython() {
-  local name=$1 series ft exe suite
+  local name=$1 series ft exe suite prefix
   read -r series ft exe suite <<<"$(spec_of "$name")"
-  local prefix=$CACHE/$exe build=$CACHE/build/$exe
+  prefix=$(prefix_of "$name")
+  local build=$CACHE/build/$(basename "$prefix")
   local stamp=$prefix/.marundex-build-complete
   [ -f "$stamp" ] && return 0
+  [ "$suite" != none ] ||
+    die "$name: no CPython $series on this machine fits, and there is no Debian source package to build one from"
 
   say "$name: building CPython $series from source; this takes a few minutes"
   # The source list first, so that one apt-get update serves both steps.
@@ -200,8 +268,12 @@ build_cpython() {
   # --skip-patches: the upstream tree as released, without Debian's patches.
   run_logged "$LOGS/$name-unpack.log" "unpack $(basename "$dsc") without Debian's patches" \
     dpkg-source --skip-patches -x "$dsc" "$build/src"
-  local flags=("--prefix=$prefix" --with-ensurepip=install)
-  [ "$ft" = 1 ] && flags+=(--disable-gil)
+  local flags=("--prefix=$prefix")
+  mapfile -t -O 1 flags < <(configure_flags "$name")
+  if [ "$name" = "$TSAN_NAME" ]; then
+    mkdir -p "$prefix"
+    cp "$build/src/Tools/tsan/suppressions_free_threading.txt" "$(tsan_suppressions)"
+  fi
   run_logged "$LOGS/$name-configure.log" "$name: configure ${flags[*]}" \
     env -C "$build/src" ./configure "${flags[@]}"
   run_logged "$LOGS/$name-make.log" "$name: make -j$JOBS" make -C "$build/src" -j"$JOBS"
@@ -218,6 +290,10 @@ build_cpython() {
 candidates() {
   local series ft exe suite p
   read -r series ft exe suite <<<"$(spec_of "$1")"
+  if [ "$1" = "$TSAN_NAME" ]; then
+    if [ -f "$(prefix_of "$1")/.marundex-build-complete" ]; then echo "$(prefix_of "$1")/bin/$exe"; fi
+    return 0
+  fi
   command -v "$exe" 2>/dev/null || true
   for p in "${PYENV_ROOT:-${HOME:-/root}/.pyenv}"/versions/*/bin/"$exe"; do
     if [ -x "$p" ]; then echo "$p"; fi
@@ -233,14 +309,18 @@ candidates() {
 probe() {
   local series ft exe suite
   read -r series ft exe suite <<<"$(spec_of "$1")"
-  "$2" -I - "$series" "$ft" <<'EOF'
+  local tsan=0
+  [ "$1" = "$TSAN_NAME" ] && tsan=1
+  "$2" -I - "$series" "$ft" "$tsan" <<'EOF'
 import os, sys, sysconfig
-series, ft = sys.argv[1], sys.argv[2] == "1"
+series, ft, tsan = sys.argv[1], sys.argv[2] == "1", sys.argv[3] == "1"
 found = "%d.%d" % sys.version_info[:2]
 if found != series:
     sys.exit("it is Python " + found)
 if bool(sysconfig.get_config_var("Py_GIL_DISABLED")) != ft:
     sys.exit("Py_GIL_DISABLED is %r" % sysconfig.get_config_var("Py_GIL_DISABLED"))
+if ("--with-thread-sanitizer" in (sysconfig.get_config_var("CONFIG_ARGS") or "")) != tsan:
+    sys.exit("it is %sa ThreadSanitizer build" % ("not " if tsan else ""))
 include = sysconfig.get_paths()["include"]
 if not os.path.isfile(os.path.join(include, "Python.h")):
     sys.exit("no Python.h in " + include)
@@ -278,9 +358,12 @@ venv_current() {
 verify() {
   local series ft exe suite
   read -r series ft exe suite <<<"$(spec_of "$1")"
-  "$(venv_dir "$1")/bin/python" -I - "$ft" <<'EOF'
-import os, sys, sysconfig
-import numpy, pytest, hypothesis, scikit_build_core
+  # shellcheck disable=SC2046  # one module name a word
+  "$(venv_dir "$1")/bin/python" -I - "$ft" $(venv_modules "$1") <<'EOF'
+import importlib, os, sys, sysconfig
+for module in sys.argv[2:]:
+    importlib.import_module(module)
+import numpy
 ft = sys.argv[1] == "1"
 include = sysconfig.get_paths()["include"]
 if not os.path.isfile(os.path.join(include, "Python.h")):
@@ -311,11 +394,14 @@ make_venv() {
   pip_req=$(grep -E '^pip([=<>!~ ]|$)' "$req" | head -n 1 || true)
   run_logged "$LOGS/$name-pip.log" "$name: pip install --upgrade ${pip_req:-pip}" \
     "$venv/bin/python" -I -m pip install --progress-bar off --upgrade "${pip_req:-pip}"
+  # shellcheck disable=SC2046  # no flag or one flag a word
   run_logged "$LOGS/$name-requirements.log" "$name: pip install -r $(basename "$req")" \
-    "$venv/bin/python" -I -m pip install --progress-bar off --upgrade -r "$req"
-  # shellcheck disable=SC2016  # $1 is expanded by the inner bash
-  run_logged "$LOGS/$name-tools.log" "$name: check cmake and ninja" \
-    bash -c '"$1/bin/cmake" --version && "$1/bin/ninja" --version' _ "$venv"
+    "$venv/bin/python" -I -m pip install --progress-bar off $(pip_install_flags "$name") --upgrade -r "$req"
+  if venv_has_build_tools "$name"; then
+    # shellcheck disable=SC2016  # $1 is expanded by the inner bash
+    run_logged "$LOGS/$name-tools.log" "$name: check cmake and ninja" \
+      bash -c '"$1/bin/cmake" --version && "$1/bin/ninja" --version' _ "$venv"
+  fi
   stamp_text "$name" "$base" >"$venv/.marundex-venv"
 }
 
@@ -363,8 +449,8 @@ ensure() {
     local series ft exe suite
     read -r series ft exe suite <<<"$(spec_of "$name")"
     build_cpython "$name"
-    try_base "$name" "$CACHE/$exe/bin/$exe" ||
-      die "$name: the interpreter built in $CACHE/$exe does not fit"
+    try_base "$name" "$(prefix_of "$name")/bin/$exe" ||
+      die "$name: the interpreter built in $(prefix_of "$name") does not fit"
   fi
 
   local out
@@ -379,7 +465,12 @@ cmd=$1
 shift
 case $cmd in
   setup) [ $# -gt 0 ] || set -- "${NAMES[@]}" ;;
-  python) [ $# -eq 1 ] || usage ;;
+  python | base) [ $# -eq 1 ] || usage ;;
+  names)
+    [ $# -eq 0 ] || usage
+    printf '%s\n' "${NAMES[@]}"
+    exit 0
+    ;;
   -h | --help | help) usage ;;
   *) usage ;;
 esac
@@ -398,6 +489,8 @@ for n in "$@"; do
   ensure "$n"
   if [ "$cmd" = python ]; then
     echo "$(venv_dir "$n")/bin/python"
+  elif [ "$cmd" = base ]; then
+    sed -n 's/^base=//p' "$(venv_dir "$n")/.marundex-venv"
   else
     read -r version disabled numpy_version <<<"$VERIFIED"
     printf '%-6s %s %s Py_GIL_DISABLED=%s numpy=%s\n' \

@@ -25,9 +25,13 @@ def build():
     if _built is not None:
         return _built
     suffix = sysconfig.get_config_var("EXT_SUFFIX")
-    # Under the sanitized run (the sanitizer runtime preloaded) the peer is instrumented too.
-    sanitize = ["-fsanitize=address,undefined", "-fno-sanitize-recover=all"] if "libasan" in os.environ.get(
-        "LD_PRELOAD", "") else []
+    # Under the sanitized runs (the sanitizer runtime preloaded, or an interpreter built
+    # with ThreadSanitizer) the peer is instrumented too.
+    sanitize = []
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        sanitize = ["-fsanitize=address,undefined", "-fno-sanitize-recover=all"]
+    elif "--with-thread-sanitizer" in (sysconfig.get_config_var("CONFIG_ARGS") or ""):
+        sanitize = ["-fsanitize=thread", "-fno-omit-frame-pointer", "-g"]
     key = SOURCE.read_bytes() + sys.executable.encode() + suffix.encode() + " ".join(sanitize).encode()
     stamp = hashlib.sha256(key).hexdigest()[:16]
     directory = pathlib.Path(tempfile.gettempdir()) / f"marundex-peer-{stamp}"
