@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# marundex against the hardware floor, TA-Lib, pandas and a NumPy ufunc call, and
-# two threads against one on free-threaded 3.13. See benchmarks/README.md.
+# marundex against the limits of the hardware, TA-Lib, pandas and a NumPy ufunc call,
+# the cost of a call on 3.11, 3.13 and free-threaded 3.13, and two threads against one
+# on free-threaded 3.13. See benchmarks/README.md.
 #
 #   bash benchmarks/run.sh            full run: table, results/results.json, results/*.png
 #   bash benchmarks/run.sh --smoke    n = 16 and 1000, one batch each, a few seconds once
 #                                     the venvs exist; fails if any side is missing
+#   bash benchmarks/run.sh --universe 5,000 symbols × 2,520 bars, every indicator: a loop,
+#                                     a thread pool, TA-Lib and pandas; results/universe.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -47,21 +50,31 @@ venv() {
     echo "$dir/bin/python"
 }
 
-[[ -x $("$root/tools/interpreters.sh" python py313) ]] || "$root/tools/interpreters.sh" setup py313 ft313 >&2
+for name in py311 py313 ft313; do
+    [[ -x $("$root/tools/interpreters.sh" python $name) ]] || "$root/tools/interpreters.sh" setup $name >&2
+done
 py=$(venv py313 py313 python3.13 "$root/benchmarks/requirements.txt")
 ft=$(venv ft313 ft313 python3.13t "$root/benchmarks/requirements-ft313.txt")
+py311=$(venv py311 py311 python3.11 "$root/benchmarks/requirements-py311.txt")
 
 # The floor, compiled as the core is: -O3, no contraction into fused multiply-adds,
-# no fast-math.
+# no fast-math. Its streaming loops stay loops: not calls of the C library's memcpy.
 if [[ ! $build/libfloor.so -nt $root/benchmarks/floor.cpp ]]; then
     g++ -std=c++23 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -fPIC -shared \
-        -fvisibility=hidden -o "$build/libfloor.so" "$root/benchmarks/floor.cpp"
+        -fno-tree-loop-distribute-patterns -fvisibility=hidden \
+        -o "$build/libfloor.so" "$root/benchmarks/floor.cpp"
 fi
 
 if [[ ! $build/libmalloc_count.so -nt $root/benchmarks/malloc_count.c ]]; then
     gcc -O2 -fPIC -shared -o "$build/libmalloc_count.so" "$root/benchmarks/malloc_count.c" -ldl
 fi
 
+if [[ ${1:-} == --universe ]]; then
+    shift
+    exec "$py" "$root/benchmarks/universe.py" run --python "$py" --ft-python "$ft" \
+        --data "$cache/bench-data" --results "$root/benchmarks/results" "$@"
+fi
+
 exec "$py" "$root/benchmarks/bench.py" run --floor "$build/libfloor.so" --ft-python "$ft" \
-    --malloc-count "$build/libmalloc_count.so" \
-    --results "$root/benchmarks/results" "$@"
+    --py311-python "$py311" --malloc-count "$build/libmalloc_count.so" \
+    --data "$cache/bench-data" --results "$root/benchmarks/results" "$@"

@@ -8,10 +8,13 @@ machine's threads and on a cluster of many machines.
 
 On your own machine it starts a `dask.distributed.LocalCluster`. For a real
 cluster, start a scheduler (`dask scheduler`) and workers (`dask worker
-tcp://HOST:8786`) on machines that each have marundex installed (`pip install .`
-there, or in the workers' image) together with this directory's `bars.py` (or
-`client.upload_file("bars.py")`), then run this script with
-`--scheduler tcp://HOST:8786`.
+tcp://HOST:8786`) on machines that each have marundex installed (`pip install
+"marundex[dask]"` there, or in the workers' image) together with this
+directory's `bars.py` (or `client.upload_file("bars.py")`), then run this script
+with `--scheduler tcp://HOST:8786`.
+
+It needs dask and dask.distributed: pip install "marundex[dask]" (default
+builds of CPython only: dask has no wheels for free-threaded 3.13).
 """
 
 from __future__ import annotations
@@ -21,12 +24,15 @@ import logging
 import zlib
 from collections.abc import Sequence
 
-import dask.dataframe as dd
-import numpy as np
-import pandas as pd
-from dask.distributed import Client, LocalCluster
+from extras import packages_of
 
-from bars import INDICATORS, Series, generated_bars, indicators
+with packages_of("dask", "dask_symbols", __name__ == "__main__"):
+    import dask.dataframe as dd
+    import numpy as np
+    import pandas as pd
+    from dask.distributed import Client, LocalCluster
+
+    from bars import INDICATORS, Series, generated_bars, indicators
 
 PRICES = ("open", "high", "low", "close")
 

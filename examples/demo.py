@@ -5,6 +5,10 @@ With --csv PATH they come from your own file: a header row naming the columns
 date, open, high, low and close (any order, other columns ignored), then one bar
 per line, dates as YYYY-MM-DD. The chart (price with SMA and EMA, MACD with its
 signal line and histogram, ATR) is written as a PNG to --chart PATH.
+
+It needs matplotlib besides marundex: pip install "marundex[examples]" (from a
+checkout: pip install ".[examples]"). tools/demo.sh sets up an interpreter that
+has everything and runs this script.
 """
 
 from __future__ import annotations
@@ -15,9 +19,12 @@ import sys
 from collections.abc import Sequence
 from pathlib import Path
 
-import numpy as np
+from extras import packages_of
 
-from bars import ATR_PERIOD, EMA_PERIOD, MACD_PERIODS, SMA_PERIOD, Bars, Series, generated_bars, indicators
+with packages_of("examples", "demo", __name__ == "__main__"):
+    import numpy as np
+
+    from bars import ATR_PERIOD, EMA_PERIOD, MACD_PERIODS, SMA_PERIOD, Bars, Series, generated_bars, indicators
 
 COLUMNS = ("date", "open", "high", "low", "close")
 
@@ -126,6 +133,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except InputError as error:
         print(f"demo: {error}", file=sys.stderr)
         return 2
+    # draw_chart imports what it uses from matplotlib; a missing matplotlib is
+    # reported here, before anything is printed.
+    with packages_of("examples", "demo", True):
+        import matplotlib  # noqa: F401
 
     values = indicators(bars.high, bars.low, bars.close)
     print_table(bars, values, arguments.rows)

@@ -9,6 +9,8 @@ A column view must be contiguous: after a row selection with a step
 (`frame.iloc[::2]`) the column may be strided, and marundex refuses it with
 "Input array must be C-contiguous and float64"; `np.ascontiguousarray` makes the
 one copy that is then needed.
+
+It needs pandas: pip install "marundex[examples]".
 """
 
 from __future__ import annotations
@@ -16,10 +18,13 @@ from __future__ import annotations
 import argparse
 from collections.abc import Sequence
 
-import numpy as np
-import pandas as pd
+from extras import packages_of
 
-from bars import INDICATORS, Series, generated_bars, indicators
+with packages_of("examples", "pandas_columns", __name__ == "__main__"):
+    import numpy as np
+    import pandas as pd
+
+    from bars import INDICATORS, Series, generated_bars, indicators
 
 
 def bars_frame(days: int, seed: int) -> pd.DataFrame:

@@ -6,6 +6,8 @@ any build the threads compute side by side; on the free-threaded build run with
 PYTHON_GIL=0 to keep the lock off altogether (importing marundex turns it on,
 see the README). Nothing is shared between the calls: each symbol has its own
 input and output arrays, and no output is read before its call has returned.
+
+It needs tqdm: pip install "marundex[examples]".
 """
 
 from __future__ import annotations
@@ -17,9 +19,12 @@ import time
 from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor, as_completed
 
-from tqdm import tqdm
+from extras import packages_of
 
-from bars import Bars, Series, generated_bars, indicators
+with packages_of("examples", "threaded_symbols", __name__ == "__main__"):
+    from tqdm import tqdm
+
+    from bars import Bars, Series, generated_bars, indicators
 
 
 def symbol_bars(count: int, days: int) -> dict[str, Bars]:

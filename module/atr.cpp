@@ -1,5 +1,6 @@
 // indicator_atr: the average true range of a series of bars.
 #include <array>
+#include <utility>
 
 #include "../runtime/arguments.hpp"
 #include "../runtime/binding.hpp"
@@ -31,17 +32,20 @@ Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noe
     MARUNDEX_TRY(close, borrow_input(slots[3], "close"));
     MARUNDEX_TRY(output, check_output(slots[4], "output"));
 
-    MARUNDEX_TRY(high_view, series_view(high->get(), "high"));
+    MARUNDEX_TRY(high_view, high->view("high"));
     if (!high_view->is_contiguous()) {
-        return failure(value_error("High array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("High array must be C-contiguous and float64", "high",
+                                            *high_view, notes::ArrayRole::input));
     }
-    MARUNDEX_TRY(low_view, series_view(low->get(), "low"));
+    MARUNDEX_TRY(low_view, low->view("low"));
     if (!low_view->is_contiguous()) {
-        return failure(value_error("Low array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Low array must be C-contiguous and float64", "low",
+                                            *low_view, notes::ArrayRole::input));
     }
-    MARUNDEX_TRY(close_view, series_view(close->get(), "close"));
+    MARUNDEX_TRY(close_view, close->view("close"));
     if (!close_view->is_contiguous()) {
-        return failure(value_error("Close array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Close array must be C-contiguous and float64", "close",
+                                            *close_view, notes::ArrayRole::input));
     }
     const std::uint64_t n = high_view->length;
     if (low_view->length != n || close_view->length != n) {
@@ -49,14 +53,27 @@ Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noe
     }
     MARUNDEX_TRY(output_view, series_view(*output, "output"));
     if (!output_view->is_contiguous()) {
-        return failure(value_error("Output array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Output array must be C-contiguous and float64",
+                                            "output", *output_view, notes::ArrayRole::output));
     }
     // With a usable period the kernel writes every position up to n - 1.
     if (*period > 0 && *period < n && output_view->length < n) {
         return failure(value_error("Output array must not be shorter than the input arrays"));
     }
     if (rejects_writes(*output, *output_view)) {
-        return failure(value_error("Output array must be writeable"));
+        return failure(read_only_error("Output array must be writeable", "output"));
+    }
+    // The kernel writes the output while it reads the inputs (whatever the period:
+    // an unusable one still fills the output with NaN).
+    const std::array<std::pair<const SeriesView*, const char*>, 3> inputs{{
+        {&*high_view, "Output array must not share memory with the high array"},
+        {&*low_view, "Output array must not share memory with the low array"},
+        {&*close_view, "Output array must not share memory with the close array"},
+    }};
+    for (const auto& [input_view, message] : inputs) {
+        if (output_view->shares_memory_with(*input_view)) {
+            return failure(shared_memory_error(message));
+        }
     }
 
     // The kernel runs with the interpreter lock held.

@@ -30,7 +30,24 @@ constexpr std::array<const char*, 3> contiguity_messages{
 constexpr std::array<const char*, 3> writeable_messages{"MACD output array must be writeable",
                                                         "Signal output array must be writeable",
                                                         "Histogram output array must be writeable"};
+constexpr std::array<const char*, 3> input_sharing_messages{
+    "MACD output array must not share memory with the input array",
+    "Signal output array must not share memory with the input array",
+    "Histogram output array must not share memory with the input array"};
 constexpr const char* length_message = "All output arrays must have the same length as input data";
+
+// Two of the outputs, by their place in the parameter list, and the refusal when
+// they share memory.
+struct OutputPair {
+    std::size_t first;
+    std::size_t second;
+    const char* message;
+};
+constexpr std::array<OutputPair, 3> output_pairs{{
+    {0, 1, "MACD output array must not share memory with the signal output array"},
+    {0, 2, "MACD output array must not share memory with the histogram output array"},
+    {1, 2, "Signal output array must not share memory with the histogram output array"},
+}};
 
 Result<void> macd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     std::array<PyObject*, parameters.size()> slots{};
@@ -62,7 +79,7 @@ Result<void> macd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) no
             return failure(PyErr::fetch());
         }
     }
-    MARUNDEX_TRY(data_view, series_view(data->get(), "data"));
+    MARUNDEX_TRY(data_view, data->view("data"));
     std::array<SeriesView, 3> views{};
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         MARUNDEX_TRY(view, series_view(outputs[k], output_names[k]));
@@ -77,16 +94,30 @@ Result<void> macd(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) no
         }
     }
     if (!data_view->is_contiguous()) {
-        return failure(value_error("Input array must be C-contiguous"));
+        return failure(not_contiguous_error("Input array must be C-contiguous", "data", *data_view,
+                                            notes::ArrayRole::input));
     }
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         if (!views[k].is_contiguous()) {
-            return failure(value_error(contiguity_messages[k]));
+            return failure(not_contiguous_error(contiguity_messages[k], output_names[k], views[k],
+                                                notes::ArrayRole::output));
         }
     }
     for (std::size_t k = 0; k < outputs.size(); ++k) {
         if (rejects_writes(outputs[k], views[k])) {
-            return failure(value_error(writeable_messages[k]));
+            return failure(read_only_error(writeable_messages[k], output_names[k]));
+        }
+    }
+    // The kernel writes the three outputs while it reads the input: shared memory
+    // would destroy the input or let one line overwrite another.
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+        if (views[k].shares_memory_with(*data_view)) {
+            return failure(shared_memory_error(input_sharing_messages[k]));
+        }
+    }
+    for (const OutputPair& pair : output_pairs) {
+        if (views[pair.first].shares_memory_with(views[pair.second])) {
+            return failure(shared_memory_error(pair.message));
         }
     }
 

@@ -35,19 +35,27 @@ Result<void> moving_average(const CallSignature& signature, MovingAverageKernel 
     MARUNDEX_TRY(data, borrow_input(slots[1], "data"));
     MARUNDEX_TRY(output, check_output(slots[2], "output"));
 
-    MARUNDEX_TRY(data_view, series_view(data->get(), "data"));
+    MARUNDEX_TRY(data_view, data->view("data"));
     if (!data_view->is_contiguous()) {
-        return failure(value_error("Input array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Input array must be C-contiguous and float64", "data",
+                                            *data_view, notes::ArrayRole::input));
     }
     MARUNDEX_TRY(output_view, series_view(*output, "output"));
     if (!output_view->is_contiguous()) {
-        return failure(value_error("Output array must be C-contiguous and float64"));
+        return failure(not_contiguous_error("Output array must be C-contiguous and float64",
+                                            "output", *output_view, notes::ArrayRole::output));
     }
     if (output_view->length != data_view->length) {
         return failure(value_error("Output array length must match input"));
     }
     if (rejects_writes(*output, *output_view)) {
-        return failure(value_error("Output array must be writeable"));
+        return failure(read_only_error("Output array must be writeable", "output"));
+    }
+    // The kernel writes the output while it reads the input: sharing memory would
+    // destroy the input and give a result nobody asked for.
+    if (output_view->shares_memory_with(*data_view)) {
+        return failure(
+            shared_memory_error("Output array must not share memory with the input array"));
     }
 
     without_interpreter_lock(

@@ -4,8 +4,10 @@
 #include <string>
 
 #include "internal_failure.hpp"
+#include "notes.hpp"
 #include "numpy_api.hpp"
 #include "object_text.hpp"
+#include "try.hpp"
 #include "wrapped_error.hpp"
 
 namespace marundex::runtime {
@@ -14,13 +16,14 @@ namespace {
 
 constexpr const char* array_target = "PyArray<T, D>";
 
-Result<void> test_array(PyObject* object, const char* parameter) noexcept {
+Result<void> test_array(PyObject* object, const char* parameter, notes::ArrayRole role) noexcept {
     auto is_array = check_float64_array(object);
     if (!is_array) {
         return failure(std::move(is_array.error()));
     }
     if (!*is_array) {
-        return failure(argument_error(parameter, PyErr::type_mismatch(object, array_target)));
+        return failure(argument_error(parameter, PyErr::type_mismatch(object, array_target))
+                           .with_note(notes::conversion(object, parameter, role)));
     }
     return {};
 }
@@ -42,7 +45,7 @@ PyErr argument_error(const char* parameter, PyErr error) noexcept {
     }
 }
 
-Result<std::uint64_t> to_unsigned64(PyObject* object) noexcept {
+Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noexcept {
     unsigned long long value = 0;
     if (PyLong_Check(object)) {
         value = PyLong_AsUnsignedLongLong(object);
@@ -56,14 +59,14 @@ Result<std::uint64_t> to_unsigned64(PyObject* object) noexcept {
     // All ones is also a valid result (2**64 - 1); only a pending exception says otherwise.
     if (value == std::numeric_limits<unsigned long long>::max()) {
         if (std::optional<PyErr> error = PyErr::take()) {
-            return failure(std::move(*error));
+            return failure(std::move(*error).with_note(notes::period_range(parameter)));
         }
     }
     return static_cast<std::uint64_t>(value);
 }
 
 Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
-    auto period = to_unsigned64(object);
+    auto period = to_unsigned64(object, parameter);
     if (!period) {
         return failure(argument_error(parameter, std::move(period.error())));
     }
@@ -71,7 +74,7 @@ Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) no
 }
 
 Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noexcept {
-    if (auto tested = test_array(object, parameter); !tested) {
+    if (auto tested = test_array(object, parameter, notes::ArrayRole::input); !tested) {
         return failure(std::move(tested.error()));
     }
     OwnedRef array = OwnedRef::borrowed(object);
@@ -80,9 +83,11 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
         return failure(
             runtime_error_caused_by("Interal borrow checking API error", std::move(api.error())));
     }
-    const std::int32_t code = (*api)->acquire_read((*api)->registry, array.get());
+    ReadBorrow borrow(*api, array.get());
+    const std::optional<SeriesView> borrowed_view = current_view(array.get());
+    const std::int32_t code = borrow.acquire();
     if (code == borrow_granted) {
-        return BorrowedInput(std::move(array), *api);
+        return BorrowedInput(std::move(array), borrow, borrowed_view);
     }
     if (code == already_borrowed) {
         return failure(
@@ -97,8 +102,17 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
     }
 }
 
+Result<SeriesView> BorrowedInput::view(const char* parameter) const noexcept {
+    MARUNDEX_TRY(view, series_view(array_.get(), parameter));
+    if (*view != borrowed_view_) {
+        return failure(parameter_error(PyExc_ValueError, parameter,
+                                       "array was resized or moved during the call"));
+    }
+    return view;
+}
+
 Result<PyObject*> check_output(PyObject* object, const char* parameter) noexcept {
-    if (auto tested = test_array(object, parameter); !tested) {
+    if (auto tested = test_array(object, parameter, notes::ArrayRole::output); !tested) {
         return failure(std::move(tested.error()));
     }
     return object;

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "borrow_registry.hpp"
 #include "error.hpp"
+#include "numpy_api.hpp"
 #include "python_api.hpp"
 #include "references.hpp"
 
@@ -17,7 +19,9 @@ namespace marundex::runtime {
 // message and keeps its cause; any other error passes through unchanged.
 PyErr argument_error(const char* parameter, PyErr error) noexcept;
 
-Result<std::uint64_t> to_unsigned64(PyObject* object) noexcept;
+// The interpreter's OverflowError for a value out of range carries a note that
+// gives `parameter` and the range; every other failure is the interpreter's as it is.
+Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noexcept;
 
 // to_unsigned64, with a failure reported for `parameter`.
 Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept;
@@ -26,24 +30,34 @@ Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) no
 // borrow in the shared registry, both given back when the holder goes, borrow first.
 class BorrowedInput {
   public:
-    BorrowedInput(OwnedRef array, const BorrowCheckingApi* api) noexcept
-        : array_(std::move(array)), api_(api) {}
+    BorrowedInput(OwnedRef array, ReadBorrow borrow,
+                  std::optional<SeriesView> borrowed_view) noexcept
+        : array_(std::move(array)), borrow_(borrow), borrowed_view_(borrowed_view) {}
     BorrowedInput(BorrowedInput&& other) noexcept
-        : array_(std::move(other.array_)), api_(other.api_) {}
+        : array_(std::move(other.array_)),
+          borrow_(other.borrow_),
+          borrowed_view_(other.borrowed_view_) {}
     BorrowedInput& operator=(BorrowedInput&&) = delete;
     BorrowedInput(const BorrowedInput&) = delete;
     BorrowedInput& operator=(const BorrowedInput&) = delete;
     ~BorrowedInput() {
         if (array_) {
-            api_->release_read(api_->registry, array_.get());
+            borrow_.release();
         }
     }
 
     [[nodiscard]] PyObject* get() const noexcept { return array_.get(); }
 
+    // The array's view, which must still be the one that was borrowed: Python code
+    // that ran since (an output's length protocol, an __index__) may have resized
+    // the array, and the kernel must read only memory that the borrow covers.
+    // Taken after the last point where such code can run.
+    [[nodiscard]] Result<SeriesView> view(const char* parameter) const noexcept;
+
   private:
     OwnedRef array_;
-    const BorrowCheckingApi* api_;
+    ReadBorrow borrow_;
+    std::optional<SeriesView> borrowed_view_;
 };
 
 // The array test, then the reference and the read-only borrow.

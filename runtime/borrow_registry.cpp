@@ -19,13 +19,6 @@ namespace marundex::runtime {
 
 namespace {
 
-// What the registry needs of an array, computed before its lock is taken: that
-// computation may call into the interpreter, which must not happen under the lock.
-struct BorrowKey {
-    const void* base;
-    BorrowSpan span;
-};
-
 // A live borrow: a positive count is that many read-only borrows of exactly this
 // span, -1 one writable borrow; no count is ever 0.
 struct BorrowRecord {
@@ -168,6 +161,8 @@ const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
     }
 }
 
+// Computed before the registry's lock is taken: the base walk may call into the
+// interpreter, which must not happen under the lock.
 BorrowKey borrow_key(PyObject* array) noexcept {
     // A registry exists only once an array has passed the array test, so NumPy's
     // table has been found; failing here means the process state is broken.
@@ -188,13 +183,16 @@ BorrowRegistry& registry_of(void* registry) noexcept {
     return *static_cast<BorrowRegistry*>(registry);
 }
 
-std::int32_t acquire_read(void* registry, PyObject* array) {
-    const BorrowKey key = borrow_key(array);
+std::int32_t acquire_read_with_key(void* registry, const BorrowKey& key) noexcept {
     try {
         return registry_of(registry).acquire_read(key);
     } catch (...) {
         internal_failure("could not record a borrow");
     }
+}
+
+std::int32_t acquire_read(void* registry, PyObject* array) {
+    return acquire_read_with_key(registry, borrow_key(array));
 }
 
 std::int32_t acquire_write(void* registry, PyObject* array) {
@@ -315,6 +313,25 @@ Result<const BorrowCheckingApi*> lookup_borrow_api() noexcept {
 }
 
 }  // namespace
+
+ReadBorrow::ReadBorrow(const BorrowCheckingApi* api, PyObject* array) noexcept
+    : api_(api), array_(array), own_registry_(api->acquire_read == &acquire_read) {}
+
+std::int32_t ReadBorrow::acquire() noexcept {
+    if (!own_registry_) {
+        return api_->acquire_read(api_->registry, array_);
+    }
+    key_ = borrow_key(array_);
+    return acquire_read_with_key(api_->registry, key_);
+}
+
+void ReadBorrow::release() const noexcept {
+    if (own_registry_) {
+        registry_of(api_->registry).release_read(key_);
+    } else {
+        api_->release_read(api_->registry, array_);
+    }
+}
 
 Result<PyObject*> create_borrow_capsule() noexcept {
     OwnedBorrowApi* owned = nullptr;

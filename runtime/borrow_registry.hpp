@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "borrow_span.hpp"
 #include "error.hpp"
 #include "python_api.hpp"
 
@@ -26,6 +27,35 @@ inline constexpr std::int32_t already_borrowed = -1;
 inline constexpr std::int32_t not_writeable = -2;
 
 inline constexpr const char* borrow_capsule_name = "_RUST_NUMPY_BORROW_CHECKING_API";
+
+// What the registry records of an array: the object that owns its memory and the
+// memory it reaches.
+struct BorrowKey {
+    const void* base;
+    BorrowSpan span;
+};
+
+// One read-only borrow of an array, as an entry point holds it for a call. With
+// this module's own registry the key is computed once, when the borrow is taken,
+// and the borrow is given back under that same key: Python code that runs during
+// the call may resize the array, and a key computed again from its new memory
+// would match nothing and leave the borrow registered for the rest of the process.
+// Another module's registry is reached through its table, which computes the key
+// from the array as it is at each operation.
+class ReadBorrow {
+  public:
+    // Asks the registry for the borrow; the answer is one of the codes above.
+    // Only a granted borrow may be released.
+    ReadBorrow(const BorrowCheckingApi* api, PyObject* array) noexcept;
+    [[nodiscard]] std::int32_t acquire() noexcept;
+    void release() const noexcept;
+
+  private:
+    const BorrowCheckingApi* api_;
+    PyObject* array_;
+    BorrowKey key_{};
+    bool own_registry_;
+};
 
 // A new capsule holding a new, empty registry; its destructor frees them.
 Result<PyObject*> create_borrow_capsule() noexcept;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "internal_failure.hpp"
+#include "interned.hpp"
 #include "object_text.hpp"
 #include "panic_exception.hpp"
 #include "references.hpp"
@@ -66,14 +67,21 @@ PyErr PyErr::fetch() noexcept {
     return with_fixed_text(PyExc_SystemError, "attempted to fetch exception but none was set");
 }
 
-PyErr::PyErr(PyErr&& other) noexcept : state_(std::exchange(other.state_, std::monostate{})) {}
+PyErr::PyErr(PyErr&& other) noexcept
+    : state_(std::exchange(other.state_, std::monostate{})), note_(std::move(other.note_)) {}
 
 PyErr& PyErr::operator=(PyErr&& other) noexcept {
     if (this != &other) {
         drop();
         state_ = std::exchange(other.state_, std::monostate{});
+        note_ = std::move(other.note_);
     }
     return *this;
+}
+
+PyErr PyErr::with_note(std::string note) && noexcept {
+    note_ = std::move(note);
+    return std::move(*this);
 }
 
 PyErr::~PyErr() {
@@ -108,7 +116,25 @@ void PyErr::raise_deferred() noexcept {
     drop();
 }
 
+void PyErr::attach_note() noexcept {
+    PyObject* instance = exception();
+    const OwnedRef note(
+        PyUnicode_FromStringAndSize(note_.data(), static_cast<Py_ssize_t>(note_.size())));
+    const OwnedRef added(
+        note ? PyObject_CallMethodOneArg(instance, interned(InternedName::add_note), note.get())
+             : nullptr);
+    // A note only helps: one that cannot be made or attached is left out, and the
+    // exception is raised as it is.
+    if (!added) {
+        PyErr_Clear();
+    }
+    note_.clear();
+}
+
 void PyErr::raise() && noexcept {
+    if (!note_.empty()) {
+        attach_note();
+    }
     if (auto* materialised = std::get_if<Materialised>(&state_)) {
         // The reference passes to the interpreter.
         compat::set_raised_exception(std::exchange(materialised->instance, nullptr));

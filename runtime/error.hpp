@@ -12,7 +12,9 @@ namespace marundex::runtime {
 
 // Either deferred (an exception class and a message, no Python object yet) or
 // materialised (an exception instance). A deferred error that is dropped unraised
-// costs no Python object at all, which keeps failing checks cheap.
+// costs no Python object at all, which keeps failing checks cheap. Either form may
+// carry a note (PEP 678) that says how to fix the error; it becomes part of the
+// exception only when the error is raised.
 class PyErr {
   public:
     // `exception_class` must outlive the error: the module only names built-in classes.
@@ -35,7 +37,11 @@ class PyErr {
     PyErr& operator=(const PyErr&) = delete;
     ~PyErr();
 
-    // Makes the error the current thread's pending exception.
+    // The same error with `note` to be added to the exception when it is raised,
+    // in place of any earlier note. The exception's type and message stay as they are.
+    [[nodiscard]] PyErr with_note(std::string note) && noexcept;
+
+    // Makes the error the current thread's pending exception, with its note.
     void raise() && noexcept;
 
     // The exception instance, materialising a deferred error first. Borrowed.
@@ -64,9 +70,11 @@ class PyErr {
 
     explicit PyErr(State state) noexcept : state_(std::move(state)) {}
     void raise_deferred() noexcept;
+    void attach_note() noexcept;
     void drop() noexcept;
 
     State state_;
+    std::string note_;  // empty: none
 };
 
 template <typename T>

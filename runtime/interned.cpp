@@ -11,8 +11,8 @@ namespace marundex::runtime {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> texts{"__name__", "__all__", "io", "StringIO",
-                                                "getvalue"};
+constexpr std::array<std::string_view, 6> texts{"__name__", "__all__",  "io",
+                                                "StringIO", "getvalue", "add_note"};
 
 std::array<WriteOnce<PyObject*>, texts.size()> cells;
 

@@ -5,7 +5,7 @@
 
 namespace marundex::runtime {
 
-enum class InternedName { dunder_name, dunder_all, io, string_io, getvalue };
+enum class InternedName { dunder_name, dunder_all, io, string_io, getvalue, add_note };
 
 // Borrowed; lives until the process ends.
 PyObject* interned(InternedName name) noexcept;

@@ -14,7 +14,6 @@ namespace marundex::runtime {
 namespace {
 
 // Positions in NumPy's C-API table.
-constexpr std::size_t slot_array_type = 2;
 constexpr std::size_t slot_descr_from_type = 45;
 constexpr std::size_t slot_equiv_types = 182;
 constexpr std::size_t slot_feature_version = 211;
@@ -25,9 +24,6 @@ constexpr int type_number_double = 12;
 constexpr std::uint32_t first_numpy2_feature_version = 18;
 
 WriteOnce<const char*> core_name_cell;
-WriteOnce<void* const*> table_cell;
-WriteOnce<std::uint32_t> feature_version_cell;
-WriteOnce<PyObject*> float64_descr_cell;
 
 Result<OwnedRef> import_module(const char* name) noexcept {
     OwnedRef module(PyImport_ImportModule(name));
@@ -107,8 +103,8 @@ Result<void* const*> lookup_array_api_table() noexcept {
     }
     // The capsule keeps the table alive; its reference is kept for the process.
     PyObject* kept = capsule->release();
-    return table_cell.publish(static_cast<void* const*>(table),
-                              [kept](void* const*) { release_ref(kept); });
+    return cached::array_api_table.publish(static_cast<void* const*>(table),
+                                           [kept](void* const*) { release_ref(kept); });
 }
 
 template <typename Function>
@@ -117,6 +113,12 @@ Function table_function(void* const* table, std::size_t slot) noexcept {
 }
 
 }  // namespace
+
+namespace cached {
+WriteOnce<void* const*> array_api_table;
+WriteOnce<std::uint32_t> api_feature_version;
+WriteOnce<PyObject*> float64_descr;
+}  // namespace cached
 
 Result<const char*> core_module_name() noexcept {
     if (const char* const* stored = core_name_cell.get()) {
@@ -139,10 +141,7 @@ Result<const char*> multiarray_module_name() noexcept {
                                                     : "numpy.core.multiarray";
 }
 
-Result<void* const*> array_api_table() noexcept {
-    if (void* const* const* stored = table_cell.get()) {
-        return *stored;
-    }
+Result<void* const*> find_array_api_table() noexcept {
     auto table = lookup_array_api_table();
     if (!table) {
         return failure(runtime_error_caused_by("Failed to access NumPy array API capsule",
@@ -151,21 +150,14 @@ Result<void* const*> array_api_table() noexcept {
     return table;
 }
 
-Result<std::uint32_t> api_feature_version() noexcept {
-    if (const std::uint32_t* stored = feature_version_cell.get()) {
-        return *stored;
-    }
+Result<std::uint32_t> find_api_feature_version() noexcept {
     auto table = array_api_table();
     if (!table) {
         return failure(std::move(table.error()));
     }
     using FeatureVersion = unsigned int (*)();
     const unsigned int version = table_function<FeatureVersion>(*table, slot_feature_version)();
-    return feature_version_cell.publish(static_cast<std::uint32_t>(version));
-}
-
-PyTypeObject* array_type(void* const* table) noexcept {
-    return static_cast<PyTypeObject*>(table[slot_array_type]);
+    return cached::api_feature_version.publish(static_cast<std::uint32_t>(version));
 }
 
 std::int64_t element_size(PyObject* array, std::uint32_t feature_version) noexcept {
@@ -184,7 +176,7 @@ std::int64_t element_size(PyObject* array, std::uint32_t feature_version) noexce
     return size;
 }
 
-Result<bool> check_float64_array(PyObject* object) noexcept {
+Result<bool> test_float64_array(PyObject* object) noexcept {
     auto table = array_api_table();
     if (!table) {
         return failure(std::move(table.error()));
@@ -207,7 +199,7 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
     // NumPy's float64 descriptor is a built-in singleton: one reference to it is
     // kept for the process instead of one taken and dropped per array.
     PyObject* float64 = nullptr;
-    if (PyObject* const* stored = float64_descr_cell.get()) {
+    if (PyObject* const* stored = cached::float64_descr.get()) {
         float64 = *stored;
     } else {
         PyObject* created =
@@ -215,21 +207,15 @@ Result<bool> check_float64_array(PyObject* object) noexcept {
         if (created == nullptr) {
             internal_failure("NumPy gave no float64 descriptor");
         }
-        float64 = float64_descr_cell.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
+        float64 = cached::float64_descr.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
     }
     // Equivalence includes byte order, so a byte-swapped float64 array is refused.
     return descr == float64 ||
            table_function<EquivTypes>(*table, slot_equiv_types)(descr, float64) != 0;
 }
 
-Result<SeriesView> series_view(PyObject* array, const char* parameter) noexcept {
-    const ArrayObjectFields& fields = array_fields(array);
-    if (fields.nd != 1) {
-        return failure(
-            parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional"));
-    }
-    return SeriesView{fields.data, static_cast<std::uint64_t>(fields.dimensions[0]),
-                      static_cast<std::int64_t>(fields.strides[0])};
+PyErr no_longer_one_dimensional(const char* parameter) noexcept {
+    return parameter_error(PyExc_ValueError, parameter, "array is no longer one-dimensional");
 }
 
 }  // namespace marundex::runtime

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Provides marundex's three Python interpreters, each with a virtual
+# Provides marundex's supported Python interpreters, each with a virtual
 # environment holding the packages of tools/requirements-NAME.txt:
 #
 #   ft313  free-threaded CPython 3.13 (Py_GIL_DISABLED = 1)
 #   py311  CPython 3.11
+#   py312  CPython 3.12
 #   py313  CPython 3.13, default (GIL) build
 #
 # and, set up only when named, tsan313t (see its block below).
@@ -12,7 +13,9 @@
 # version and build, Python.h present, ssl and zlib importable, and able to
 # create a venv. Otherwise one is built from the plain upstream source inside
 # Debian's python3.X source package (trixie for 3.13, bookworm for 3.11),
-# without Debian's patches, which assume Debian's own install layout.
+# without Debian's patches, which assume Debian's own install layout. No
+# Debian suite has a 3.12 source package, so py312 must be on the machine
+# (pyenv's 3.12 is).
 #
 # Everything lives under ${MARUNDEX_CACHE:-/var/cache/marundex}:
 #   python3.13t/ ...   interpreters built here (complete once their stamp exists)
@@ -24,12 +27,18 @@
 #
 # Usage (as root on Debian 12; needs no input, and is quick once cached):
 #   tools/interpreters.sh setup [NAME...]   make sure the named interpreters and
-#                                           venvs (default: all three) exist and
+#                                           venvs (default: all of them) exist and
 #                                           print one line for each
 #   tools/interpreters.sh python NAME       print the venv's python path
+#   tools/interpreters.sh base NAME         print the interpreter the venv was
+#                                           made from (for fresh venvs of it)
+#   tools/interpreters.sh names             print the supported interpreters'
+#                                           names, one a line
 set -euo pipefail
 
-NAMES=(ft313 py311 py313)
+# The supported interpreters: every list of them elsewhere (tests, release
+# wheels) is read from here.
+NAMES=(ft313 py311 py312 py313)
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CACHE=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
 LOGS=$CACHE/logs
@@ -56,6 +65,8 @@ usage() {
   cat >&2 <<EOF
 usage: $0 setup [NAME...]
        $0 python NAME
+       $0 base NAME
+       $0 names
 NAME is one of: ${NAMES[*]} $TSAN_NAME
 EOF
   exit 2
@@ -80,6 +91,7 @@ spec_of() {
   case $1 in
     ft313) echo "3.13 1 python3.13t trixie" ;;
     py311) echo "3.11 0 python3.11 bookworm" ;;
+    py312) echo "3.12 0 python3.12 none" ;;
     py313) echo "3.13 0 python3.13 trixie" ;;
     *) tsan_spec_of "$1" ;;
   esac
@@ -246,6 +258,8 @@ build_cpython() {
   local build=$CACHE/build/$(basename "$prefix")
   local stamp=$prefix/.marundex-build-complete
   [ -f "$stamp" ] && return 0
+  [ "$suite" != none ] ||
+    die "$name: no CPython $series on this machine fits, and there is no Debian source package to build one from"
 
   say "$name: building CPython $series from source; this takes a few minutes"
   # The source list first, so that one apt-get update serves both steps.
@@ -456,7 +470,12 @@ cmd=$1
 shift
 case $cmd in
   setup) [ $# -gt 0 ] || set -- "${NAMES[@]}" ;;
-  python) [ $# -eq 1 ] || usage ;;
+  python | base) [ $# -eq 1 ] || usage ;;
+  names)
+    [ $# -eq 0 ] || usage
+    printf '%s\n' "${NAMES[@]}"
+    exit 0
+    ;;
   -h | --help | help) usage ;;
   *) usage ;;
 esac
@@ -475,6 +494,8 @@ for n in "$@"; do
   ensure "$n"
   if [ "$cmd" = python ]; then
     echo "$(venv_dir "$n")/bin/python"
+  elif [ "$cmd" = base ]; then
+    sed -n 's/^base=//p' "$(venv_dir "$n")/.marundex-venv"
   else
     read -r version disabled numpy_version <<<"$VERIFIED"
     printf '%-6s %s %s Py_GIL_DISABLED=%s numpy=%s\n' \

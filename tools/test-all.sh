@@ -54,7 +54,7 @@ configure "$build/lint" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_BUILD_EXTENSION=ON 
   -DPython_EXECUTABLE="$(tools/interpreters.sh python py313)"
 CLANG_TIDY=clang-tidy-19 tools/check-style.sh "$build/lint"
 
-for name in ft313 py311 py313; do
+for name in $(tools/interpreters.sh names); do
   python=$(tools/interpreters.sh python "$name")
   step "Python suite on $name ($("$python" -c 'import sys; print(sys.version.split()[0])'))"
   "$python" -m pip install --no-build-isolation --no-deps -q \
@@ -83,6 +83,17 @@ sanitized_run() {
 }
 sanitized_run "$python" -c "import marundex, sys; sys.exit('$build/sanitized-py313' not in marundex.__file__)"
 sanitized_run "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
+
+# The release as users get it: the sdist and one wheel per supported interpreter,
+# each wheel installed into a fresh venv without compiling and the suite run
+# against it there, the sdist built by pip and smoke-tested; then the core as a
+# C++ package, used by a program that sees only the installed tree.
+step "release artefacts: sdist and wheels (tools/build-release.sh)"
+tools/build-release.sh
+step "release artefacts installed into fresh venvs and tested (tools/test-release.sh)"
+tools/test-release.sh
+step "C++ package: examples/cpp built against the installed core (tools/test-cpp-package.sh)"
+tools/test-cpp-package.sh
 
 # Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters;
 # its first build takes about ten minutes), marundex and borrow_peer built with it,

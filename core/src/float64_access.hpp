@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "marundex/core.hpp"
 
 namespace marundex::core::detail {
@@ -69,27 +65,9 @@ inline bool is_nan(double x) noexcept {
 }
 
 // maxNum of IEEE 754-2008: a NaN operand is ignored (of two NaN, b is the result),
-// and of +0 and -0 the result is +0. Without branches: which candidate of a true
-// range wins is data-dependent, and mispredicted branches cost more than the whole
-// selection.
+// and of +0 and -0 the result is +0. The definition as written; the true range
+// takes a cheaper selection where SSE2 is there (true_range.hpp).
 inline double max_num(double a, double b) noexcept {
-#if defined(__SSE2__)
-    // The intrinsics are the one way to have GCC keep the selections free of
-    // branches; other targets take the portable selections below.
-    // NOLINTBEGIN(portability-simd-intrinsics)
-    const __m128d va = _mm_set_sd(a);
-    const __m128d vb = _mm_set_sd(b);
-    // a > b ? a : b, which is b for every unordered or equal pair.
-    __m128d result = _mm_max_sd(va, vb);
-    // Equal values have equal bits except for the pair of zeros, where clearing the
-    // sign unless both carry it picks +0; a & b is that value for every equal pair.
-    result = _mm_and_pd(result, _mm_or_pd(_mm_and_pd(va, vb), _mm_cmpneq_sd(va, vb)));
-    // b NaN and a not: a.
-    const __m128d take_a = _mm_and_pd(_mm_cmpunord_sd(vb, vb), _mm_cmpord_sd(va, va));
-    result = _mm_or_pd(_mm_and_pd(take_a, va), _mm_andnot_pd(take_a, result));
-    return _mm_cvtsd_f64(result);
-    // NOLINTEND(portability-simd-intrinsics)
-#else
     const auto bits_a = std::bit_cast<std::uint64_t>(a);
     const auto bits_b = std::bit_cast<std::uint64_t>(b);
     std::uint64_t result = a > b ? bits_a : bits_b;
@@ -97,7 +75,6 @@ inline double max_num(double a, double b) noexcept {
     result = is_nan(b) ? bits_a : result;
     result = is_nan(a) ? bits_b : result;
     return std::bit_cast<double>(result);
-#endif
 }
 
 // A period enters the arithmetic as the nearest double of the unsigned integer.

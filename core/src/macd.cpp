@@ -1,3 +1,4 @@
+#include <cmath>
 #include <limits>
 
 #include "float64_access.hpp"
@@ -42,53 +43,150 @@ std::uint64_t signal_start(std::uint64_t slow_period, std::uint64_t signal_perio
     return slow_less_two + signal_period;
 }
 
-void store_gap(OutputRun macd_out, OutputRun signal_out, OutputRun hist_out,
-               std::size_t i) noexcept {
-    store(macd_out.data, i, quiet_nan);
-    store(signal_out.data, i, quiet_nan);
-    store(hist_out.data, i, quiet_nan);
-}
+struct Outputs {
+    OutputRun line;
+    OutputRun signal;
+    OutputRun hist;
+
+    // The three stores of a position, in this order: outputs that share memory see
+    // the same last writer as the definition's.
+    void put(std::size_t i, double line_value, double signal_value,
+             double hist_value) const noexcept {
+        store(line.data, i, line_value);
+        store(signal.data, i, signal_value);
+        store(hist.data, i, hist_value);
+    }
+
+    void gap(std::size_t i) const noexcept { put(i, quiet_nan, quiet_nan, quiet_nan); }
+};
+
+// The kernel's state from one position to the next, and its two ways of taking a
+// step. Every position is read from memory when its step comes, after the stores
+// of the steps before it: outputs may share memory with the data.
+class Macd {
+  public:
+    Macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
+         InputRun data, Outputs out) noexcept
+        : fast_period_(fast_period),
+          slow_period_(slow_period),
+          fast_(fast_period),
+          slow_(slow_period),
+          signal_(signal_period),
+          signal_from_(signal_start(slow_period, signal_period)),
+          data_(data),
+          out_(out) {}
+
+    // Every value is a number once the signal line has started, and then only NaN
+    // inputs (gaps) and NaN results of the arithmetic need a second look.
+    [[nodiscard]] bool steady() const noexcept {
+        return !is_nan(fast_average_) && !is_nan(signal_line_);
+    }
+
+    // Position i >= slow_period - 1 as the definition has it: a NaN input is a gap,
+    // a NaN fast average is seeded again from the raw windows, and a NaN signal value
+    // restarts as the MACD value once i has reached the signal start.
+    void step(std::size_t i) noexcept {
+        const double x = load(data_.data, i);
+        if (is_nan(x)) {
+            out_.gap(i);
+            return;
+        }
+        // Only the fast average's NaN-ness triggers seeding; the slow one is never tested.
+        if (is_nan(fast_average_)) {
+            fast_average_ = trailing_mean(data_, i, fast_period_);
+            slow_average_ = trailing_mean(data_, i, slow_period_);
+        } else {
+            fast_average_ = fast_.step(fast_average_, x);
+            slow_average_ = slow_.step(slow_average_, x);
+        }
+        const double line = fast_average_ - slow_average_;
+        if (!is_nan(signal_line_)) {
+            signal_line_ = signal_.step(signal_line_, line);
+        } else if (i >= signal_from_) {
+            signal_line_ = line;
+        }
+        out_.put(i, line, signal_line_, is_nan(signal_line_) ? quiet_nan : line - signal_line_);
+    }
+
+    // Steps from position i while the state stays steady; returns the first position
+    // not taken. A position whose step would leave a NaN fast average or signal value
+    // is not taken here: nothing of it is stored, and step() takes it afresh.
+    [[nodiscard]] std::size_t run_steady(std::size_t i) noexcept {
+        // Local copies: the stores may alias this object as far as the compiler
+        // knows, which would have it reload every constant after every store.
+        const InputRun data = data_;
+        const Outputs out = out_;
+        const Smoothing fast = fast_;
+        const Smoothing slow = slow_;
+        const Smoothing signal = signal_;
+        double fast_average = fast_average_;
+        double slow_average = slow_average_;
+        double signal_line = signal_line_;
+        for (; i < data.length; ++i) {
+            const double x = load(data.data, i);
+            if (is_nan(x)) {
+                out.gap(i);
+                continue;
+            }
+            const double next_fast = fast.step(fast_average, x);
+            const double next_slow = slow.step(slow_average, x);
+            const double line = next_fast - next_slow;
+            const double next_signal = signal.step(signal_line, line);
+            if (std::isunordered(next_fast, next_signal)) {
+                break;
+            }
+            fast_average = next_fast;
+            slow_average = next_slow;
+            signal_line = next_signal;
+            out.put(i, line, signal_line, line - signal_line);
+        }
+        fast_average_ = fast_average;
+        slow_average_ = slow_average;
+        signal_line_ = signal_line;
+        return i;
+    }
+
+  private:
+    std::uint64_t fast_period_;
+    std::uint64_t slow_period_;
+    Smoothing fast_;
+    Smoothing slow_;
+    Smoothing signal_;
+    std::uint64_t signal_from_;
+    InputRun data_;
+    Outputs out_;
+    double fast_average_ = quiet_nan;
+    double slow_average_ = quiet_nan;
+    double signal_line_ = quiet_nan;
+};
 
 }  // namespace
 
 void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
           InputRun data, OutputRun macd_out, OutputRun signal_out, OutputRun hist_out) noexcept {
-    const Smoothing fast(fast_period);
-    const Smoothing slow(slow_period);
-    const Smoothing signal(signal_period);
-    const std::uint64_t signal_from = signal_start(slow_period, signal_period);
+    const Outputs out{macd_out, signal_out, hist_out};
+    const std::size_t n = data.length;
 
-    double fast_average = quiet_nan;
-    double slow_average = quiet_nan;
-    double signal_line = quiet_nan;
+    // Warm-up: nothing is read, and every output is NaN, whatever the data.
+    const std::size_t first = slow_period - 1 < n ? slow_period - 1 : n;
+    for (std::size_t i = 0; i < first; ++i) {
+        out.gap(i);
+    }
 
-    for (std::size_t i = 0; i < data.length; ++i) {
-        const double x = load(data.data, i);
-        // A NaN input is a gap: the state carries over it untouched.
-        if (is_nan(x) || i < slow_period - 1) {
-            store_gap(macd_out, signal_out, hist_out, i);
-            continue;
+    // Seeding and the start of the signal line take the general step, as does any
+    // position after which the state is no longer all numbers; the steady state runs
+    // without their tests until such a position comes.
+    Macd kernel(fast_period, slow_period, signal_period, data, out);
+    std::size_t i = first;
+    while (i < n) {
+        if (kernel.steady()) {
+            i = kernel.run_steady(i);
+            if (i == n) {
+                break;
+            }
         }
-
-        // Only the fast average's NaN-ness triggers seeding; the slow one is never tested.
-        if (is_nan(fast_average)) {
-            fast_average = trailing_mean(data, i, fast_period);
-            slow_average = trailing_mean(data, i, slow_period);
-        } else {
-            fast_average = fast.step(fast_average, x);
-            slow_average = slow.step(slow_average, x);
-        }
-
-        const double line = fast_average - slow_average;
-        store(macd_out.data, i, line);
-
-        if (!is_nan(signal_line)) {
-            signal_line = signal.step(signal_line, line);
-        } else if (i >= signal_from) {
-            signal_line = line;
-        }
-        store(signal_out.data, i, signal_line);
-        store(hist_out.data, i, is_nan(signal_line) ? quiet_nan : line - signal_line);
+        kernel.step(i);
+        ++i;
     }
 }
 

@@ -1,7 +1,7 @@
-// The IEEE-754 predicates and maxNum the kernels stand on, checked directly. The
-// sign of a zero true range never reaches an ATR output (its sum starts at +0), so
-// maxNum's choice of +0 over -0 can only be seen here. The reference's maxNum is
-// held to the same table, since the kernel tests trust it.
+// The IEEE-754 predicates, maxNum and the true range the kernels stand on, checked
+// directly. The sign of a zero true range never reaches an ATR output (its sum
+// starts at +0), so maxNum's choice of +0 over -0 can only be seen here. The
+// reference's maxNum is held to the same table, since the kernel tests trust it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "float64_access.hpp"
 #include "reference.hpp"
 #include "test_support.hpp"
+#include "true_range.hpp"
 
 namespace marundex::test {
 namespace {
@@ -68,6 +69,33 @@ TEST_P(MaxNum, Reference) {
 
 INSTANTIATE_TEST_SUITE_P(Float64, MaxNum, ::testing::ValuesIn(max_num_cases),
                          case_name<MaxNumCase>);
+
+// The true range's selection skips the general maxNum where its operands cannot
+// need it; on every combination of awkward values it must give the definition's
+// bits: high below low, a -0 spread, NaN or infinite candidates, all three NaN.
+TEST(Float64, TrueRangeIsTheDefinition) {
+    const double huge = std::numeric_limits<double>::max();
+    const double normal = std::numeric_limits<double>::min();
+    const std::vector<double> values = {quiet, negative_quiet, payload, signalling, inf,   -inf,
+                                        0.0,   -0.0,           tiny,    -tiny,      1.0,   -1.0,
+                                        2.5,   -7.0,           huge,    -huge,      normal};
+    std::vector<reference::Value> expected;
+    std::vector<double> got;
+    for (const double high : values) {
+        for (const double low : values) {
+            for (const double close : values) {
+                const reference::Value h{high};
+                const reference::Value l{low};
+                const reference::Value c{close};
+                expected.push_back(
+                    reference::max_num(reference::max_num(h - l, reference::absolute(h - c)),
+                                       reference::absolute(l - c)));
+                got.push_back(core::detail::true_range(high, low, close));
+            }
+        }
+    }
+    EXPECT_TRUE(same_elements(expected, got));
+}
 
 struct Classification {
     const char* name;

@@ -1,92 +1,83 @@
-"""One array in several roles: nothing refuses it, and the step order decides."""
+"""Outputs that share memory with an input or with another output are refused.
+
+Writing an indicator into the memory it reads destroys the caller's data and
+gives a result nobody asked for, so such a call raises before anything is
+written and gives back every borrow. Arrays that only touch, and empty arrays,
+share nothing; inputs may share memory with each other. (The core library keeps
+its in-place semantics for C++ callers: tests/core covers those.)
+"""
 
 import numpy as np
 import pytest
 
 import reference as ref
-from support import HOLE_BITS, array_bits, assert_matches, series
+from cases import SHARED_MEMORY_NOTE, SHARED_MEMORY_PAIRS
+from support import assert_matches, expected_outputs, series, snapshot, valid_arguments
 
 marundex = pytest.importorskip("marundex")
 
-PERIODS = [0, 1, 2, 5, 11, 12, 13]
+N = 12
+# Where the pair's first array (an output) and second array lie in one buffer of
+# 2N values, and whether they share memory.
+LAYOUTS = {
+    "same-array": (slice(0, N), slice(0, N), True),
+    "output-starts-inside": (slice(4, 4 + N), slice(0, N), True),
+    "one-element-in-common": (slice(0, N), slice(N - 1, 2 * N - 1), True),
+    "adjacent-after": (slice(N, 2 * N), slice(0, N), False),
+    "adjacent-before": (slice(0, N), slice(N, 2 * N), False),
+}
+PAIR_IDS = [f"{name.replace('indicator_', '')}-{first}-{second}" for name, first, second, _ in SHARED_MEMORY_PAIRS]
 
 
-@pytest.mark.parametrize("name, kernel", [("indicator_sma", ref.sma_into), ("indicator_ema", ref.ema_into)])
-@pytest.mark.parametrize("period", PERIODS)
-def test_data_as_output_ends_all_nan(name, kernel, period):
-    arr = series(12, seed=period)
-    expected = arr.tolist()
-    kernel(period, expected, expected)
-    getattr(marundex, name)(period, arr, arr)
-    assert_matches(arr, expected)
-    assert all(np.isnan(arr))
+def laid_over_one_buffer(name, first, second, layout, period=None):
+    first_slice, second_slice, shares = LAYOUTS[layout]
+    backing = np.linspace(1.0, 3.0, 2 * N)
+    arguments = valid_arguments(name, N, seed=3)
+    arguments[first], arguments[second] = backing[first_slice], backing[second_slice]
+    if period is not None:
+        arguments["period"] = period
+    others = [v for k, v in arguments.items() if isinstance(v, np.ndarray) and k not in (first, second)]
+    return arguments, [backing, *others], shares
 
 
-def test_ema_in_place_is_holes_throughout():
-    arr = series(12)
-    marundex.indicator_ema(3, arr, arr)
-    assert array_bits(arr) == [HOLE_BITS] * 12
+@pytest.mark.parametrize("layout", list(LAYOUTS))
+@pytest.mark.parametrize(("name", "first", "second", "message"), SHARED_MEMORY_PAIRS, ids=PAIR_IDS)
+def test_outputs_sharing_memory_are_refused_untouched(registry, name, first, second, message, layout):
+    arguments, arrays, shares = laid_over_one_buffer(name, first, second, layout)
+    if not shares:
+        expected = expected_outputs(name, arguments)
+        assert getattr(marundex, name)(*arguments.values()) is None
+        for out, values in expected.items():
+            assert_matches(arguments[out], values, out)
+        return
+    before = [snapshot(a) for a in arrays]
+    with pytest.raises(ValueError) as info:
+        getattr(marundex, name)(*arguments.values())
+    assert info.value.args == (message,)
+    assert info.value.__notes__ == [SHARED_MEMORY_NOTE]
+    assert [snapshot(a) for a in arrays] == before
+    assert [registry.nothing_borrowed(a) for a in arrays] == [True] * len(arrays)
 
 
-@pytest.mark.parametrize("role", ["macd", "signal", "hist"])
-@pytest.mark.parametrize("periods", [(1, 2, 1), (2, 3, 2), (3, 7, 4), (2, 13, 2)])
-def test_macd_data_as_one_output(role, periods):
-    n = 12
-    arr = series(n, seed=sum(periods))
-    outs = {"macd": np.zeros(n), "signal": np.zeros(n), "hist": np.zeros(n)}
-    outs[role] = arr
-    model = arr.tolist()
-    model_outs = {k: (model if k == role else [0.0] * n) for k in outs}
-    ref.macd_into(*periods, model, model_outs["macd"], model_outs["signal"], model_outs["hist"])
-    marundex.indicator_macd(*periods, arr, outs["macd"], outs["signal"], outs["hist"])
-    for k in outs:
-        assert_matches(outs[k], model_outs[k], k)
+@pytest.mark.parametrize(("name", "first", "second", "message"), SHARED_MEMORY_PAIRS, ids=PAIR_IDS)
+def test_empty_arrays_share_no_memory(name, first, second, message):
+    backing = np.linspace(1.0, 3.0, 4)
+    arguments = valid_arguments(name, 0)
+    arguments[first], arguments[second] = backing[2:2], backing[2:2]
+    assert getattr(marundex, name)(*arguments.values()) is None
 
 
-@pytest.mark.parametrize("periods", [(1, 2, 1), (2, 3, 2), (3, 7, 4)])
-def test_macd_one_array_for_all_outputs(periods):
-    n = 12
-    data = series(n, seed=1)
-    shared = np.zeros(n)
-    model = [0.0] * n
-    ref.macd_into(*periods, data.tolist(), model, model, model)
-    marundex.indicator_macd(*periods, data, shared, shared, shared)
-    assert_matches(shared, model)
-
-
-@pytest.mark.parametrize("periods", [(1, 2, 1), (2, 3, 2)])
-def test_macd_data_as_every_output(periods):
-    arr = series(10, seed=4)
-    model = arr.tolist()
-    ref.macd_into(*periods, model, model, model, model)
-    marundex.indicator_macd(*periods, arr, arr, arr, arr)
-    assert_matches(arr, model)
-
-
-def atr_case(seed, n=10):
-    rng = np.random.default_rng(seed)
-    close = rng.normal(20.0, 1.0, n)
-    return close + rng.uniform(0.0, 1.0, n), close - rng.uniform(0.0, 1.0, n), close
-
-
-@pytest.mark.parametrize("role", ["high", "low", "close"])
-@pytest.mark.parametrize("period", [0, 1, 2, 4, 9, 10])
-def test_atr_output_as_one_input(role, period):
-    high, low, close = atr_case(period)
-    arrays = {"high": high, "low": low, "close": close}
-    model = {k: v.tolist() for k, v in arrays.items()}
-    ref.atr_into(period, model["high"], model["low"], model["close"], model[role])
-    marundex.indicator_atr(period, high, low, close, arrays[role])
-    for k in arrays:
-        assert_matches(arrays[k], model[k], k)
-
-
-def test_atr_output_as_high_uses_only_low_against_previous_close():
-    high, low, close = atr_case(7)
-    lows, closes = low.tolist(), close.tolist()
-    marundex.indicator_atr(1, high, low, close, high)
-    assert array_bits(high)[0] == HOLE_BITS
-    assert high[1] == abs(lows[1] - closes[0])
+@pytest.mark.parametrize("period", [0, N, N + 5])
+@pytest.mark.parametrize("name", ["indicator_sma", "indicator_ema", "indicator_atr"])
+def test_refused_also_when_the_period_gives_no_value(name, period):
+    """An unusable period would still fill the output with NaN, over the input."""
+    pair = [p for p in SHARED_MEMORY_PAIRS if p[0] == name][0]
+    arguments, arrays, _ = laid_over_one_buffer(*pair[:3], "same-array", period=period)
+    before = [snapshot(a) for a in arrays]
+    with pytest.raises(ValueError) as info:
+        getattr(marundex, name)(*arguments.values())
+    assert info.value.args == (pair[3],)
+    assert [snapshot(a) for a in arrays] == before
 
 
 @pytest.mark.parametrize("period", [1, 3, 9])
@@ -101,38 +92,3 @@ def test_atr_same_array_as_high_low_and_close(period):
     # with high == low == close, TR(i) = max(0, |x_i - x_{i-1}|, |x_i - x_{i-1}|)
     assert out[period] == sum(abs(model[i] - model[i - 1]) for i in range(1, period + 1)) / period
 
-
-@pytest.mark.parametrize("period", [1, 3])
-def test_atr_same_array_everywhere(period):
-    arr = series(10, seed=period)
-    model = arr.tolist()
-    ref.atr_into(period, model, model, model, model)
-    marundex.indicator_atr(period, arr, arr, arr, arr)
-    assert_matches(arr, model)
-
-
-def test_overlapping_views_as_data_and_output():
-    backing = series(20, seed=9)
-    data, out = backing[0:12], backing[4:16]
-    model = backing.tolist()
-    view_in = _ListView(model, 0, 12)
-    view_out = _ListView(model, 4, 12)
-    ref.sma_into(3, view_in, view_out)
-    marundex.indicator_sma(3, data, out)
-    assert_matches(backing, model)
-
-
-class _ListView:
-    """A window onto a list, so the reference sees overlapping memory too."""
-
-    def __init__(self, items, start, length):
-        self.items, self.start, self.length = items, start, length
-
-    def __len__(self):
-        return self.length
-
-    def __getitem__(self, i):
-        return self.items[self.start + i]
-
-    def __setitem__(self, i, value):
-        self.items[self.start + i] = value

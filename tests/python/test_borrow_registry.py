@@ -182,6 +182,9 @@ def test_two_dimensional_spans(registry):
         assert registry.acquire_read(grid[:, ::2]) == ALREADY_BORROWED
         assert registry.acquire_read(grid[:, 1::2]) == GRANTED
         registry.release_read(grid[:, 1::2])
+    with registry.writing(grid[:, 1]):
+        # the whole grid steps by 8 bytes (its second axis), not by its first axis's 32
+        assert registry.acquire_read(grid) == ALREADY_BORROWED
     assert registry.nothing_borrowed(grid)
 
 

@@ -230,6 +230,36 @@ def test_an_output_resized_by_another_length_call_is_refused():
     assert snapshot(outs["signal"]) == before_signal
 
 
+RESIZED_MSG = "argument 'data': array was resized or moved during the call"
+
+
+@pytest.mark.parametrize("sizes", [(4096,), (100_000, 8)], ids=["grown", "grown-and-shrunk"])
+def test_an_input_resized_during_the_length_calls_is_given_back_as_borrowed(registry, sizes):
+    n = 8
+    data = np.arange(1.0, n + 1.0)
+    borrowed = data[:]  # keeps the address the borrow was taken at
+
+    def resize_input(_self):
+        for size in sizes:
+            data.resize(size, refcheck=False)
+        return n
+
+    outs = outputs(n)
+    outs["hist"] = recorder(n, "hist", [], resize_input)
+    moved = True
+    try:
+        run((2, 3, 2), data, outs)
+        moved = False
+    except ValueError as error:
+        assert str(error) == RESIZED_MSG
+    # a memory allocator may hand the first address back after the round trip
+    assert moved == (data.shape != (n,) or data.ctypes.data != borrowed.ctypes.data)
+    if not moved:
+        check_results((2, 3, 2), data, outs)
+    assert registry.nothing_borrowed(borrowed)
+    assert registry.nothing_borrowed(data)
+
+
 @pytest.mark.parametrize(
     "culprit, target",
     [("hist", "macd"), ("hist", "signal"), ("macd", "hist"), ("hist", "hist"), ("signal", "macd")],

@@ -24,6 +24,16 @@ def test_value_errors_carry_exactly_their_message(case_id):
 
 
 @pytest.mark.parametrize("case_id", list(CASES))
+def test_notes_say_how_to_fix_and_leave_the_message_alone(case_id):
+    """A note where a newcomer gets stuck (conversion, contiguity, read-only output,
+    shared memory, period range), none elsewhere; the messages are checked above."""
+    call = CASES[case_id]()
+    with pytest.raises(call.exc_type) as info:
+        getattr(marundex, call.name)(*call.args, **call.kwargs)
+    assert getattr(info.value, "__notes__", []) == ([call.note] if call.note else [])
+
+
+@pytest.mark.parametrize("case_id", list(CASES))
 def test_the_next_call_after_a_failure_works(case_id):
     call = CASES[case_id]()
     assert outcome(getattr(marundex, call.name), *call.args, **call.kwargs) is not None

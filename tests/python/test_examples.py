@@ -9,6 +9,7 @@ msgpack and tornado lack them), so their example is skipped there only.
 import importlib
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import sysconfig
@@ -100,6 +101,35 @@ def test_demo_refuses_unusable_csv_in_one_line(tmp_path, content, message):
     assert errors == ["demo: " + message.format(path=path)]
     assert proc.stdout == ""
     assert not (tmp_path / "marundex-demo.png").exists()
+
+
+def test_demo_names_the_extra_of_a_missing_package(tmp_path):
+    """Without matplotlib the demo ends in one line that names the extra, before any output."""
+    code = ("import runpy, sys; sys.modules['matplotlib'] = None; sys.path.insert(0, sys.argv[1]); "
+            "sys.argv = sys.argv[1:]; runpy.run_path(sys.argv[0] + '/demo.py', run_name='__main__')")
+    proc = subprocess.run([sys.executable, "-c", code, str(EXAMPLES), "--days", "60"], capture_output=True,
+                          text=True, cwd=tmp_path, timeout=120)
+    assert proc.returncode == 2
+    errors = [line for line in proc.stderr.splitlines() if "interpreter lock" not in line]
+    assert errors == ["demo: the package 'matplotlib' is not installed; pip install \"marundex[examples]\" brings it "
+                      "(from a checkout: pip install \".[examples]\")"]
+    assert proc.stdout == ""
+
+
+def test_readme_quick_start_runs_as_written(capsys):
+    """The README's pandas quick start, exactly as it stands there: a DataFrame in, new columns out."""
+    readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
+    section = readme.split("\n## Quick start with pandas\n", 1)[1].split("\n## ", 1)[0]
+    (code,) = re.findall(r"```python\n(.*?)```", section, re.DOTALL)
+    namespace: dict = {}
+    exec(compile(code, "README.md", "exec"), namespace)
+    frame = namespace["df"]
+    assert "atr" in capsys.readouterr().out
+    assert frame.isna().sum().to_dict() == {"high": 0, "low": 0, "close": 0, "sma": 19, "ema": 19, "macd": 25,
+                                             "signal": 33, "hist": 33, "atr": 14}
+    expected = direct(*(frame[name].to_numpy().copy() for name in ("high", "low", "close")))
+    for name, values in expected.items():
+        assert_same_bits(frame[name].to_numpy(), values)
 
 
 def test_pandas_columns_are_the_written_arrays():

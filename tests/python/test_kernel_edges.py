@@ -4,7 +4,18 @@ import numpy as np
 import pytest
 
 import reference as ref
-from support import HOLE_BITS, array_bits, assert_matches, float_bits, is_nan_bits, sentinel_array
+from support import (
+    FUNCTIONS,
+    HOLE_BITS,
+    SENTINEL_BITS,
+    array_bits,
+    assert_matches,
+    expected_outputs,
+    float_bits,
+    is_nan_bits,
+    sentinel_array,
+    valid_arguments,
+)
 
 marundex = pytest.importorskip("marundex")
 
@@ -237,3 +248,28 @@ def test_atr_bar_zero_high_and_low_are_never_read():
 def test_atr_empty_inputs_fill_the_output():
     out = atr(3, [], [], [], m=4)
     assert array_bits(out) == [HOLE_BITS] * 4
+
+
+# --- bounds ----------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+@pytest.mark.parametrize("shift", [-1, 0, 1])
+def test_nothing_is_written_past_an_output(name, shift):
+    # periods around the length, where a kernel's last write is easiest to get wrong;
+    # each output ends just before a sentinel that the heap would not notice
+    n = 8
+    arguments = valid_arguments(name, n)
+    longest = [key for key in arguments if "period" in key][-1]
+    arguments[longest] = n + shift
+    if name == "indicator_macd":
+        arguments["fast_period"] = 2
+    padded = {}
+    for key, value in arguments.items():
+        if key in ("output", "macd_output", "signal_output", "hist_output"):
+            padded[key] = sentinel_array(n + 1)
+            arguments[key] = padded[key][:n]
+    getattr(marundex, name)(*arguments.values())
+    for key, expected in expected_outputs(name, arguments).items():
+        assert_matches(arguments[key], expected, key)
+        assert array_bits(padded[key])[n] == SENTINEL_BITS, key

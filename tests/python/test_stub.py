@@ -1,10 +1,15 @@
 """marundex.pyi describes the module as it is, and is installed where checkers look."""
 
 import ast
+import doctest
 import pathlib
 import sysconfig
 
+import numpy as np
 import pytest
+
+from cases import CASES
+from support import FUNCTIONS
 
 marundex = pytest.importorskip("marundex")
 
@@ -36,6 +41,34 @@ def test_stub_signature_matches_the_function(name):
         expected = "SupportsIndex" if argument.arg.endswith("period") else ARRAY
         assert ast.unparse(argument.annotation) == expected, argument.arg
     assert ast.unparse(node.returns) == "None"
+
+
+def stub_docstring(name):
+    (node,) = [node for node in stub_tree().body if isinstance(node, ast.FunctionDef) and node.name == name]
+    return ast.get_docstring(node)
+
+
+@pytest.mark.parametrize("name", FUNCTIONS)
+def test_stub_example_gives_what_it_shows(name):
+    """The example of each docstring, run as a doctest against the module."""
+    test = doctest.DocTestParser().get_doctest(stub_docstring(name), {"numpy": np, name: getattr(marundex, name)},
+                                               name, str(STUB), 0)
+    assert len(test.examples) == 3
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    runner.run(test, out=lambda text: pytest.fail(text))
+    assert runner.failures == 0
+
+
+FUNCTION_VALUE_ERRORS = [
+    case_id for case_id, build in CASES.items()
+    if build().exc_type is ValueError and not build().message.startswith("argument ")
+]
+
+
+@pytest.mark.parametrize("case_id", FUNCTION_VALUE_ERRORS)
+def test_stub_docstring_gives_each_value_error_text(case_id):
+    call = CASES[case_id]()
+    assert f'"{call.message}"' in stub_docstring(call.name)
 
 
 def test_stub_is_installed_beside_the_module_and_as_stub_package():

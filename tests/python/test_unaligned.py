@@ -60,8 +60,10 @@ def test_unaligned_output_neighbours_are_untouched():
     assert out[1] == 0.5
 
 
-def test_unaligned_in_place():
+def test_unaligned_in_place_is_refused_untouched():
     values = series(N, seed=5)
     arr = unaligned(values)
-    marundex.indicator_sma(3, arr, arr)
-    assert all(np.isnan(arr))
+    with pytest.raises(ValueError) as info:
+        marundex.indicator_sma(3, arr, arr)
+    assert info.value.args == ("Output array must not share memory with the input array",)
+    assert array_bits(arr) == array_bits(values)

@@ -9,6 +9,11 @@
 // not be aligned to 8 bytes (arrays over byte buffers at odd offsets reach here),
 // and an output run may be the very same memory as an input run: each kernel
 // states what that yields.
+//
+// This header is installed for C++ programs and holds declarations only. Keep it
+// so: code defined here would be compiled with the including program's flags
+// (-ffast-math, FMA contraction), while the kernels in the static library keep
+// the flags they were built with.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The core as a C++ package: installs marundex-core with `cmake --install` into
+# a fresh prefix, builds examples/cpp against that installed tree alone, and
+# compares the program's output with examples/cpp/worked_values.expected bit
+# for bit. Also checks that the program's own object file holds no kernel code
+# (the header declares the kernels only), so its compiler flags cannot reach
+# them.
+#
+#   tools/test-cpp-package.sh
+#
+# Takes cmake, ninja and g++ from PATH (tools/test-all.sh puts the tools venv's
+# first).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+work="$root/build/cpp-package"
+prefix="$work/prefix"
+rm -rf "$work"
+mkdir -p "$work"
+
+die() {
+  printf 'test-cpp-package: error: %s\n' "$*" >&2
+  exit 1
+}
+
+# quietly LOG CMD...: run CMD with its output in LOG, shown only on failure.
+quietly() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 || { cat "$log" >&2; die "failed: $*"; }
+}
+
+quietly "$work/core.log" cmake -S "$root" -B "$work/core" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" \
+  -DCMAKE_INSTALL_LIBDIR=lib
+quietly "$work/core-build.log" cmake --build "$work/core" -j2
+quietly "$work/install.log" cmake --install "$work/core"
+installed=$(cd "$prefix" && find . -type f | sort)
+expected='./include/marundex/core.hpp
+./lib/cmake/marundex/marundexConfig.cmake
+./lib/cmake/marundex/marundexConfigVersion.cmake
+./lib/cmake/marundex/marundexTargets-release.cmake
+./lib/cmake/marundex/marundexTargets.cmake
+./lib/libmarundex-core.a'
+[ "$installed" = "$expected" ] || die "cmake --install put other files into $prefix:"$'\n'"$installed"
+echo "installed into $prefix:"
+sed 's|^\./|  |' <<<"$installed"
+
+# Only the installed tree: no package registry, and the package must be found
+# in the prefix.
+quietly "$work/consumer.log" cmake -S "$root/examples/cpp" -B "$work/consumer" -G Ninja \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+found=$(sed -n 's/^marundex_DIR:PATH=//p' "$work/consumer/CMakeCache.txt")
+[ "$found" = "$prefix/lib/cmake/marundex" ] || die "find_package(marundex) found $found"
+quietly "$work/consumer-build.log" cmake --build "$work/consumer"
+
+object=$(find "$work/consumer" -name 'worked_values.cpp.o')
+defined=$(nm -C --defined-only "$object" | grep 'marundex::core::' || true)
+[ -z "$defined" ] || die "the program's object file defines kernel code: $defined"
+for kernel in sma ema macd atr; do
+  nm -C --undefined-only "$object" | grep -q "marundex::core::$kernel(" ||
+    die "the program does not call marundex::core::$kernel from the library"
+done
+
+"$work/consumer/worked_values" >"$work/worked_values.out"
+diff -u "$root/examples/cpp/worked_values.expected" "$work/worked_values.out" ||
+  die "the worked values differ from examples/cpp/worked_values.expected"
+echo "examples/cpp: $(wc -l <"$work/worked_values.out") values, bit for bit as expected"
