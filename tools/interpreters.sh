@@ -120,11 +120,15 @@ prefix_of() {
 configure_flags() {
   local series ft exe suite
   read -r series ft exe suite <<<"$(spec_of "$1")"
-  echo --with-ensurepip=install
   if [ "$ft" = 1 ]; then echo --disable-gil; fi
-  # Without the interpreter's own test suite, whose byte-compilation by the
-  # instrumented interpreter would take most of the install's time.
-  if [ "$1" = "$TSAN_NAME" ]; then printf '%s\n' --with-thread-sanitizer --disable-test-modules; fi
+  if [ "$1" != "$TSAN_NAME" ]; then
+    echo --with-ensurepip=install
+  else
+    # Neither the interpreter's own test suite nor pip (the venv brings its own):
+    # byte-compiling them with the instrumented interpreter would take most of
+    # the install's time.
+    printf '%s\n' --with-thread-sanitizer --disable-test-modules --with-ensurepip=no
+  fi
 }
 
 # The interpreter's own suppressions for its internals, kept beside the build
@@ -392,9 +396,10 @@ make_venv() {
   fi
   # pip first, on its own, then everything else with that pip.
   pip_req=$(grep -E '^pip([=<>!~ ]|$)' "$req" | head -n 1 || true)
-  run_logged "$LOGS/$name-pip.log" "$name: pip install --upgrade ${pip_req:-pip}" \
-    "$venv/bin/python" -I -m pip install --progress-bar off --upgrade "${pip_req:-pip}"
   # shellcheck disable=SC2046  # no flag or one flag a word
+  run_logged "$LOGS/$name-pip.log" "$name: pip install --upgrade ${pip_req:-pip}" \
+    "$venv/bin/python" -I -m pip install --progress-bar off $(pip_install_flags "$name") --upgrade "${pip_req:-pip}"
+  # shellcheck disable=SC2046
   run_logged "$LOGS/$name-requirements.log" "$name: pip install -r $(basename "$req")" \
     "$venv/bin/python" -I -m pip install --progress-bar off $(pip_install_flags "$name") --upgrade -r "$req"
   if venv_has_build_tools "$name"; then

@@ -95,10 +95,10 @@ tools/test-release.sh
 step "C++ package: examples/cpp built against the installed core (tools/test-cpp-package.sh)"
 tools/test-cpp-package.sh
 
-# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters;
-# its first build takes about ten minutes), marundex and borrow_peer built with it,
-# and the tests that call from several threads, with the lock as set and forced
-# off: any report fails the step.
+# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters:
+# the interpreter and its venv take about 15 minutes once per machine, the step about
+# 5 after that), marundex and borrow_peer built with it, and the tests that call from
+# several threads, with the lock as set and forced off: any report fails the step.
 step "concurrency tests under ThreadSanitizer (free-threaded 3.13)"
 tools/thread-sanitizer.sh "$build/tsan-ft313"
 
