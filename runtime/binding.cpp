@@ -1,5 +1,6 @@
 #include "binding.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -188,6 +189,14 @@ Result<void> bind(const CallSignature& signature, PyObject* const* args,
 Result<void> bind_arguments(const CallSignature& signature, PyObject* const* args,
                             Py_ssize_t positional_count, PyObject* keyword_names,
                             std::span<PyObject*> slots) noexcept {
+    // Nearly every call passes each parameter by position and nothing else: there is
+    // nothing to match, and nothing that could be missing.
+    const std::size_t total = signature.positional.size();
+    if (keyword_names == nullptr && signature.keyword_only.empty() &&
+        positional_count == static_cast<Py_ssize_t>(total)) {
+        std::copy_n(args, total, slots.begin());
+        return {};
+    }
     try {
         return bind(signature, args, positional_count, keyword_names, slots);
     } catch (...) {
