@@ -33,13 +33,9 @@ PendingReleases& pending_releases_created() {
     return *existing;
 }
 
-}  // namespace
-
-void release_ref(PyObject* object) noexcept {
-    if (lock_depth > 0) {
-        Py_DecRef(object);
-        return;
-    }
+// The slow paths, out of line: the checks in front of them, which every call
+// makes, are all that a caller inlines.
+[[gnu::noinline]] void defer(PyObject* object) noexcept {
     try {
         PendingReleases& pending = pending_releases_created();
         const std::lock_guard guard(pending.mutex);
@@ -52,11 +48,7 @@ void release_ref(PyObject* object) noexcept {
     }
 }
 
-void flush_pending_releases() noexcept {
-    PendingReleases* pending = pending_releases.load(std::memory_order_acquire);
-    if (pending == nullptr) {
-        return;
-    }
+[[gnu::noinline]] void flush(PendingReleases* pending) noexcept {
     std::vector<PyObject*> taken;
     {
         const std::lock_guard guard(pending->mutex);
@@ -68,6 +60,22 @@ void flush_pending_releases() noexcept {
     // Dropping a reference may run arbitrary code, which must not run under the mutex.
     for (PyObject* object : taken) {
         Py_DecRef(object);
+    }
+}
+
+}  // namespace
+
+void release_ref(PyObject* object) noexcept {
+    if (lock_depth > 0) {
+        Py_DecRef(object);
+    } else {
+        defer(object);
+    }
+}
+
+void flush_pending_releases() noexcept {
+    if (PendingReleases* pending = pending_releases.load(std::memory_order_acquire)) {
+        flush(pending);
     }
 }
 
