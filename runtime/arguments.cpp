@@ -16,14 +16,28 @@ namespace {
 
 constexpr const char* array_target = "PyArray<T, D>";
 
-Result<void> test_array(PyObject* object, const char* parameter, notes::ArrayRole role) noexcept {
+// The failures below are composed out of line, so that a call whose arguments
+// pass inlines only the tests.
+[[gnu::cold, gnu::noinline]] PyErr not_an_array_error(PyObject* object, const char* parameter,
+                                                      notes::ArrayRole role) noexcept {
+    return argument_error(parameter, PyErr::type_mismatch(object, array_target))
+        .with_note(notes::conversion(object, parameter, role));
+}
+
+[[gnu::cold, gnu::noinline]] PyErr moved_error(const char* parameter) noexcept {
+    return parameter_error(PyExc_ValueError, parameter,
+                           "array was resized or moved during the call");
+}
+
+// Inlined into both callers: a call of its own costs as much as its test.
+[[gnu::always_inline]] inline Result<void> test_array(PyObject* object, const char* parameter,
+                                                      notes::ArrayRole role) noexcept {
     auto is_array = check_float64_array(object);
     if (!is_array) {
         return failure(std::move(is_array.error()));
     }
     if (!*is_array) {
-        return failure(argument_error(parameter, PyErr::type_mismatch(object, array_target))
-                           .with_note(notes::conversion(object, parameter, role)));
+        return failure(not_an_array_error(object, parameter, role));
     }
     return {};
 }
@@ -105,8 +119,7 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
 Result<SeriesView> BorrowedInput::view(const char* parameter) const noexcept {
     MARUNDEX_TRY(view, series_view(array_.get(), parameter));
     if (*view != borrowed_view_) {
-        return failure(parameter_error(PyExc_ValueError, parameter,
-                                       "array was resized or moved during the call"));
+        return failure(moved_error(parameter));
     }
     return view;
 }
