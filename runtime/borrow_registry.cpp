@@ -163,20 +163,24 @@ const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
 
 // Computed before the registry's lock is taken: the base walk may call into the
 // interpreter, which must not happen under the lock.
-BorrowKey borrow_key(PyObject* array) noexcept {
+BorrowKey borrow_key(PyObject* array, std::int64_t element_size) noexcept {
     // A registry exists only once an array has passed the array test, so NumPy's
     // table has been found; failing here means the process state is broken.
     auto table = array_api_table();
     if (!table) {
         internal_failure("borrow checking without NumPy's C-API table", std::move(table.error()));
     }
+    return {base_object(array, array_type(*table)), borrow_span(array, element_size)};
+}
+
+// The key of any array that another module hands to the table.
+BorrowKey borrow_key(PyObject* array) noexcept {
     auto feature_version = api_feature_version();
     if (!feature_version) {
         internal_failure("borrow checking without NumPy's feature version",
                          std::move(feature_version.error()));
     }
-    return {base_object(array, array_type(*table)),
-            borrow_span(array, element_size(array, *feature_version))};
+    return borrow_key(array, element_size(array, *feature_version));
 }
 
 BorrowRegistry& registry_of(void* registry) noexcept {
@@ -317,15 +321,16 @@ Result<const BorrowCheckingApi*> lookup_borrow_api() noexcept {
 ReadBorrow::ReadBorrow(const BorrowCheckingApi* api, PyObject* array) noexcept
     : api_(api), array_(array), own_registry_(api->acquire_read == &acquire_read) {}
 
-std::int32_t ReadBorrow::acquire() noexcept {
+[[gnu::flatten]] std::int32_t ReadBorrow::acquire() noexcept {
     if (!own_registry_) {
         return api_->acquire_read(api_->registry, array_);
     }
-    key_ = borrow_key(array_);
+    // The array has passed the array test: its elements are float64.
+    key_ = borrow_key(array_, sizeof(double));
     return acquire_read_with_key(api_->registry, key_);
 }
 
-void ReadBorrow::release() const noexcept {
+[[gnu::flatten]] void ReadBorrow::release() const noexcept {
     if (own_registry_) {
         registry_of(api_->registry).release_read(key_);
     } else {

@@ -35,13 +35,13 @@ struct BorrowKey {
     BorrowSpan span;
 };
 
-// One read-only borrow of an array, as an entry point holds it for a call. With
-// this module's own registry the key is computed once, when the borrow is taken,
-// and the borrow is given back under that same key: Python code that runs during
-// the call may resize the array, and a key computed again from its new memory
-// would match nothing and leave the borrow registered for the rest of the process.
-// Another module's registry is reached through its table, which computes the key
-// from the array as it is at each operation.
+// One read-only borrow of an array that passed the array test, as an entry point
+// holds it for a call. With this module's own registry the key is computed once,
+// when the borrow is taken, and the borrow is given back under that same key:
+// Python code that runs during the call may resize the array, and a key computed
+// again from its new memory would match nothing and leave the borrow registered
+// for the rest of the process. Another module's registry is reached through its
+// table, which computes the key from the array as it is at each operation.
 class ReadBorrow {
   public:
     // Asks the registry for the borrow; the answer is one of the codes above.
