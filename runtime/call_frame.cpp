@@ -2,15 +2,26 @@
 
 namespace marundex::runtime {
 
-CallFrame::CallFrame() noexcept {
-    const std::int64_t depth = lock_depth;
+namespace {
+
+// In a shared object every access to a thread-local variable is a call into the
+// dynamic loader, which the compiler repeats rather than keep the address: a frame
+// asks once, through a call that it cannot repeat.
+[[gnu::noinline]] std::int64_t& this_thread_lock_depth() noexcept {
+    return lock_depth;
+}
+
+}  // namespace
+
+CallFrame::CallFrame() noexcept : depth_(this_thread_lock_depth()) {
+    const std::int64_t depth = depth_;
     if (depth < 0) {
         internal_failure(depth == -1
                              ? "Access to the GIL is prohibited while a __traverse__ implmentation "
                                "is running."
                              : "Access to the GIL is currently prohibited.");
     }
-    lock_depth = depth + 1;
+    depth_ = depth + 1;
     flush_pending_releases();
 }
 

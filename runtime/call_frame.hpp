@@ -2,6 +2,7 @@
 // computation runs with the interpreter lock released.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 #include "error.hpp"
@@ -15,7 +16,7 @@ namespace marundex::runtime {
 class CallFrame {
   public:
     CallFrame() noexcept;
-    ~CallFrame() { --lock_depth; }
+    ~CallFrame() { --depth_; }
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
     CallFrame(CallFrame&&) = delete;
@@ -25,6 +26,10 @@ class CallFrame {
     static PyObject* finish(Result<PyObject*> outcome) noexcept;
     // None, or NULL with the error raised.
     static PyObject* finish(Result<void> outcome) noexcept;
+
+  private:
+    // This thread's lock_depth, located once per frame (see call_frame.cpp).
+    std::int64_t& depth_;
 };
 
 // Runs an entry point's body inside a frame. The body returns its outcome with
