@@ -9,26 +9,32 @@ using detail::store;
 
 namespace {
 
-// The first start s whose window data[s .. s + period - 1] is all finite, or n when
-// there is none. Positions already seen finite are not tested again: a window that
-// holds a non-finite value at j cannot succeed for any start up to j, so the next
-// candidate is j + 1.
-std::size_t first_finite_window(std::uint64_t period, InputRun data) noexcept {
+// A window of `period` consecutive finite values: where it starts, and the sum of
+// its values added in order from -0.0.
+struct Seed {
+    std::size_t start;
+    double sum;
+};
+
+// The first such window, starting at n when there is none. One pass: a non-finite
+// value restarts the window, and the sum, after it.
+Seed first_finite_window(std::uint64_t period, InputRun data) noexcept {
     const std::size_t n = data.length;
     std::size_t start = 0;
-    std::size_t next = 0;
-    while (start + period <= n) {
-        if (next == start + period) {
-            return start;
+    double sum = -0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = load(data.data, i);
+        if (!is_finite(x)) {
+            start = i + 1;
+            sum = -0.0;
+            continue;
         }
-        if (is_finite(load(data.data, next))) {
-            ++next;
-        } else {
-            start = next + 1;
-            next = start;
+        sum = sum + x;
+        if (i + 1 - start == period) {
+            return {start, sum};
         }
     }
-    return n;
+    return {n, sum};
 }
 
 }  // namespace
@@ -46,7 +52,7 @@ void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
         }
     }
 
-    const std::size_t start = first_finite_window(period, data);
+    const auto [start, sum] = first_finite_window(period, data);
     if (start == n) {
         if (!overlapping) {
             detail::fill_nan(out);
@@ -58,10 +64,6 @@ void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
     }
 
     const double p = detail::period_as_double(period);
-    double sum = -0.0;
-    for (std::size_t k = start; k < start + period; ++k) {
-        sum = sum + load(data.data, k);
-    }
     // The seed is a true division, unlike the reciprocal product of the SMA.
     double average = sum / p;
     store(out.data, start + period - 1, average);
