@@ -79,12 +79,30 @@ Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noe
     return static_cast<std::uint64_t>(value);
 }
 
-Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
+namespace {
+
+[[gnu::noinline]] Result<std::uint64_t> convert_period_in_full(PyObject* object,
+                                                               const char* parameter) noexcept {
     auto period = to_unsigned64(object, parameter);
     if (!period) {
         return failure(argument_error(parameter, std::move(period.error())));
     }
     return period;
+}
+
+}  // namespace
+
+Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
+    // The common case inline: an int below 2**64 - 1. Anything else, and an error,
+    // takes the whole conversion, which sees the value afresh.
+    if (PyLong_CheckExact(object)) {
+        const unsigned long long value = PyLong_AsUnsignedLongLong(object);
+        if (value != std::numeric_limits<unsigned long long>::max()) {
+            return static_cast<std::uint64_t>(value);
+        }
+        PyErr_Clear();
+    }
+    return convert_period_in_full(object, parameter);
 }
 
 Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noexcept {
