@@ -61,7 +61,9 @@ class SpinLock {
 // state allocates nothing.
 class BorrowRegistry {
   public:
-    std::int32_t acquire_read(const BorrowKey& key) {
+    // Inlined where a borrow is taken or given back: a call of its own costs a good
+    // part of what the steps cost.
+    [[gnu::always_inline]] std::int32_t acquire_read(const BorrowKey& key) {
         const std::lock_guard guard(mutex_);
         BorrowRecord* same = nullptr;
         bool blocked = false;
@@ -101,7 +103,7 @@ class BorrowRegistry {
     }
 
     // A release that matches no borrow of its kind changes nothing.
-    void release_read(const BorrowKey& key) noexcept {
+    [[gnu::always_inline]] void release_read(const BorrowKey& key) noexcept {
         const std::lock_guard guard(mutex_);
         if (BorrowRecord* record = find(key); record != nullptr && record->count > 0) {
             if (--record->count == 0) {
@@ -163,7 +165,8 @@ const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
 
 // Computed before the registry's lock is taken: the base walk may call into the
 // interpreter, which must not happen under the lock.
-BorrowKey borrow_key(PyObject* array, std::int64_t element_size) noexcept {
+[[gnu::always_inline]] inline BorrowKey borrow_key(PyObject* array,
+                                                  std::int64_t element_size) noexcept {
     // A registry exists only once an array has passed the array test, so NumPy's
     // table has been found; failing here means the process state is broken.
     auto table = array_api_table();
@@ -187,7 +190,8 @@ BorrowRegistry& registry_of(void* registry) noexcept {
     return *static_cast<BorrowRegistry*>(registry);
 }
 
-std::int32_t acquire_read_with_key(void* registry, const BorrowKey& key) noexcept {
+[[gnu::always_inline]] inline std::int32_t acquire_read_with_key(void* registry,
+                                                                const BorrowKey& key) noexcept {
     try {
         return registry_of(registry).acquire_read(key);
     } catch (...) {
@@ -321,7 +325,7 @@ Result<const BorrowCheckingApi*> lookup_borrow_api() noexcept {
 ReadBorrow::ReadBorrow(const BorrowCheckingApi* api, PyObject* array) noexcept
     : api_(api), array_(array), own_registry_(api->acquire_read == &acquire_read) {}
 
-[[gnu::flatten]] std::int32_t ReadBorrow::acquire() noexcept {
+std::int32_t ReadBorrow::acquire() noexcept {
     if (!own_registry_) {
         return api_->acquire_read(api_->registry, array_);
     }
@@ -330,7 +334,7 @@ ReadBorrow::ReadBorrow(const BorrowCheckingApi* api, PyObject* array) noexcept
     return acquire_read_with_key(api_->registry, key_);
 }
 
-[[gnu::flatten]] void ReadBorrow::release() const noexcept {
+void ReadBorrow::release() const noexcept {
     if (own_registry_) {
         registry_of(api_->registry).release_read(key_);
     } else {
