@@ -166,7 +166,7 @@ const void* base_object(PyObject* array, PyTypeObject* array_type) noexcept {
 // Computed before the registry's lock is taken: the base walk may call into the
 // interpreter, which must not happen under the lock.
 [[gnu::always_inline]] inline BorrowKey borrow_key(PyObject* array,
-                                                  std::int64_t element_size) noexcept {
+                                                   std::int64_t element_size) noexcept {
     // A registry exists only once an array has passed the array test, so NumPy's
     // table has been found; failing here means the process state is broken.
     auto table = array_api_table();
@@ -191,7 +191,7 @@ BorrowRegistry& registry_of(void* registry) noexcept {
 }
 
 [[gnu::always_inline]] inline std::int32_t acquire_read_with_key(void* registry,
-                                                                const BorrowKey& key) noexcept {
+                                                                 const BorrowKey& key) noexcept {
     try {
         return registry_of(registry).acquire_read(key);
     } catch (...) {
