@@ -59,50 +59,24 @@ PyErr argument_error(const char* parameter, PyErr error) noexcept {
     }
 }
 
-Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noexcept {
-    unsigned long long value = 0;
-    if (PyLong_Check(object)) {
-        value = PyLong_AsUnsignedLongLong(object);
-    } else {
-        const OwnedRef index(PyNumber_Index(object));
-        if (!index) {
-            return failure(PyErr::fetch());
-        }
-        value = PyLong_AsUnsignedLongLong(index.get());
+Result<std::uint64_t> all_ones_period(const char* parameter) noexcept {
+    if (std::optional<PyErr> error = PyErr::take()) {
+        return failure(
+            argument_error(parameter, std::move(*error).with_note(notes::period_range(parameter))));
     }
-    // All ones is also a valid result (2**64 - 1); only a pending exception says otherwise.
+    return std::numeric_limits<std::uint64_t>::max();
+}
+
+Result<std::uint64_t> period_through_index(PyObject* object, const char* parameter) noexcept {
+    const OwnedRef index(PyNumber_Index(object));
+    if (!index) {
+        return failure(argument_error(parameter, PyErr::fetch()));
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
     if (value == std::numeric_limits<unsigned long long>::max()) {
-        if (std::optional<PyErr> error = PyErr::take()) {
-            return failure(std::move(*error).with_note(notes::period_range(parameter)));
-        }
+        return all_ones_period(parameter);
     }
     return static_cast<std::uint64_t>(value);
-}
-
-namespace {
-
-[[gnu::noinline]] Result<std::uint64_t> convert_period_in_full(PyObject* object,
-                                                               const char* parameter) noexcept {
-    auto period = to_unsigned64(object, parameter);
-    if (!period) {
-        return failure(argument_error(parameter, std::move(period.error())));
-    }
-    return period;
-}
-
-}  // namespace
-
-Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
-    // The common case inline: an int below 2**64 - 1. Anything else, and an error,
-    // takes the whole conversion, which sees the value afresh.
-    if (PyLong_CheckExact(object)) {
-        const unsigned long long value = PyLong_AsUnsignedLongLong(object);
-        if (value != std::numeric_limits<unsigned long long>::max()) {
-            return static_cast<std::uint64_t>(value);
-        }
-        PyErr_Clear();
-    }
-    return convert_period_in_full(object, parameter);
 }
 
 Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noexcept {

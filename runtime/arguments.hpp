@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -19,12 +20,27 @@ namespace marundex::runtime {
 // message and keeps its cause; any other error passes through unchanged.
 PyErr argument_error(const char* parameter, PyErr error) noexcept;
 
-// The interpreter's OverflowError for a value out of range carries a note that
-// gives `parameter` and the range; every other failure is the interpreter's as it is.
-Result<std::uint64_t> to_unsigned64(PyObject* object, const char* parameter) noexcept;
+// The slow paths of convert_period, out of line. A conversion that gave all ones:
+// 2**64 - 1, unless an exception is pending.
+[[gnu::cold, gnu::noinline]] Result<std::uint64_t> all_ones_period(const char* parameter) noexcept;
+// A period that is not an int, converted through its __index__.
+[[gnu::noinline]] Result<std::uint64_t> period_through_index(PyObject* object,
+                                                             const char* parameter) noexcept;
 
-// to_unsigned64, with a failure reported for `parameter`.
-Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept;
+// A period as an unsigned 64-bit integer, from an int or through __index__. The
+// interpreter's OverflowError for a value out of range carries a note that gives
+// `parameter` and the range; a failure is reported for `parameter` as
+// argument_error reports it. Inline: every call converts one to three periods.
+inline Result<std::uint64_t> convert_period(PyObject* object, const char* parameter) noexcept {
+    if (!PyLong_Check(object)) {
+        return period_through_index(object, parameter);
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(object);
+    if (value == std::numeric_limits<unsigned long long>::max()) {
+        return all_ones_period(parameter);
+    }
+    return static_cast<std::uint64_t>(value);
+}
 
 // An input array for the duration of a call: a strong reference and a read-only
 // borrow in the shared registry, both given back when the holder goes, borrow first.
