@@ -34,11 +34,10 @@ export PATH="$tool_bin:$PATH"
 configure() {  # configure DIR [CMAKE ARGS...]
   local dir=$1
   shift
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 ||
+  cmake -S "$root" -B "$dir" -G Ninja -DMARUNDEX_WARNINGS_AS_ERRORS=ON "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
 }
 
-mkdir -p "$build"
 for variant in plain sanitized; do
   step "core C++ tests ($variant)"
   dir="$build/core-$variant"
@@ -59,7 +58,8 @@ CLANG_TIDY=clang-tidy-19 tools/check-style.sh "$build/lint"
 python=$(tools/interpreters.sh python py313)
 step "development build on py313"
 "$python" -m pip install --no-build-isolation --no-deps -q \
-  --config-settings=build-dir="$build/wheel-py313" "$root"
+  --config-settings=build-dir="$build/wheel-py313" \
+  --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$root"
 "$python" -c "import marundex"
 
 step "type check of the examples (mypy --strict, against the installed stub)"

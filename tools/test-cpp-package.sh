@@ -30,7 +30,7 @@ quietly() {
   "$@" >"$log" 2>&1 || { cat "$log" >&2; die "failed: $*"; }
 }
 
-quietly "$work/core.log" cmake -S "$root" -B "$work/core" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" \
+quietly "$work/core.log" cmake -S "$root" -B "$work/core" -G Ninja -DMARUNDEX_WARNINGS_AS_ERRORS=ON -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DCMAKE_INSTALL_LIBDIR=lib
 quietly "$work/core-build.log" cmake --build "$work/core" -j2
 quietly "$work/install.log" cmake --install "$work/core"
