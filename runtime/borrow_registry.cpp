@@ -1,15 +1,10 @@
 #include "borrow_registry.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <limits>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "borrow_span.hpp"
+#include "borrow_store.hpp"
 #include "internal_failure.hpp"
 #include "numpy_api.hpp"
 #include "references.hpp"
@@ -19,123 +14,9 @@ namespace marundex::runtime {
 
 namespace {
 
-// A live borrow: a positive count is that many read-only borrows of exactly this
-// span, -1 one writable borrow; no count is ever 0.
-struct BorrowRecord {
-    BorrowKey key;
-    std::int64_t count;
-};
-
-constexpr std::int64_t writable_count = -1;
-
-// The registry's lock. Every call borrows and returns each input array, so the
-// lock is taken twice per array: uncontended, this is one atomic exchange and one
-// store, with no call into the thread library. The holder only scans the records
-// and calls nothing, so a waiter spins briefly and then gives up its time slice.
-class SpinLock {
-  public:
-    void lock() noexcept {
-        while (locked_.exchange(true, std::memory_order_acquire)) {
-            for (int spins = 0; locked_.load(std::memory_order_relaxed); ++spins) {
-                if (spins < 100) {
-#if defined(__x86_64__) || defined(__i386__)
-                    __builtin_ia32_pause();
-#endif
-                } else {
-                    std::this_thread::yield();
-                }
-            }
-        }
-    }
-
-    void unlock() noexcept {
-        locked_.store(false, std::memory_order_release);
-    }
-
-  private:
-    std::atomic<bool> locked_{false};
-};
-
-// The records of all bases in one flat array: a process holds few live borrows at
-// once, so a scan is cheap, and the storage is reused, so a borrow in the steady
-// state allocates nothing.
-class BorrowRegistry {
-  public:
-    // Inlined where a borrow is taken or given back: a call of its own costs a good
-    // part of what the steps cost.
-    [[gnu::always_inline]] std::int32_t acquire_read(const BorrowKey& key) {
-        const std::lock_guard guard(mutex_);
-        BorrowRecord* same = nullptr;
-        bool blocked = false;
-        // Spans are compared whatever their base: views made through an array
-        // interface (numpy.lib.stride_tricks.as_strided, say) end their base chain
-        // at another object than the array whose memory they reach.
-        for (BorrowRecord& record : records_) {
-            if (record.key.base == key.base && record.key.span == key.span) {
-                same = &record;
-            } else if (record.count < 0 && spans_conflict(key.span, record.key.span)) {
-                blocked = true;
-            }
-        }
-        if (same != nullptr) {
-            if (same->count < 0 || same->count == std::numeric_limits<std::int64_t>::max()) {
-                return already_borrowed;
-            }
-            ++same->count;
-            return borrow_granted;
-        }
-        if (blocked) {
-            return already_borrowed;
-        }
-        records_.push_back({key, 1});
-        return borrow_granted;
-    }
-
-    std::int32_t acquire_write(const BorrowKey& key) {
-        const std::lock_guard guard(mutex_);
-        for (const BorrowRecord& record : records_) {
-            if (record.key.span == key.span || spans_conflict(key.span, record.key.span)) {
-                return already_borrowed;
-            }
-        }
-        records_.push_back({key, writable_count});
-        return borrow_granted;
-    }
-
-    // A release that matches no borrow of its kind changes nothing.
-    [[gnu::always_inline]] void release_read(const BorrowKey& key) noexcept {
-        const std::lock_guard guard(mutex_);
-        if (BorrowRecord* record = find(key); record != nullptr && record->count > 0) {
-            if (--record->count == 0) {
-                remove(record);
-            }
-        }
-    }
-
-    void release_write(const BorrowKey& key) noexcept {
-        const std::lock_guard guard(mutex_);
-        if (BorrowRecord* record = find(key);
-            record != nullptr && record->count == writable_count) {
-            remove(record);
-        }
-    }
-
-  private:
-    BorrowRecord* find(const BorrowKey& key) noexcept {
-        const auto found = std::ranges::find_if(records_, [&](const BorrowRecord& record) {
-            return record.key.base == key.base && record.key.span == key.span;
-        });
-        return found == records_.end() ? nullptr : &*found;
-    }
-
-    void remove(BorrowRecord* record) noexcept {
-        *record = records_.back();
-        records_.pop_back();
-    }
-
-    SpinLock mutex_;
-    std::vector<BorrowRecord> records_;
-};
+// The records of all bases in one flat array under one spin lock: a process holds
+// few live borrows at once, so a scan is cheap.
+using BorrowRegistry = BorrowStore<SpinLock, 1>;
 
 bool is_array(PyObject* object, PyTypeObject* array_type) noexcept {
     return Py_TYPE(object) == array_type || PyType_IsSubtype(Py_TYPE(object), array_type) != 0;

@@ -22,18 +22,7 @@ struct BorrowCheckingApi {
     void (*release_write)(void* registry, PyObject* array);
 };
 
-inline constexpr std::int32_t borrow_granted = 0;
-inline constexpr std::int32_t already_borrowed = -1;
-inline constexpr std::int32_t not_writeable = -2;
-
 inline constexpr const char* borrow_capsule_name = "_RUST_NUMPY_BORROW_CHECKING_API";
-
-// What the registry records of an array: the object that owns its memory and the
-// memory it reaches.
-struct BorrowKey {
-    const void* base;
-    BorrowSpan span;
-};
 
 // One read-only borrow of an array that passed the array test, as an entry point
 // holds it for a call. With this module's own registry the key is computed once,

@@ -6,16 +6,6 @@
 
 namespace marundex::runtime {
 
-namespace {
-
-std::uint64_t magnitude(std::int64_t value) noexcept {
-    // Through unsigned arithmetic so that the most negative value has a magnitude too.
-    const auto bits = static_cast<std::uint64_t>(value);
-    return value < 0 ? ~bits + 1 : bits;
-}
-
-}  // namespace
-
 BorrowSpan borrow_span(PyObject* array, std::int64_t element_size) noexcept {
     const ArrayObjectFields& fields = array_fields(array);
     const auto data = reinterpret_cast<std::uintptr_t>(fields.data);
@@ -29,7 +19,7 @@ BorrowSpan borrow_span(PyObject* array, std::int64_t element_size) noexcept {
     if (dimensions > 1) {
         std::uint64_t divisor = 0;
         for (std::size_t axis = 0; axis < dimensions; ++axis) {
-            divisor = std::gcd(divisor, magnitude(fields.strides[axis]));
+            divisor = std::gcd(divisor, stride_magnitude(fields.strides[axis]));
         }
         stride_gcd = static_cast<std::int64_t>(divisor);
     }
@@ -58,30 +48,6 @@ BorrowSpan borrow_span(PyObject* array, std::int64_t element_size) noexcept {
     }
     return {data + below, data + above + static_cast<std::uint64_t>(element_size), data, stride_gcd,
             element_size};
-}
-
-bool spans_conflict(const BorrowSpan& candidate, const BorrowSpan& registered) noexcept {
-    if (registered.start >= candidate.end || candidate.start >= registered.end) {
-        return false;
-    }
-    const std::uint64_t divisor =
-        std::gcd(magnitude(candidate.stride_gcd), magnitude(registered.stride_gcd));
-    // Overlapping ranges with no stride to step by (broadcast arrays): assume the
-    // worst and report a conflict.
-    if (divisor == 0) {
-        return true;
-    }
-    // Every element of either starts at its data pointer plus a multiple of the
-    // divisor, so they can meet only when the offset of the candidate's data from
-    // the registered data, modulo the divisor, lies within one element of either:
-    // an element wider than one byte overlaps its neighbours' offsets too.
-    const std::uint64_t residue =
-        candidate.data >= registered.data
-            ? (candidate.data - registered.data) % divisor
-            : (divisor - (registered.data - candidate.data) % divisor) % divisor;
-    const auto width = [](std::int64_t size) { return size < 1 ? 1U : magnitude(size); };
-    return residue < width(registered.element_size) ||
-           divisor - residue < width(candidate.element_size);
 }
 
 }  // namespace marundex::runtime

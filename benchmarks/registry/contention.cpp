@@ -1,0 +1,145 @@
+// What the borrow registry's store costs as threads grow, with no interpreter in
+// the way: each thread makes "calls" of one indicator, taking and giving back a
+// read-only borrow of each input as an entry point does, and nothing else. So the
+// time is the store's alone, and the slow-down with threads is its contention.
+//
+//   marundex_registry_contention [--calls N] [--repeats R] [--inputs K]
+//
+// Four stores side by side, in one run: the registry's, one spin-locked array
+// ("spin x1"), the same with the sleeping lock ("sleep x1"), sharded with the spin
+// lock ("spin x16"), and sharded with the sleeping lock ("sleep x16"). Workloads: every thread with arrays of its own (a pool over
+// symbols), or all threads on the same arrays. Prints, per store, workload and
+// thread count, the median over the repeats of the wall time per call of one
+// thread and the spread (lowest-highest), and the throughput of all threads.
+#include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "borrow_store.hpp"
+
+namespace {
+
+using marundex::runtime::BorrowKey;
+using marundex::runtime::BorrowStore;
+using marundex::runtime::RegistryLock;
+using marundex::runtime::SpinLock;
+
+struct Options {
+    long calls = 200000;
+    int repeats = 5;
+    int inputs = 1;
+};
+
+// A contiguous float64 array of 16 elements at `memory`, owned by the object `base`.
+BorrowKey key_of(const void* base, const double* memory) {
+    const auto data = reinterpret_cast<std::uintptr_t>(memory);
+    return {base, {data, data + 16 * sizeof(double), data, 8, 8}};
+}
+
+// Arrays as a process has them: separate heap objects with their memory apart.
+struct Arrays {
+    std::vector<std::unique_ptr<double[]>> memory;
+    std::vector<BorrowKey> keys;
+
+    explicit Arrays(int count) {
+        for (int i = 0; i < count; ++i) {
+            memory.push_back(std::make_unique<double[]>(16));
+            keys.push_back(key_of(memory.back().get(), memory.back().get()));
+        }
+    }
+};
+
+template <class Store>
+double run_once(Store& store, int threads, bool shared, const Options& options) {
+    const Arrays common(options.inputs);
+    std::vector<std::unique_ptr<Arrays>> own;
+    for (int t = 0; t < threads; ++t) {
+        own.push_back(std::make_unique<Arrays>(options.inputs));
+    }
+    std::barrier start(threads + 1);
+    std::atomic<int> refused{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        const std::vector<BorrowKey>& keys = shared ? common.keys : own[static_cast<std::size_t>(t)]->keys;
+        pool.emplace_back([&store, &keys, &start, &refused, &options] {
+            start.arrive_and_wait();
+            for (long call = 0; call < options.calls; ++call) {
+                for (const BorrowKey& key : keys) {
+                    refused.fetch_add(store.acquire_read(key) != 0, std::memory_order_relaxed);
+                }
+                for (const BorrowKey& key : keys) {
+                    store.release_read(key);
+                }
+            }
+        });
+    }
+    // The clock starts before the threads are let go: were the main thread to lose
+    // its core at the barrier, they could be done before it looked.
+    const auto begin = std::chrono::steady_clock::now();
+    start.arrive_and_wait();
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    const auto end = std::chrono::steady_clock::now();
+    if (refused.load() != 0) {
+        std::fprintf(stderr, "a read-only borrow was refused\n");
+        std::exit(1);
+    }
+    return std::chrono::duration<double, std::nano>(end - begin).count() /
+           static_cast<double>(options.calls);
+}
+
+template <class Store>
+void measure(const char* name, const Options& options) {
+    for (const bool shared : {false, true}) {
+        for (const int threads : {1, 2, 4, 8, 16, 32}) {
+            auto store = std::make_unique<Store>();
+            std::vector<double> times;
+            for (int r = 0; r < options.repeats; ++r) {
+                times.push_back(run_once(*store, threads, shared, options));
+            }
+            std::sort(times.begin(), times.end());
+            const double median = times[times.size() / 2];
+            std::printf("%-10s %-7s %3d  %9.1f  %9.1f-%-9.1f %9.2f\n", name,
+                        shared ? "shared" : "own", threads, median, times.front(), times.back(),
+                        threads * 1e3 / median);
+            std::fflush(stdout);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const long value = std::strtol(argv[i + 1], nullptr, 10);
+        if (flag == "--calls") {
+            options.calls = value;
+        } else if (flag == "--repeats") {
+            options.repeats = static_cast<int>(value);
+        } else if (flag == "--inputs") {
+            options.inputs = static_cast<int>(value);
+        } else {
+            std::fprintf(stderr, "unknown flag %s\n", argv[i]);
+            return 2;
+        }
+    }
+    std::printf("%d input(s) a call, %ld calls a thread, median of %d; %u hardware threads\n",
+                options.inputs, options.calls, options.repeats, std::thread::hardware_concurrency());
+    std::printf("%-10s %-7s %3s  %9s  %-19s %9s\n", "store", "arrays", "thr", "ns/call",
+                "spread (ns/call)", "Mcalls/s");
+    measure<BorrowStore<SpinLock, 1>>("spin x1", options);
+    measure<BorrowStore<RegistryLock, 1>>("sleep x1", options);
+    measure<BorrowStore<SpinLock, 16>>("spin x16", options);
+    measure<BorrowStore<RegistryLock, 16>>("sleep x16", options);
+}
