@@ -45,9 +45,7 @@ class SpinLock {
         }
     }
 
-    void unlock() noexcept {
-        locked_.store(false, std::memory_order_release);
-    }
+    void unlock() noexcept { locked_.store(false, std::memory_order_release); }
 
   private:
     std::atomic<bool> locked_{false};
@@ -219,6 +217,8 @@ class BorrowStore {
         }
         AllShards(const AllShards&) = delete;
         AllShards& operator=(const AllShards&) = delete;
+        AllShards(AllShards&&) = delete;
+        AllShards& operator=(AllShards&&) = delete;
 
       private:
         std::array<Shard, shard_count>& shards_;

@@ -7,10 +7,11 @@
 //
 // Four stores side by side, in one run: the registry's, one spin-locked array
 // ("spin x1"), the same with the sleeping lock ("sleep x1"), sharded with the spin
-// lock ("spin x16"), and sharded with the sleeping lock ("sleep x16"). Workloads: every thread with arrays of its own (a pool over
-// symbols), or all threads on the same arrays. Prints, per store, workload and
-// thread count, the median over the repeats of the wall time per call of one
-// thread and the spread (lowest-highest), and the throughput of all threads.
+// lock ("spin x16"), and sharded with the sleeping lock ("sleep x16"). Workloads:
+// every thread with arrays of its own (a pool over symbols), or all threads on the
+// same arrays. Prints, per store, workload and thread count, the median over the
+// repeats of the wall time per call of one thread and the spread (lowest-highest),
+// and the throughput of all threads.
 #include <algorithm>
 #include <atomic>
 #include <barrier>
@@ -68,7 +69,8 @@ double run_once(Store& store, int threads, bool shared, const Options& options) 
     std::atomic<int> refused{0};
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
-        const std::vector<BorrowKey>& keys = shared ? common.keys : own[static_cast<std::size_t>(t)]->keys;
+        const std::vector<BorrowKey>& keys =
+            shared ? common.keys : own[static_cast<std::size_t>(t)]->keys;
         pool.emplace_back([&store, &keys, &start, &refused, &options] {
             start.arrive_and_wait();
             for (long call = 0; call < options.calls; ++call) {
@@ -135,7 +137,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("%d input(s) a call, %ld calls a thread, median of %d; %u hardware threads\n",
-                options.inputs, options.calls, options.repeats, std::thread::hardware_concurrency());
+                options.inputs, options.calls, options.repeats,
+                std::thread::hardware_concurrency());
     std::printf("%-10s %-7s %3s  %9s  %-19s %9s\n", "store", "arrays", "thr", "ns/call",
                 "spread (ns/call)", "Mcalls/s");
     measure<BorrowStore<SpinLock, 1>>("spin x1", options);
