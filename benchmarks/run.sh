@@ -8,6 +8,8 @@
 #                                     the venvs exist; fails if any side is missing
 #   bash benchmarks/run.sh --universe 5,000 symbols × 2,520 bars, every indicator: a loop,
 #                                     a thread pool, TA-Lib and pandas; results/universe.*
+#   bash benchmarks/run.sh --scaling  when a thread pool pays: series length × threads ×
+#                                     interpreter and lock; results/scaling.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -67,6 +69,12 @@ fi
 
 if [[ ! $build/libmalloc_count.so -nt $root/benchmarks/malloc_count.c ]]; then
     gcc -O2 -fPIC -shared -o "$build/libmalloc_count.so" "$root/benchmarks/malloc_count.c" -ldl
+fi
+
+if [[ ${1:-} == --scaling ]]; then
+    shift
+    exec "$py" "$root/benchmarks/scaling.py" run --python "$py" --ft-python "$ft" \
+        --results "$root/benchmarks/results" "$@"
 fi
 
 if [[ ${1:-} == --universe ]]; then

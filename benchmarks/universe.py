@@ -24,6 +24,7 @@ import argparse
 import concurrent.futures
 import datetime
 import json
+import statistics
 import os
 import subprocess
 import sys
@@ -196,8 +197,8 @@ def cases(args) -> list[tuple]:
 
 NOTES = """\
 Wall time of one pass over 5,000 symbols × 2,520 daily bars (a seeded random walk,
-OHLC): SMA 20, EMA 20, MACD 12/26/9 and ATR 14 for every symbol, the best of the
-passes after a warm one, each configuration in a process of its own. marundex writes
+OHLC): SMA 20, EMA 20, MACD 12/26/9 and ATR 14 for every symbol, the median of
+the rounds, each pass after a warm one in a process of its own. marundex writes
 into arrays allocated once; TA-Lib allocates its results per call; pandas computes
 each indicator over one frame that holds every symbol as a column. The thread pool
 has one thread per CPU and hands out 50 symbols per task; its results are checked
@@ -213,31 +214,39 @@ def run(args) -> None:
     data = Path(args.data)
     data.mkdir(parents=True, exist_ok=True)
     subprocess.run([args.python, __file__, "prepare", "--data", str(data)], check=True)
+    # Round after round, one pass of every configuration in a fresh process each, so
+    # that what the machine does meanwhile falls on all alike; the median counts.
+    results = {label: [] for label, *_ in cases(args)}
+    for round_index in range(args.repeats):
+        for label, python, mode, gil in cases(args):
+            print(f"universe: round {round_index + 1}, {label}", file=sys.stderr, flush=True)
+            env = {key: value for key, value in os.environ.items() if key != "PYTHON_GIL"}
+            if gil is not None:
+                env["PYTHON_GIL"] = gil
+            results[label].append(bench.spawn(python, "measure", mode, "--data", str(data),
+                                              "--repeats", "1", env=env, script=__file__))
     rows = []
     for label, python, mode, gil in cases(args):
-        print(f"universe: {label}", file=sys.stderr, flush=True)
-        env = {key: value for key, value in os.environ.items() if key != "PYTHON_GIL"}
-        if gil is not None:
-            env["PYTHON_GIL"] = gil
-        result = bench.spawn(python, "measure", mode, "--data", str(data), "--repeats",
-                             str(args.repeats), env=env, script=__file__)
-        rows.append({"case": label, "mode": mode, "python": result["python"],
-                     "gil": result["gil"], "threads": result["threads"],
-                     "seconds": min(result["seconds"]),
-                     "all_seconds": result["seconds"]})
+        first, seconds = results[label][0], [r["seconds"][0] for r in results[label]]
+        rows.append({"case": label, "mode": mode, "python": first["python"],
+                     "gil": first["gil"], "threads": first["threads"],
+                     "seconds": statistics.median(seconds), "lowest": min(seconds),
+                     "highest": max(seconds), "all_seconds": seconds})
     base = rows[0]["seconds"]
     for row in rows:
         row["over_marundex_loop"] = row["seconds"] / base
     report = {"date": datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds"),
               "machine": bench.machine(), "symbols": SYMBOLS, "bars": BARS, "repeats": args.repeats,
               "rows": rows}
-    lines = ["| configuration | lock | threads | wall time (s) | × marundex loop on 3.13 |",
-             "|---|---|---|---|---|"]
+    lines = ["| configuration | lock | threads | wall time (s), median | lowest–highest | × marundex loop on 3.13 |",
+             "|---|---|---|---|---|---|"]
     for row in rows:
         lines.append(f"| {row['case']} | {'on' if row['gil'] else 'off'} | {row['threads']} | "
-                     f"{row['seconds']:.3f} | {row['over_marundex_loop']:.2f} |")
+                     f"{row['seconds']:.3f} | {row['lowest']:.3f}–{row['highest']:.3f} | "
+                     f"{row['over_marundex_loop']:.2f} |")
     m = report["machine"]
-    lines += ["", f"Machine: {m['cpu']}, {m['cores']} CPUs; {args.repeats} passes each, the best.",
+    lines += ["", f"Machine: {m['cpu']}, {m['cores']} CPUs; {args.repeats} rounds of one pass of each "
+              "configuration, interleaved; the median.",
               "", NOTES]
     text = "\n".join(lines)
     print(text)
