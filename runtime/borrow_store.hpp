@@ -184,9 +184,14 @@ class BorrowStore {
 
     // A process holds few live borrows at once, so a scan of a flat array is cheap,
     // and its storage is reused: a borrow in the steady state allocates nothing.
-    struct alignas(64) Shard {
+    struct Shard {
         Lock lock;
         std::vector<BorrowRecord> records;
+        // The store is allocated by plain new, which aligns to 16 bytes only (an
+        // over-aligned type would need the C++17 allocation functions, which
+        // manylinux_2_24's libstdc++ lacks): a gap of two cache lines keeps one
+        // shard's lock and records off the cache lines of the next one.
+        std::array<std::byte, 128> gap{};
 
         BorrowRecord* find(const BorrowKey& key) noexcept {
             for (BorrowRecord& record : records) {
@@ -261,7 +266,7 @@ class BorrowStore {
     }
 
     std::array<Shard, shard_count> shards_{};
-    alignas(64) std::atomic<std::int64_t> writable_borrows_{0};
+    std::atomic<std::int64_t> writable_borrows_{0};
 };
 
 }  // namespace marundex::runtime
