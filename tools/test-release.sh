@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # Tests the artefacts that tools/build-release.sh left in dist/, as a user gets
-# them. For each supported interpreter (the names of tools/interpreters.sh): a
-# fresh venv of it with the test requirements from its pinned requirements file,
-# then `pip install --no-index --find-links dist --only-binary :all: marundex`,
-# checked to have installed that interpreter's wheel unbuilt, then the Python
-# suite against the installed module (on the free-threaded build also with the
-# lock forced off). Then the sdist, built by pip with the compiler and installed
-# into one more fresh venv, and a smoke test of that. Prints what each took.
+# them. For each supported interpreter (the names of tools/interpreters.sh, then
+# those in the Debian roots of tools/roots.sh): a fresh venv of it with the test
+# requirements from its pinned requirements file, then `pip install --no-index
+# --find-links dist --only-binary :all: marundex`, checked to have installed that
+# interpreter's wheel unbuilt, then the Python suite against the installed module
+# (on the free-threaded build also with the lock forced off). Under emulation the
+# suite is 11 times slower: the whole suite runs on one aarch64 interpreter, and
+# on the others (tools/roots.sh suite NAME) the cross-platform identity check
+# and a smoke test. Then the
+# sdist, built by pip as a user's would and installed into fresh venvs: with
+# the host's g++ (a smoke test), and with the newest g++ and clang of the Debian
+# root (the whole suite); none of these builds may treat warnings as errors.
+# Prints what each took.
 #
-#   tools/test-release.sh                 everything, two interpreters at a time
+#   tools/test-release.sh                 everything, two at a time
 #                                         (MARUNDEX_RELEASE_JOBS sets how many)
 #   tools/test-release.sh --wheel NAME    the wheel of one interpreter
+#   tools/test-release.sh --sdist COMPILER   the sdist built with one compiler:
+#                                         host-g++, g++ or clang++ (the last two
+#                                         in the root sid-amd64, on py314)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,6 +33,24 @@ die() {
   exit 1
 }
 
+mapfile -t host_names < <("$root"/tools/interpreters.sh names)
+mapfile -t root_names < <("$root"/tools/roots.sh names)
+tests="$root/tests/python"
+smoke_tests=("$tests/test_identity.py" "$tests/test_kernels_worked.py" "$tests/test_module_surface.py"
+  "$tests/test_stub.py::test_stub_is_installed_beside_the_module_and_as_stub_package")
+
+in_root() { [[ " ${root_names[*]} " == *" $1 "* ]]; }
+# on NAME CMD...: run CMD where NAME's interpreter lives (its Debian root, or here).
+on() {
+  local name=$1
+  shift
+  if in_root "$name"; then "$root"/tools/roots.sh run "$name" "$@"; else "$@"; fi
+}
+base_of() { if in_root "$1"; then "$root"/tools/roots.sh base "$1"; else "$root"/tools/interpreters.sh base "$1"; fi; }
+requirements_of() {
+  if in_root "$1"; then "$root"/tools/roots.sh requirements "$1"; else echo "$root/tools/requirements-$1.txt"; fi
+}
+
 # lap VAR: set VAR to the seconds since the last lap.
 phase_start=$SECONDS
 lap() {
@@ -33,31 +60,57 @@ lap() {
 
 # fresh_venv NAME DIR [PIP INSTALL ARGS...]: a new venv of NAME's interpreter at
 # DIR with the pinned pip and then, by default, the packages of NAME's
-# requirements file; prints DIR's python. Nothing is byte-compiled up front
+# requirements file; prints DIR's python. In a Debian root, a copy of the root's
+# venv of the same requirements. Nothing is byte-compiled up front
 # (half the time of the install): the tests compile what they import.
 fresh_venv() {
-  local name=$1 venv=$2 requirements="$root/tools/requirements-$1.txt"
+  local name=$1 venv=$2 requirements
+  requirements=$(requirements_of "$name")
   shift 2
   [ $# -gt 0 ] || set -- -r "$requirements"
   rm -rf "$venv"
-  "$(tools/interpreters.sh base "$name")" -I -m venv "$venv"
+  if in_root "$name"; then
+    # Under emulation pip takes minutes over the test requirements: the venv is a
+    # copy of the root's own, made from the same pinned file, which holds no marundex.
+    on "$name" cp -a "$("$root"/tools/roots.sh python "$name" | sed 's|/bin/python$||')" "$venv" ||
+      die "$name: copying the root's venv to $venv failed"
+    echo "$venv/bin/python"
+    return 0
+  fi
   {
-    "$venv/bin/python" -I -m pip install --progress-bar off "$(grep -E '^pip==' "$requirements")" &&
-      "$venv/bin/python" -I -m pip install --progress-bar off --no-compile "$@"
+    on "$name" "$(base_of "$name")" -I -m venv "$venv" &&
+      on "$name" "$venv/bin/python" -I -m pip install --progress-bar off "$(grep -E '^pip==' "$requirements")" &&
+      on "$name" "$venv/bin/python" -I -m pip install --progress-bar off --no-compile "$@"
   } >"$venv.venv.log" 2>&1 || die "$name: making the venv $venv failed: $(tail -n 20 "$venv.venv.log")"
   echo "$venv/bin/python"
 }
 
-# run_suite LABEL PYTHON LOG [PYTEST ARGS...]: the Python suite, from a folder
-# where no checkout's module can be imported, and it must have tested the
+# identity_report NAME PYTHON FILE: the identity check's one line (how many outputs,
+# and which NaN patterns the build stored) into FILE; fails if it differs.
+identity_report() {
+  (cd "$work/elsewhere" && on "$1" "$2" "$tests/identity.py") >"$3" || die "$1: $(cat "$3")"
+}
+
+# suite_venv NAME DIR FIRST_TEST: a fresh venv for a suite: the whole test
+# requirements for the whole suite, NumPy and pytest for a smoke test.
+suite_venv() {
+  if [ "$3" = "$tests" ]; then
+    fresh_venv "$1" "$2"
+  else
+    fresh_venv "$1" "$2" -c "$(requirements_of "$1")" numpy pytest
+  fi
+}
+
+# run_suite NAME LABEL PYTHON LOG [PYTEST ARGS...]: the Python suite, from a
+# folder where no checkout's module can be imported, and it must have tested the
 # installed one (the suite's header names the module's file).
 run_suite() {
-  local label=$1 python=$2 log=$3 module
-  shift 3
-  module=$("$python" -I -c \
+  local name=$1 label=$2 python=$3 log=$4 module
+  shift 4
+  module=$(on "$name" "$python" -I -c \
     'import sysconfig as s; print(s.get_paths()["platlib"] + "/marundex" + s.get_config_var("EXT_SUFFIX"))')
   mkdir -p "$work/elsewhere"
-  if ! (cd "$work/elsewhere" && "$python" -m pytest -p no:cacheprovider "$@" >"$log" 2>&1); then
+  if ! (cd "$work/elsewhere" && on "$name" "$python" -m pytest -p no:cacheprovider "$@" >"$log" 2>&1); then
     tail -n 60 "$log" >&2
     die "$label: the suite failed (log: $log)"
   fi
@@ -70,96 +123,136 @@ run_suite() {
 test_wheel() {
   local name=$1 venv="$work/$1" log="$work/$1-install.log" python wheel free_threaded
   local venv_time install_time test_time
+  local suite=("$tests")
+  if in_root "$name" && [ "$("$root"/tools/roots.sh suite "$name")" = smoke ]; then
+    suite=("${smoke_tests[@]}")
+  fi
   say "$name: fresh venv with the test requirements"
   lap _
-  python=$(fresh_venv "$name" "$venv")
+  python=$(suite_venv "$name" "$venv" "${suite[0]}")
   lap venv_time
 
   say "$name: pip install --no-index --find-links dist --only-binary :all: marundex"
   # Only dist/ is searched: no index, and no links from the machine's pip
   # configuration (a config file of /dev/null makes pip read none).
-  env -u PIP_FIND_LINKS PIP_CONFIG_FILE=/dev/null "$python" -I -m pip install --progress-bar off \
+  on "$name" env -u PIP_FIND_LINKS PIP_CONFIG_FILE=/dev/null "$python" -I -m pip install --progress-bar off \
     --no-index --find-links "$dist" --only-binary :all: marundex >"$log" 2>&1 ||
     die "$name: the install failed: $(tail -n 5 "$log")"
   ! grep -iE 'building|running setup|build backend' "$log" ||
     die "$name: pip built something instead of installing a wheel (log: $log)"
   wheel=$(sed -nE 's|^Processing .*/(marundex-[^/ ]*\.whl).*|\1|p' "$log")
   [ -n "$wheel" ] && [ -f "$dist/$wheel" ] || die "$name: pip installed no wheel of dist/ (log: $log)"
-  "$python" -I -W ignore::RuntimeWarning "$root/tools/check_installed_wheel.py" "$dist/$wheel" ||
+  on "$name" "$python" -I -W ignore::RuntimeWarning "$root/tools/check_installed_wheel.py" "$dist/$wheel" ||
     die "$name: what is installed is not $wheel"
   lap install_time
 
   say "$name: the Python suite against the installed wheel"
-  run_suite "$name" "$python" "$work/$name-suite.log" "$root/tests/python"
-  free_threaded=$("$python" -I -c 'import sysconfig; print(int(bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))')
+  run_suite "$name" "$name" "$python" "$work/$name-suite.log" "${suite[@]}"
+  identity_report "$name" "$python" "$work/$name.identity"
+  free_threaded=$(on "$name" "$python" -I -c 'import sysconfig; print(int(bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))')
   if [ "$free_threaded" = 1 ]; then
     say "$name: the concurrency tests again, with PYTHON_GIL=0"
     gil_check='import sys, marundex; sys.exit(sys._is_gil_enabled())'
     (cd "$work/elsewhere" && PYTHON_GIL=0 "$python" -c "$gil_check") ||
       die "$name: PYTHON_GIL=0 did not keep the lock off"
-    PYTHON_GIL=0 run_suite "$name with PYTHON_GIL=0" "$python" "$work/$name-suite-gil0.log" \
+    PYTHON_GIL=0 run_suite "$name" "$name with PYTHON_GIL=0" "$python" "$work/$name-suite-gil0.log" \
       "$root"/tests/python/test_{free_threading,free_threaded_stress,interpreter_lock,borrow_registry,errors}.py
   fi
   lap test_time
   echo "$wheel $venv_time $install_time $test_time" >"$work/$name.result"
 }
 
-if [ "${1:-}" = --wheel ]; then
-  [ $# -eq 2 ] || die "usage: $0 [--wheel NAME]"
-  mkdir -p "$work"
-  test_wheel "$2"
-  exit 0
-fi
-[ $# -eq 0 ] || die "usage: $0 [--wheel NAME]"
+# test_sdist COMPILER: the sdist as a user with a compiler installs it: pip builds
+# it in an isolated environment, whose build tools come from the index, held to
+# the pinned versions. host-g++ is the host's g++ on py313 with a smoke test (the
+# worked values, the module's surface, the stub installed beside it); g++ and
+# clang++ are the newest of the root sid-amd64, on py314, with the whole suite.
+# The build must show warnings and not treat them as errors. Leaves "LABEL VENV_S
+# INSTALL_S TESTS_S WARNINGS" in $work/sdist-COMPILER.result.
+test_sdist() {
+  local compiler=$1 name=py314 label python log build_dir requirements venv_time install_time test_time
+  local suite=("$tests") cxx=(env CXX="$1")
+  if [ "$compiler" = host-g++ ]; then
+    name=py313 cxx=(env -u CXX) suite=("${smoke_tests[@]}")
+  fi
+  label="$(basename "${sdists[0]}") ($compiler on $name)"
+  requirements=$(requirements_of "$name")
+  say "$label: fresh venv with the test requirements"
+  lap _
+  python=$(suite_venv "$name" "$work/sdist-$compiler" "${suite[0]}")
+  lap venv_time
+  say "$label: pip install (builds it)"
+  log="$work/sdist-$compiler-install.log"
+  build_dir="$work/sdist-$compiler-build"
+  on "$name" "${cxx[@]}" CMAKE_BUILD_PARALLEL_LEVEL=2 "$python" -I -m pip install -v --progress-bar off \
+    -c "$requirements" --build-constraint "$requirements" --no-binary marundex \
+    --config-settings=build-dir="$build_dir" "${sdists[0]}" >"$log" 2>&1 ||
+    die "$label: the install failed: $(tail -n 20 "$log")"
+  grep -q 'Building wheel for marundex' "$log" || die "$label: pip did not build marundex (log: $log)"
+  # A user's build shows the warnings and never fails on one.
+  grep -q -- '-Wall' "$build_dir/compile_commands.json" || die "$label: the build shows no warnings"
+  ! grep -q -- '-Werror' "$build_dir/compile_commands.json" ||
+    die "$label: a user's build treats warnings as errors ($build_dir/compile_commands.json)"
+  lap install_time
+  say "$label: the Python suite against the module built from it"
+  run_suite "$name" "$label" "$python" "$work/sdist-$compiler-suite.log" "${suite[@]}"
+  identity_report "$name" "$python" "$work/sdist-$compiler.identity"
+  lap test_time
+  # Warnings of the compilers, not GCC's link-time note that it compiles serially.
+  echo "${label// /_} $venv_time $install_time $test_time $(grep 'warning:' "$log" | grep -vc '^ *lto-wrapper:' || true)" \
+    >"$work/sdist-$compiler.result"
+}
 
-mapfile -t names < <(tools/interpreters.sh names)
-tools/interpreters.sh setup "${names[@]}" >/dev/null
 sdists=("$dist"/marundex-*.tar.gz)
+case ${1:-} in
+  --wheel | --sdist)
+    [ $# -eq 2 ] || die "usage: $0 [--wheel NAME | --sdist COMPILER]"
+    [ -f "${sdists[0]}" ] || die "no sdist in $dist: run tools/build-release.sh"
+    mkdir -p "$work"
+    if [ "$1" = --wheel ]; then test_wheel "$2"; else test_sdist "$2"; fi
+    exit 0
+    ;;
+esac
+[ $# -eq 0 ] || die "usage: $0 [--wheel NAME | --sdist COMPILER]"
+
+names=("${host_names[@]}" "${root_names[@]}")
+compilers=(host-g++ g++ clang++)
+"$root"/tools/interpreters.sh setup "${host_names[@]}" >/dev/null
+"$root"/tools/roots.sh setup "${root_names[@]}" >/dev/null
 [ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ] ||
   die "expected one sdist in $dist: run tools/build-release.sh"
 rm -rf "$work"
 mkdir -p "$work"
 
-# Each interpreter's test is one process and mostly one core's work.
-printf '%s\n' "${names[@]}" | xargs -P "${MARUNDEX_RELEASE_JOBS:-2}" -n 1 "$root/tools/test-release.sh" --wheel ||
-  die "a wheel's test failed (see above)"
+# Each test is one process and mostly one core's work; the emulated ones, the
+# longest, start first.
+{
+  for name in "${names[@]}"; do [[ $name != aarch64-* ]] || echo "--wheel $name"; done
+  for name in "${names[@]}"; do [[ $name == aarch64-* ]] || echo "--wheel $name"; done
+  for compiler in "${compilers[@]}"; do echo "--sdist $compiler"; done
+} | xargs -P "${MARUNDEX_RELEASE_JOBS:-2}" -L 1 "$root/tools/test-release.sh" ||
+  die "a release test failed (see above)"
 
 # Every wheel in dist/ was installed by exactly one interpreter.
 timings=()
 for name in "${names[@]}"; do
   read -r -a result <"$work/$name.result"
-  timings+=("${result[@]}")
+  timings+=("${result[@]}" "")
 done
 for wheel in "$dist"/*.whl; do
   count=$(for name in "${names[@]}"; do cut -d' ' -f1 "$work/$name.result"; done |
     grep -cxF "$(basename "$wheel")" || true)
   [ "$count" = 1 ] || die "$(basename "$wheel") was installed by $count interpreters, not one"
 done
+for compiler in "${compilers[@]}"; do
+  read -r -a result <"$work/sdist-$compiler.result"
+  timings+=("${result[0]//_/ }" "${result[@]:1}")
+done
 
-# The sdist, as a user with a compiler installs it: pip builds it in an isolated
-# environment, whose build tools come from the index, held to the pinned
-# versions. A smoke test follows: the worked values, the module's surface, and
-# the stub installed beside it.
-name=py313
-sdist=$(basename "${sdists[0]}")
-requirements="$root/tools/requirements-$name.txt"
-say "sdist: fresh $name venv with pytest and NumPy"
-lap _
-python=$(fresh_venv "$name" "$work/sdist" -c "$requirements" numpy pytest)
-lap venv_time
-say "sdist: pip install $sdist (builds it)"
-log="$work/sdist-install.log"
-CMAKE_BUILD_PARALLEL_LEVEL=2 "$python" -I -m pip install --progress-bar off \
-  -c "$requirements" --build-constraint "$requirements" --no-binary marundex "${sdists[0]}" >"$log" 2>&1 ||
-  die "the sdist's install failed: $(tail -n 20 "$log")"
-grep -q 'Building wheel for marundex' "$log" || die "pip did not build marundex from the sdist (log: $log)"
-lap install_time
-say "sdist: smoke test of the module built from it"
-run_suite sdist "$python" "$work/sdist-suite.log" "$root/tests/python/test_kernels_worked.py" \
-  "$root/tests/python/test_module_surface.py" \
-  "$root/tests/python/test_stub.py::test_stub_is_installed_beside_the_module_and_as_stub_package"
-lap test_time
-timings+=("$sdist ($name)" "$venv_time" "$install_time" "$test_time")
-
-printf '\n%-58s %8s %9s %8s\n' "release artefact tested" "venv s" "install s" "tests s"
-printf '%-58s %8s %9s %8s\n' "${timings[@]}"
+printf '\n%-58s %8s %9s %8s %9s\n' "release artefact tested" "venv s" "install s" "tests s" "warnings"
+printf '%-58s %8s %9s %8s %9s\n' "${timings[@]}"
+echo
+for name in "${names[@]}"; do printf '%-16s %s\n' "$name" "$(cat "$work/$name.identity")"; done
+for compiler in "${compilers[@]}"; do
+  printf '%-16s %s\n' "sdist, $compiler" "$(cat "$work/sdist-$compiler.identity")"
+done
