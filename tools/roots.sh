@@ -9,8 +9,13 @@
 #   py314          CPython 3.14, x86-64   (root sid-amd64)
 #   py315          CPython 3.15, x86-64   (root sid-amd64)
 #   aarch64-py311  CPython 3.11, aarch64  (root bookworm-arm64)
-#   aarch64-py314  CPython 3.14, aarch64  (root sid-arm64)
-#   aarch64-py315  CPython 3.15, aarch64  (root sid-arm64)
+#   aarch64-py314  CPython 3.14, aarch64  (root sid-arm64; smoke)
+#   aarch64-py315  CPython 3.15, aarch64  (root sid-arm64; smoke)
+#
+# Under emulation the Python suite runs about 11 times slower and pip takes
+# minutes: the interpreters marked smoke run the identity check and a smoke test
+# only, and their venvs hold the build tools, NumPy and pytest, not the packages
+# of the whole suite.
 #
 # Every root has g++-12, the compiler of every release wheel: a newer one's C++
 # library headers call into parts of libstdc++ that manylinux_2_24 systems lack.
@@ -30,6 +35,7 @@
 #   tools/roots.sh python NAME         the venv's python, as a path inside its root
 #   tools/roots.sh base NAME           the root's interpreter (for fresh venvs)
 #   tools/roots.sh requirements NAME   the venv's pinned requirements file
+#   tools/roots.sh suite NAME          what its wheel's test runs: whole or smoke
 #   tools/roots.sh run NAME CMD...     run CMD in NAME's root; a command in a
 #                                      venv's bin/ finds that bin/ first on PATH
 #   tools/roots.sh run-root ROOT CMD...  the same, by root name
@@ -62,14 +68,14 @@ run_logged() {  # run_logged LOG WHAT CMD...
   fi
 }
 
-# spec_of NAME: root, Python series.
+# spec_of NAME: root, Python series, suite.
 spec_of() {
   case $1 in
-    py314) echo "sid-amd64 3.14" ;;
-    py315) echo "sid-amd64 3.15" ;;
-    aarch64-py311) echo "bookworm-arm64 3.11" ;;
-    aarch64-py314) echo "sid-arm64 3.14" ;;
-    aarch64-py315) echo "sid-arm64 3.15" ;;
+    py314) echo "sid-amd64 3.14 whole" ;;
+    py315) echo "sid-amd64 3.15 whole" ;;
+    aarch64-py311) echo "bookworm-arm64 3.11 whole" ;;
+    aarch64-py314) echo "sid-arm64 3.14 smoke" ;;
+    aarch64-py315) echo "sid-arm64 3.15 smoke" ;;
     *) return 1 ;;
   esac
 }
@@ -90,7 +96,7 @@ root_dir() { echo "$ROOTS/$1"; }
 venv_in_root() { echo "/opt/marundex/venvs/$1"; }
 requirements_of() {
   local root series
-  read -r root series <<<"$(spec_of "$1")"
+  read -r root series _ <<<"$(spec_of "$1")"
   echo "$REPO/tools/requirements-py${series/./}.txt"
 }
 
@@ -164,12 +170,14 @@ ensure_root() {
 
 # ensure_venv NAME: the venv in the root, remade when its requirements change.
 ensure_venv() {
-  local name=$1 root series dir venv req stamp pip_req
-  read -r root series <<<"$(spec_of "$name")"
+  local name=$1 root series suite dir venv req stamp pip_req packages
+  read -r root series suite <<<"$(spec_of "$name")"
   dir=$(root_dir "$root")
   venv=$(venv_in_root "$name")
   req=$(requirements_of "$name")
-  stamp="requirements=$(sha256sum <"$req" | cut -d' ' -f1) root=$(cat "$dir/.marundex-root")"
+  packages=(-r "$req")
+  [ "$suite" = whole ] || packages=(-c "$req" scikit-build-core cmake ninja numpy pytest)
+  stamp="requirements=$(sha256sum <"$req" | cut -d' ' -f1) $suite root=$(cat "$dir/.marundex-root")"
   [ "$(cat "$dir$venv/.marundex-venv" 2>/dev/null || true)" = "$stamp" ] && return 0
   say "$name: making the venv $venv in $root"
   rm -rf "$dir$venv"
@@ -178,12 +186,12 @@ ensure_venv() {
   pip_req=$(grep -E '^pip==' "$req")
   run_logged "$LOGS/root-$name-pip.log" "$name: pip install $pip_req" \
     in_root "$dir" "$venv/bin/python" -I -m pip install --progress-bar off "$pip_req"
-  run_logged "$LOGS/root-$name-requirements.log" "$name: pip install -r $(basename "$req")" \
-    in_root "$dir" "$venv/bin/python" -I -m pip install --progress-bar off -r "$req"
+  run_logged "$LOGS/root-$name-requirements.log" "$name: pip install ${packages[*]}" \
+    in_root "$dir" "$venv/bin/python" -I -m pip install --progress-bar off "${packages[@]}"
   echo "$stamp" >"$dir$venv/.marundex-venv"
 }
 
-[ $# -ge 1 ] || die "usage: $0 setup|names|python|base|requirements|run|run-root ..."
+[ $# -ge 1 ] || die "usage: $0 setup|names|python|base|requirements|suite|run|run-root ..."
 cmd=$1
 shift
 case $cmd in
@@ -191,12 +199,15 @@ case $cmd in
     printf '%s\n' "${NAMES[@]}"
     exit 0
     ;;
-  python | base | requirements)
+  python | base | requirements | suite)
     [ $# -eq 1 ] && spec_of "$1" >/dev/null || die "usage: $0 $cmd NAME"
     if [ "$cmd" = python ]; then
       echo "$(venv_in_root "$1")/bin/python"
     elif [ "$cmd" = requirements ]; then
       requirements_of "$1"
+    elif [ "$cmd" = suite ]; then
+      read -r _ _ suite <<<"$(spec_of "$1")"
+      echo "$suite"
     else
       read -r _ series <<<"$(spec_of "$1")"
       echo "/usr/bin/python$series"
