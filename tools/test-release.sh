@@ -74,6 +74,8 @@ fresh_venv() {
     # copy of the root's own, made from the same pinned file, which holds no marundex.
     on "$name" cp -a "$("$root"/tools/roots.sh python "$name" | sed 's|/bin/python$||')" "$venv" ||
       die "$name: copying the root's venv to $venv failed"
+    # A marundex put there by hand would be taken for the wheel's.
+    on "$name" "$venv/bin/python" -I -m pip uninstall -q -y marundex >/dev/null 2>&1 || true
     echo "$venv/bin/python"
     return 0
   fi

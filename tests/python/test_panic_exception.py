@@ -91,7 +91,9 @@ print("returned")
     trace = lines[at + 2 :]
     assert trace and trace[0] == "Traceback (most recent call last):", proc.stderr
     assert any("__index__" in line for line in trace), proc.stderr
-    assert [line for line in trace if line.strip()][-1] == "pyo3_runtime.PanicException: raised from __index__"
+    # qemu-user, running an aarch64 interpreter, reports the abort on the same stream.
+    trace = [line for line in trace if line.strip() and not line.startswith("qemu: uncaught target signal")]
+    assert trace[-1] == "pyo3_runtime.PanicException: raised from __index__"
 
 
 def test_a_subclass_of_the_class_is_an_ordinary_exception():
