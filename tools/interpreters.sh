@@ -72,18 +72,8 @@ EOF
   exit 2
 }
 
-# run_logged LOG WHAT CMD...: run CMD with its output in LOG; on failure show
-# the end of LOG and stop.
-run_logged() {
-  local log=$1 what=$2
-  shift 2
-  say "$what (log: $log)"
-  if ! "$@" >"$log" 2>&1; then
-    say "FAILED: $what; the last lines of $log:"
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
+# shellcheck source=run-logged.sh
+source "$(dirname "${BASH_SOURCE[0]}")/run-logged.sh"
 
 # Facts about each interpreter: version series, free-threaded?, executable
 # name, and the Debian suite whose source package it is built from.

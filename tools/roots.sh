@@ -57,16 +57,8 @@ die() {
   exit 1
 }
 
-run_logged() {  # run_logged LOG WHAT CMD...
-  local log=$1 what=$2
-  shift 2
-  say "$what (log: $log)"
-  if ! "$@" >"$log" 2>&1; then
-    say "FAILED: $what; the last lines of $log:"
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
+# shellcheck source=run-logged.sh
+source "$(dirname "${BASH_SOURCE[0]}")/run-logged.sh"
 
 # spec_of NAME: root, Python series, suite.
 spec_of() {
