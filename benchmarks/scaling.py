@@ -19,6 +19,9 @@ all alike; the report gives the median over the rounds and the lowest and highes
 Driven by benchmarks/run.sh --scaling:
 
     scaling.py run --python PY --ft-python PY --results DIR [--rounds N]
+                   [--compare LABEL PY]...
+    (--compare adds a pool on another free-threaded build with PYTHON_GIL=0, such
+    as one of marundex before a change, in the same interleaved rounds)
     scaling.py serve     (one measuring process: a request a line on stdin)
 
 A benchmark, not a test: nothing here decides pass or fail on a time.
@@ -87,7 +90,8 @@ def serve() -> None:
           flush=True)
     for line in sys.stdin:
         length, workers = (int(field) for field in line.split())
-        if length not in data:
+        fresh = length not in data
+        if fresh:
             data.clear()  # one length's arrays at a time
             high, low, close = series(length)
             data[length] = (high, low, close, [np.empty_like(close) for _ in range(6)])
@@ -105,9 +109,12 @@ def serve() -> None:
                 for done in [pool.submit(marundex_pass, high, low, close, out, chunk)
                              for chunk in chunks]:
                     done.result()
+        if fresh or (length, workers) not in warm:
+            # New outputs are untouched pages: whichever configuration came first
+            # after a change of length would pay for faulting them in.
+            run()
         if (length, workers) not in warm:
             warm.add((length, workers))
-            run()  # first use of every path and page of the outputs
             if workers:
                 # The pool computes what a loop computes.
                 mine = [np.empty_like(close) for _ in range(6)]
@@ -147,9 +154,9 @@ class Server:
         self.process.wait()
 
 
-def configurations() -> list[tuple[str, int]]:
+def configurations(modes) -> list[tuple[str, int]]:
     """(mode, threads), 0 threads being the loop."""
-    return [(label, workers) for label, _, pool in MODES for workers in (worker_counts() if pool else [0])]
+    return [(label, workers) for label, _, pool in modes for workers in (worker_counts() if pool else [0])]
 
 
 def crossover(rows: list[dict], label: str, loop: str) -> int | None:
@@ -166,8 +173,12 @@ def crossover(rows: list[dict], label: str, loop: str) -> int | None:
 def run(args) -> None:
     servers = {"py313": Server(args.python, None), "ft313": Server(args.ft_python, None),
                "ft313-nogil": Server(args.ft_python, "0")}
-    process_of = {label: name for label, name, _ in MODES}
-    configs = configurations()
+    modes = list(MODES)
+    for label, python in args.compare:
+        servers[label] = Server(python, "0")
+        modes.append((f"pool, 3.13t, PYTHON_GIL=0, {label}", label, True))
+    process_of = {label: name for label, name, _ in modes}
+    configs = configurations(modes)
     times = {(length, label, workers): [] for length in LENGTHS for label, workers in configs}
     for round_index in range(args.rounds):
         print(f"scaling: round {round_index + 1} of {args.rounds}", file=sys.stderr, flush=True)
@@ -203,7 +214,7 @@ def run(args) -> None:
     results.mkdir(parents=True, exist_ok=True)
     (results / "scaling.json").write_text(json.dumps(report, indent=1) + "\n")
     (results / "scaling.md").write_text(text + "\n")
-    chart(report, loop, cores, results / "scaling.png")
+    chart(report, loop, cores, results / "scaling.png", modes)
     print(f"written: {results / 'scaling.json'}, {results / 'scaling.md'}, {results / 'scaling.png'}")
 
 
@@ -228,7 +239,7 @@ def table(report: dict, loop: str, cores: int) -> str:
     return "\n".join(lines)
 
 
-def chart(report: dict, loop: str, cores: int, path: Path) -> None:
+def chart(report: dict, loop: str, cores: int, path: Path, modes) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
@@ -236,7 +247,7 @@ def chart(report: dict, loop: str, cores: int, path: Path) -> None:
 
     fig, ax = plt.subplots(figsize=(9, 5.5))
     lengths = [row["length"] for row in report["rows"]]
-    for index, (label, _, pool) in enumerate(MODES[1:], start=1):
+    for index, (label, _, pool) in enumerate(modes[1:], start=1):
         for workers, style in ((cores, "-"), (4 * cores, ":")):
             column = f"{label} ×{workers}"
             ax.semilogx(lengths, [row["median"][loop] / row["median"][column] for row in report["rows"]],
@@ -259,6 +270,7 @@ def main() -> None:
     p.add_argument("--python", required=True)
     p.add_argument("--ft-python", required=True)
     p.add_argument("--rounds", type=int, default=5)
+    p.add_argument("--compare", nargs=2, action="append", default=[], metavar=("LABEL", "PYTHON"))
     p.add_argument("--results", default=str(Path(__file__).parent / "results"))
     sub.add_parser("serve")
     args = parser.parse_args()
