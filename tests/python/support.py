@@ -244,9 +244,11 @@ def interpreter_overflow_message(value):
     """What CPython says when ``value`` does not fit an unsigned 64-bit integer."""
     import ctypes
 
-    as_unsigned = ctypes.pythonapi.PyLong_AsUnsignedLongLong
-    as_unsigned.restype = ctypes.c_ulonglong
-    as_unsigned.argtypes = [ctypes.py_object]
+    # A prototype of its own per call: setting restype on the one function object
+    # that ctypes.pythonapi hands every thread is a data race when test threads
+    # build their cases at once with the interpreter lock off.
+    prototype = ctypes.PYFUNCTYPE(ctypes.c_ulonglong, ctypes.py_object)
+    as_unsigned = prototype(("PyLong_AsUnsignedLongLong", ctypes.pythonapi))
     try:
         as_unsigned(value)
     except OverflowError as exc:
