@@ -14,9 +14,10 @@ namespace marundex::runtime {
 
 namespace {
 
-// The records of all bases in one flat array under one spin lock: a process holds
-// few live borrows at once, so a scan is cheap.
-using BorrowRegistry = BorrowStore<SpinLock, 1>;
+// The records in sixteen shards under spin locks: a process holds few live borrows
+// at once, so a shard's scan is cheap, and threads calling on different arrays or
+// rows (a pool over symbols) rarely take the same lock.
+using BorrowRegistry = BorrowStore<SpinLock, 16>;
 
 bool is_array(PyObject* object, PyTypeObject* array_type) noexcept {
     return Py_TYPE(object) == array_type || PyType_IsSubtype(Py_TYPE(object), array_type) != 0;

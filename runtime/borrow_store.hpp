@@ -51,58 +51,11 @@ class SpinLock {
     std::atomic<bool> locked_{false};
 };
 
-// A lock for the store's short critical sections that sleeps instead of spinning
-// once the holder seems to have lost its core: a candidate for the registry,
-// measured against the spin lock by benchmarks/registry/contention.cpp. Taken
-// uncontended it costs one compare-exchange, given back one exchange. A waiter
-// spins a little, since the holder is about to finish; when the lock stays taken
-// the holder has most likely lost its core, and the waiter sleeps in the kernel
-// until the lock is given back rather than spin against a thread that is not
-// running (threads outnumber cores in a pool).
-class RegistryLock {
-  public:
-    void lock() noexcept {
-        std::uint32_t expected = unlocked;
-        if (!state_.compare_exchange_strong(expected, locked, std::memory_order_acquire,
-                                            std::memory_order_relaxed)) {
-            lock_contended();
-        }
-    }
-
-    void unlock() noexcept {
-        if (state_.exchange(unlocked, std::memory_order_release) == locked_with_sleepers) {
-            state_.notify_one();
-        }
-    }
-
-  private:
-    [[gnu::noinline]] void lock_contended() noexcept {
-        for (int spins = 0; spins < 64; ++spins) {
-            relax_while_spinning();
-            std::uint32_t expected = unlocked;
-            if (state_.load(std::memory_order_relaxed) == unlocked &&
-                state_.compare_exchange_weak(expected, locked, std::memory_order_acquire,
-                                             std::memory_order_relaxed)) {
-                return;
-            }
-        }
-        // From here on the lock is marked as having sleepers, so that the unlock
-        // that frees it wakes one; a thread that takes it so keeps the mark, which
-        // costs at most one needless wake.
-        while (state_.exchange(locked_with_sleepers, std::memory_order_acquire) != unlocked) {
-            state_.wait(locked_with_sleepers, std::memory_order_relaxed);
-        }
-    }
-
-    static constexpr std::uint32_t unlocked = 0;
-    static constexpr std::uint32_t locked = 1;
-    static constexpr std::uint32_t locked_with_sleepers = 2;
-    std::atomic<std::uint32_t> state_{unlocked};
-};
-
-// The records are spread over shards by base object, each with its own lock and on
-// cache lines of its own, so that threads working on different arrays neither wait
-// for each other nor pass the lock's cache line back and forth.
+// The records are spread over shards by base object and first address, each shard
+// with its own lock and on cache lines of its own, so that threads working on
+// different arrays, or on different rows of one array, neither wait for each other
+// nor pass the lock's cache line back and forth. Borrows of the same span of the
+// same base always meet in one shard, where their count is kept.
 //
 // A read-only borrow conflicts only with writable borrows, but with those of any
 // base: views made through an array interface (numpy.lib.stride_tricks.as_strided,
@@ -257,10 +210,12 @@ class BorrowStore {
         if constexpr (shard_count == 1) {
             return shards_[0];
         } else {
-            // Objects lie at least 16 bytes apart; the multiplication spreads
-            // neighbouring ones over all shards.
+            // Objects lie at least 16 bytes apart and elements 8, so rows of a
+            // float64 array differ in the bits from the third up; the
+            // multiplication spreads neighbouring ones over all shards.
             const std::uint64_t mixed =
-                (reinterpret_cast<std::uintptr_t>(key.base) >> 4) * 0x9E3779B97F4A7C15U;
+                ((reinterpret_cast<std::uintptr_t>(key.base) >> 4) ^ (key.span.start >> 3)) *
+                0x9E3779B97F4A7C15U;
             return shards_[mixed >> (64 - std::countr_zero(shard_count))];
         }
     }

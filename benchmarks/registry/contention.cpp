@@ -5,11 +5,13 @@
 //
 //   marundex_registry_contention [--calls N] [--repeats R] [--inputs K]
 //
-// Four stores side by side, in one run: the registry's, one spin-locked array
-// ("spin x1"), the same with the sleeping lock ("sleep x1"), sharded with the spin
-// lock ("spin x16"), and sharded with the sleeping lock ("sleep x16"). Workloads:
-// every thread with arrays of its own (a pool over symbols), or all threads on the
-// same arrays. Prints, per store, workload and thread count, the median over the
+// Four stores side by side, in one run: one spin-locked array ("spin x1", the
+// registry's store until it was sharded), the same with the sleeping lock
+// ("sleep x1"), sixteen shards with the spin lock ("spin x16", the registry's
+// store) and with the sleeping lock ("sleep x16"). Workloads: every thread with
+// arrays of its own; every thread with rows of its own of arrays all threads share
+// (a pool over the symbols of one 2-D array of a market); all threads on the same
+// arrays. Prints, per store, workload and thread count, the median over the
 // repeats of the wall time per call of one thread and the spread (lowest-highest),
 // and the throughput of all threads.
 #include <algorithm>
@@ -25,12 +27,13 @@
 #include <vector>
 
 #include "borrow_store.hpp"
+#include "sleeping_lock.hpp"
 
 namespace {
 
 using marundex::runtime::BorrowKey;
 using marundex::runtime::BorrowStore;
-using marundex::runtime::RegistryLock;
+using marundex::runtime::SleepingLock;
 using marundex::runtime::SpinLock;
 
 struct Options {
@@ -39,10 +42,13 @@ struct Options {
     int inputs = 1;
 };
 
-// A contiguous float64 array of 16 elements at `memory`, owned by the object `base`.
-BorrowKey key_of(const void* base, const double* memory) {
+constexpr int max_threads = 32;
+constexpr int row_length = 16;
+
+// A contiguous float64 array of `length` elements at `memory`, owned by `base`.
+BorrowKey key_of(const void* base, const double* memory, int length = row_length) {
     const auto data = reinterpret_cast<std::uintptr_t>(memory);
-    return {base, {data, data + 16 * sizeof(double), data, 8, 8}};
+    return {base, {data, data + static_cast<std::uintptr_t>(length) * sizeof(double), data, 8, 8}};
 }
 
 // Arrays as a process has them: separate heap objects with their memory apart.
@@ -50,37 +56,67 @@ struct Arrays {
     std::vector<std::unique_ptr<double[]>> memory;
     std::vector<BorrowKey> keys;
 
-    explicit Arrays(int count) {
+    explicit Arrays(int count, int rows = 1) {
         for (int i = 0; i < count; ++i) {
-            memory.push_back(std::make_unique<double[]>(16));
-            keys.push_back(key_of(memory.back().get(), memory.back().get()));
+            memory.push_back(std::make_unique<double[]>(static_cast<std::size_t>(rows * row_length)));
+            keys.push_back(key_of(memory.back().get(), memory.back().get(), rows * row_length));
         }
     }
 };
 
+enum class Workload { own, rows, shared };
+
+const char* name_of(Workload workload) {
+    switch (workload) {
+    case Workload::own: return "own";
+    case Workload::rows: return "rows";
+    case Workload::shared: return "shared";
+    }
+    return "";
+}
+
+// Row `row` of each of `table`'s arrays.
+std::vector<BorrowKey> rows_of(const Arrays& table, int row) {
+    std::vector<BorrowKey> keys;
+    for (const auto& memory : table.memory) {
+        keys.push_back(key_of(memory.get(), memory.get() + row * row_length));
+    }
+    return keys;
+}
+
 template <class Store>
-double run_once(Store& store, int threads, bool shared, const Options& options) {
+double run_once(Store& store, int threads, Workload workload, const Options& options) {
     const Arrays common(options.inputs);
+    const Arrays table(options.inputs, max_threads);
     std::vector<std::unique_ptr<Arrays>> own;
+    std::vector<std::vector<BorrowKey>> keys_of_thread;
     for (int t = 0; t < threads; ++t) {
         own.push_back(std::make_unique<Arrays>(options.inputs));
+        switch (workload) {
+        case Workload::own: keys_of_thread.push_back(own.back()->keys); break;
+        case Workload::rows: keys_of_thread.push_back(rows_of(table, t)); break;
+        case Workload::shared: keys_of_thread.push_back(common.keys); break;
+        }
     }
     std::barrier start(threads + 1);
     std::atomic<int> refused{0};
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
-        const std::vector<BorrowKey>& keys =
-            shared ? common.keys : own[static_cast<std::size_t>(t)]->keys;
+        const std::vector<BorrowKey>& keys = keys_of_thread[static_cast<std::size_t>(t)];
         pool.emplace_back([&store, &keys, &start, &refused, &options] {
             start.arrive_and_wait();
+            // Counted apart and added once: a shared counter would be a contended
+            // cache line of the benchmark's own.
+            int refused_here = 0;
             for (long call = 0; call < options.calls; ++call) {
                 for (const BorrowKey& key : keys) {
-                    refused.fetch_add(store.acquire_read(key) != 0, std::memory_order_relaxed);
+                    refused_here += store.acquire_read(key) != 0;
                 }
                 for (const BorrowKey& key : keys) {
                     store.release_read(key);
                 }
             }
+            refused.fetch_add(refused_here, std::memory_order_relaxed);
         });
     }
     // The clock starts before the threads are let go: were the main thread to lose
@@ -101,17 +137,17 @@ double run_once(Store& store, int threads, bool shared, const Options& options) 
 
 template <class Store>
 void measure(const char* name, const Options& options) {
-    for (const bool shared : {false, true}) {
-        for (const int threads : {1, 2, 4, 8, 16, 32}) {
+    for (const Workload workload : {Workload::own, Workload::rows, Workload::shared}) {
+        for (const int threads : {1, 2, 4, 8, 16, max_threads}) {
             auto store = std::make_unique<Store>();
             std::vector<double> times;
             for (int r = 0; r < options.repeats; ++r) {
-                times.push_back(run_once(*store, threads, shared, options));
+                times.push_back(run_once(*store, threads, workload, options));
             }
             std::sort(times.begin(), times.end());
             const double median = times[times.size() / 2];
             std::printf("%-10s %-7s %3d  %9.1f  %9.1f-%-9.1f %9.2f\n", name,
-                        shared ? "shared" : "own", threads, median, times.front(), times.back(),
+                        name_of(workload), threads, median, times.front(), times.back(),
                         threads * 1e3 / median);
             std::fflush(stdout);
         }
@@ -142,7 +178,7 @@ int main(int argc, char** argv) {
     std::printf("%-10s %-7s %3s  %9s  %-19s %9s\n", "store", "arrays", "thr", "ns/call",
                 "spread (ns/call)", "Mcalls/s");
     measure<BorrowStore<SpinLock, 1>>("spin x1", options);
-    measure<BorrowStore<RegistryLock, 1>>("sleep x1", options);
+    measure<BorrowStore<SleepingLock, 1>>("sleep x1", options);
     measure<BorrowStore<SpinLock, 16>>("spin x16", options);
-    measure<BorrowStore<RegistryLock, 16>>("sleep x16", options);
+    measure<BorrowStore<SleepingLock, 16>>("sleep x16", options);
 }
