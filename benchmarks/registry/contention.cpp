@@ -58,7 +58,8 @@ struct Arrays {
 
     explicit Arrays(int count, int rows = 1) {
         for (int i = 0; i < count; ++i) {
-            memory.push_back(std::make_unique<double[]>(static_cast<std::size_t>(rows * row_length)));
+            memory.push_back(
+                std::make_unique<double[]>(static_cast<std::size_t>(rows * row_length)));
             keys.push_back(key_of(memory.back().get(), memory.back().get(), rows * row_length));
         }
     }
@@ -68,9 +69,12 @@ enum class Workload { own, rows, shared };
 
 const char* name_of(Workload workload) {
     switch (workload) {
-    case Workload::own: return "own";
-    case Workload::rows: return "rows";
-    case Workload::shared: return "shared";
+        case Workload::own:
+            return "own";
+        case Workload::rows:
+            return "rows";
+        case Workload::shared:
+            return "shared";
     }
     return "";
 }
@@ -93,9 +97,15 @@ double run_once(Store& store, int threads, Workload workload, const Options& opt
     for (int t = 0; t < threads; ++t) {
         own.push_back(std::make_unique<Arrays>(options.inputs));
         switch (workload) {
-        case Workload::own: keys_of_thread.push_back(own.back()->keys); break;
-        case Workload::rows: keys_of_thread.push_back(rows_of(table, t)); break;
-        case Workload::shared: keys_of_thread.push_back(common.keys); break;
+            case Workload::own:
+                keys_of_thread.push_back(own.back()->keys);
+                break;
+            case Workload::rows:
+                keys_of_thread.push_back(rows_of(table, t));
+                break;
+            case Workload::shared:
+                keys_of_thread.push_back(common.keys);
+                break;
         }
     }
     std::barrier start(threads + 1);
@@ -146,9 +156,8 @@ void measure(const char* name, const Options& options) {
             }
             std::sort(times.begin(), times.end());
             const double median = times[times.size() / 2];
-            std::printf("%-10s %-7s %3d  %9.1f  %9.1f-%-9.1f %9.2f\n", name,
-                        name_of(workload), threads, median, times.front(), times.back(),
-                        threads * 1e3 / median);
+            std::printf("%-10s %-7s %3d  %9.1f  %9.1f-%-9.1f %9.2f\n", name, name_of(workload),
+                        threads, median, times.front(), times.back(), threads * 1e3 / median);
             std::fflush(stdout);
         }
     }
