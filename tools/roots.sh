@@ -12,7 +12,7 @@
 #   aarch64-py314  CPython 3.14, aarch64  (root sid-arm64; smoke)
 #   aarch64-py315  CPython 3.15, aarch64  (root sid-arm64; smoke)
 #
-# Under emulation the Python suite runs about 11 times slower: the interpreters
+# Under emulation the Python suite runs about 5 times slower: the interpreters
 # marked smoke run the identity check and a smoke test only, and their venvs hold
 # the build tools, NumPy and pytest, not the packages of the whole suite. pip
 # under emulation takes minutes a venv: the aarch64 venvs are filled by this
