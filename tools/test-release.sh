@@ -8,10 +8,10 @@
 # (on the free-threaded build also with the lock forced off). Under emulation the
 # suite is 5 times slower: the whole suite runs on one aarch64 interpreter, and
 # on the others (tools/roots.sh suite NAME) the cross-platform identity check
-# and a smoke test. Then the
-# sdist, built by pip as a user's would and installed into fresh venvs: with
-# the host's g++ (a smoke test), and with the newest g++ and clang of the Debian
-# root (the whole suite); none of these builds may treat warnings as errors.
+# and a smoke test. Then the sdist, built by pip as a user's would and installed
+# into fresh venvs: with the host's g++ (a smoke test), and with the newest g++
+# and clang of the Debian root (the whole suite); none of these builds may treat
+# warnings as errors.
 # Prints what each took.
 #
 #   tools/test-release.sh                 everything, two at a time
