@@ -66,6 +66,14 @@ for variant in plain sanitized; do
   ctest --test-dir "$dir" --output-on-failure -j2
 done
 
+# The same suite for aarch64: built by the cross compiler, with GoogleTest from
+# Debian's sources, and run under qemu-user.
+step "core C++ tests (aarch64, emulated)"
+configure "$build/core-aarch64" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake" \
+  -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+cmake --build "$build/core-aarch64" -j2
+ctest --test-dir "$build/core-aarch64" --output-on-failure -j2
+
 step "style (clang-format, clang-tidy)"
 configure "$build/lint" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_BUILD_EXTENSION=ON \
   -DPython_EXECUTABLE="$(tools/interpreters.sh python py313)"
@@ -129,7 +137,9 @@ bash "$root/benchmarks/run.sh" --smoke
 # The borrow registry's store under threads: that it builds, and that every store
 # grants every read-only borrow.
 configure "$build/bench-core" -DMARUNDEX_BUILD_BENCHMARKS=ON
-cmake --build "$build/bench-core" -j2 --target marundex_registry_contention
+cmake --build "$build/bench-core" -j2 --target marundex_registry_contention marundex_resume_benchmark
 "$build/bench-core/benchmarks/registry/marundex_registry_contention" --calls 2000 --repeats 1 >/dev/null
+# Resumed kernels: that every run length gives the batch kernel's bits.
+"$build/bench-core/benchmarks/core/marundex_resume_benchmark" --rounds 1 --bars 5040 >/dev/null
 
 step "all tests passed"

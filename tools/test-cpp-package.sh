@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The core as a C++ package: installs marundex-core with `cmake --install` into
-# a fresh prefix, builds examples/cpp against that installed tree alone, and
-# compares the program's output with examples/cpp/worked_values.expected bit
-# for bit. Also checks that the program's own object file holds no kernel code
-# (the header declares the kernels only), so its compiler flags cannot reach
-# them.
+# a fresh prefix, builds examples/cpp against that installed tree alone, compares
+# the worked values with examples/cpp/worked_values.expected bit for bit, and runs
+# the live example, which checks resumed states against the batch kernels. Also
+# checks that the programs' own object files hold no kernel code (the header
+# declares the kernels only), so their compiler flags cannot reach them.
 #
 #   tools/test-cpp-package.sh
 #
@@ -53,15 +53,25 @@ found=$(sed -n 's/^marundex_DIR:PATH=//p' "$work/consumer/CMakeCache.txt")
 [ "$found" = "$prefix/lib/cmake/marundex" ] || die "find_package(marundex) found $found"
 quietly "$work/consumer-build.log" cmake --build "$work/consumer"
 
+# The library's own symbols, not the standard templates that name its types.
+for program in worked_values live_equals_backtest; do
+  object=$(find "$work/consumer" -name "$program.cpp.o")
+  defined=$(nm -C --defined-only "$object" | grep -E '^[0-9a-f]+ . marundex::core::' || true)
+  [ -z "$defined" ] || die "$program's object file defines kernel code: $defined"
+done
 object=$(find "$work/consumer" -name 'worked_values.cpp.o')
-defined=$(nm -C --defined-only "$object" | grep 'marundex::core::' || true)
-[ -z "$defined" ] || die "the program's object file defines kernel code: $defined"
 for kernel in sma ema macd atr; do
   nm -C --undefined-only "$object" | grep -q "marundex::core::$kernel(" ||
-    die "the program does not call marundex::core::$kernel from the library"
+    die "worked_values does not call marundex::core::$kernel from the library"
+done
+object=$(find "$work/consumer" -name 'live_equals_backtest.cpp.o')
+for state in SmaState EmaState MacdState AtrState; do
+  nm -C --undefined-only "$object" | grep -q "marundex::core::$state::advance(" ||
+    die "live_equals_backtest does not call marundex::core::$state::advance from the library"
 done
 
 "$work/consumer/worked_values" >"$work/worked_values.out"
 diff -u "$root/examples/cpp/worked_values.expected" "$work/worked_values.out" ||
   die "the worked values differ from examples/cpp/worked_values.expected"
 echo "examples/cpp: $(wc -l <"$work/worked_values.out") values, bit for bit as expected"
+"$work/consumer/live_equals_backtest" || die "live_equals_backtest: a resumed state differs from its batch kernel"

@@ -9,78 +9,163 @@ using detail::store;
 
 namespace {
 
-// A window of `period` consecutive finite values: where it starts, and the sum of
-// its values added in order from -0.0.
-struct Seed {
-    std::size_t start;
-    double sum;
+double alpha_of(double period) noexcept {
+    return 2.0 / (period + 1.0);
+}
+
+struct EmaFactors {
+    std::uint64_t period;
+    double period_double;
+    double alpha;
+    double beta;
 };
 
-// The first such window, starting at n when there is none. One pass: a non-finite
-// value restarts the window, and the sum, after it.
-Seed first_finite_window(std::uint64_t period, InputRun data) noexcept {
+EmaFactors factors_of(std::uint64_t period) noexcept {
+    const double p = detail::period_as_double(period);
+    const double alpha = alpha_of(p);
+    return {period, p, alpha, 1.0 - alpha};
+}
+
+// The average after one more finite input: two separately rounded products, then
+// their sum.
+double smoothed(const EmaFactors& f, double average, double x) noexcept {
+    return f.beta * average + f.alpha * x;
+}
+
+// What the average carries from one bar to the next: until it is seeded, the run
+// of finite inputs so far and their sum; then the average.
+struct EmaCarry {
+    std::uint64_t finite_run;
+    double seed_sum;
+    double average;
+};
+
+// Writes the averages of `data` and returns what they leave. One series in one run
+// is the batch kernel.
+EmaCarry advance_average(const EmaFactors& f, EmaCarry carry, InputRun data,
+                         OutputRun out) noexcept {
     const std::size_t n = data.length;
-    std::size_t start = 0;
-    double sum = -0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = load(data.data, i);
-        if (!is_finite(x)) {
-            start = i + 1;
-            sum = -0.0;
-            continue;
-        }
-        sum = sum + x;
-        if (i + 1 - start == period) {
-            return {start, sum};
+    if (f.period == 0) {
+        detail::fill_nan(out);
+        return carry;
+    }
+    // The pre-fill comes before any read when the output overlaps the input; then
+    // the NaN stored below at positions without a value change nothing.
+    if (detail::overlap(data, out)) {
+        detail::fill_nan(out);
+    }
+    std::size_t i = 0;
+    if (carry.finite_run < f.period) {
+        // The seed is the first window of `period` finite inputs: a non-finite input
+        // starts the window, and its sum, afresh after it.
+        for (; i < n; ++i) {
+            const double x = load(data.data, i);
+            if (!is_finite(x)) {
+                carry.finite_run = 0;
+                carry.seed_sum = -0.0;
+                store(out.data, i, quiet_nan);
+                continue;
+            }
+            carry.seed_sum = carry.seed_sum + x;
+            if (++carry.finite_run == f.period) {
+                // The seed is a true division, unlike the reciprocal product of the SMA.
+                carry.average = carry.seed_sum / f.period_double;
+                store(out.data, i, carry.average);
+                ++i;
+                break;
+            }
+            store(out.data, i, quiet_nan);
         }
     }
-    return {n, sum};
+    // Seeded, unless the loop above took the whole run.
+    double average = carry.average;
+    for (; i < n; ++i) {
+        const double x = load(data.data, i);
+        if (is_finite(x)) {
+            average = smoothed(f, average, x);
+            store(out.data, i, average);
+        } else {
+            store(out.data, i, quiet_nan);
+        }
+    }
+    carry.average = average;
+    return carry;
+}
+
+// A live feed brings one bar at a time. Once the average is seeded, and unless the
+// output is the input, that bar is one step of the average and nothing else.
+bool one_seeded_bar(const EmaFactors& f, const EmaCarry& carry, InputRun data,
+                    OutputRun out) noexcept {
+    return data.length == 1 && carry.finite_run == f.period && f.period != 0 &&
+           !detail::overlap_one(data.data, out.data);
+}
+
+double seeded_bar(const EmaFactors& f, double average, InputRun data, OutputRun out) noexcept {
+    const double x = load(data.data, 0);
+    if (!is_finite(x)) {
+        store(out.data, 0, quiet_nan);
+        return average;
+    }
+    average = smoothed(f, average, x);
+    store(out.data, 0, average);
+    return average;
 }
 
 }  // namespace
 
 void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
-    const std::size_t n = data.length;
-    // The pre-fill comes before any read when the output overlaps the input. Apart
-    // from the input, only the positions before the seed are filled here, and the
-    // non-finite positions after it by the loop below.
-    const bool overlapping = detail::overlap(data, out);
-    if (period == 0 || period > n || overlapping) {
+    // Too short a series has no window to seed the average.
+    if (period == 0 || period > data.length) {
         detail::fill_nan(out);
-        if (period == 0 || period > n) {
-            return;
-        }
-    }
-
-    const auto [start, sum] = first_finite_window(period, data);
-    if (start == n) {
-        if (!overlapping) {
-            detail::fill_nan(out);
-        }
         return;
     }
-    if (!overlapping) {
-        detail::fill_nan(out, 0, start + period - 1);
-    }
+    advance_average(factors_of(period), {0, -0.0, quiet_nan}, data, out);
+}
 
-    const double p = detail::period_as_double(period);
-    // The seed is a true division, unlike the reciprocal product of the SMA.
-    double average = sum / p;
-    store(out.data, start + period - 1, average);
+EmaState::EmaState(std::uint64_t period) noexcept
+    : period_(period),
+      period_double_(detail::period_as_double(period)),
+      alpha_(alpha_of(period_double_)),
+      beta_(1.0 - alpha_),
+      average_(quiet_nan) {}
 
-    const double alpha = 2.0 / (p + 1.0);
-    const double beta = 1.0 - alpha;
-    for (std::size_t i = start + period; i < n; ++i) {
-        const double x = load(data.data, i);
-        if (is_finite(x)) {
-            average = beta * average + alpha * x;
-            store(out.data, i, average);
-        } else {
-            // Under the full pre-fill this position still holds its NaN: no earlier
-            // step stores to it.
-            store(out.data, i, quiet_nan);
-        }
+void EmaState::advance(InputRun data, OutputRun out) noexcept {
+    const EmaFactors f{period_, period_double_, alpha_, beta_};
+    if (!one_seeded_bar(f, {finite_run_, seed_sum_, average_}, data, out)) {
+        advance_runs(data, out);
+        return;
     }
+    average_ = seeded_bar(f, average_, data, out);
+    ++bars_;
+}
+
+// Not inlined into advance(), so that a lone bar needs none of the registers that
+// this keeps.
+[[gnu::noinline]] void EmaState::advance_runs(InputRun data, OutputRun out) noexcept {
+    const EmaCarry carry = advance_average({period_, period_double_, alpha_, beta_},
+                                           {finite_run_, seed_sum_, average_}, data, out);
+    finite_run_ = carry.finite_run;
+    seed_sum_ = carry.seed_sum;
+    average_ = carry.average;
+    bars_ += data.length;
+}
+
+void EmaState::preview(InputRun data, OutputRun out) const noexcept {
+    const EmaFactors f{period_, period_double_, alpha_, beta_};
+    const EmaCarry before{finite_run_, seed_sum_, average_};
+    if (one_seeded_bar(f, before, data, out)) {
+        seeded_bar(f, average_, data, out);
+        return;
+    }
+    advance_average(f, before, data, out);
+}
+
+std::uint64_t EmaState::period() const noexcept {
+    return period_;
+}
+
+std::uint64_t EmaState::bars() const noexcept {
+    return bars_;
 }
 
 }  // namespace marundex::core

@@ -50,6 +50,14 @@ inline bool overlap(InputRun in, OutputRun out) noexcept {
            out_start < in_start + in.length * sizeof(double);
 }
 
+// Whether two runs of one element each share any byte: their addresses are less
+// than an element apart. The test of a live feed's one bar a call.
+inline bool overlap_one(const void* a, const void* b) noexcept {
+    const std::uintptr_t apart =
+        reinterpret_cast<std::uintptr_t>(a) - reinterpret_cast<std::uintptr_t>(b);
+    return apart + (sizeof(double) - 1) < 2 * sizeof(double) - 1;
+}
+
 // Finite means the exponent bits are not all ones, tested on the bits so that no
 // compiler setting can fold the test away.
 inline bool is_finite(double x) noexcept {
@@ -62,6 +70,25 @@ inline bool is_finite(double x) noexcept {
 // without fast-math, which could fold the comparison away.
 inline bool is_nan(double x) noexcept {
     return std::isnan(x);
+}
+
+// a + b, evaluated with a as the first operand. The sum of two NaN is one of them,
+// chosen by the operand order of the machine's addition (the first on x86-64 and
+// aarch64), and a compiler may swap the operands of a plain + as it likes: then the
+// NaN that a sum carries would depend on the code around it, and a bar taken in one
+// loop of a kernel could differ from the same bar taken in another. Every sum that
+// may meet two NaN goes through here.
+inline double plus(double a, double b) noexcept {
+#if defined(__x86_64__) && defined(__AVX__)
+    asm("vaddsd %2, %1, %0" : "=x"(a) : "x"(a), "x"(b));
+#elif defined(__x86_64__)
+    asm("addsd %1, %0" : "+x"(a) : "x"(b));
+#elif defined(__aarch64__)
+    asm("fadd %d0, %d0, %d1" : "+w"(a) : "w"(b));
+#else
+    a = a + b;
+#endif
+    return a;
 }
 
 // maxNum of IEEE 754-2008: a NaN operand is ignored (of two NaN, b is the result),

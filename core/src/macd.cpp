@@ -1,7 +1,11 @@
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "float64_access.hpp"
+#include "window.hpp"
 
 namespace marundex::core {
 
@@ -16,19 +20,30 @@ struct Smoothing {
     double alpha;
     double beta;
 
-    explicit Smoothing(std::uint64_t period) noexcept
-        : alpha(2.0 / (detail::period_as_double(period) + 1.0)), beta(1.0 - alpha) {}
-
     [[nodiscard]] double step(double average, double x) const noexcept {
-        return beta * average + alpha * x;
+        return detail::plus(beta * average, alpha * x);
     }
 };
 
-// Mean of the `period` values ending at `last`, summed from `last` backwards.
-double trailing_mean(InputRun data, std::size_t last, std::uint64_t period) noexcept {
+Smoothing smoothing_of(std::uint64_t period) noexcept {
+    const double alpha = 2.0 / (detail::period_as_double(period) + 1.0);
+    return {alpha, 1.0 - alpha};
+}
+
+// Mean of the `period` values ending at position `last` of a run, summed from `last`
+// backwards, on into the window of the bars before the run where it reaches past
+// the run's start.
+double trailing_mean(InputRun data, std::size_t last, std::uint64_t period,
+                     const detail::Window& earlier) noexcept {
     double sum = -0.0;
-    for (std::size_t k = 0; k < period; ++k) {
-        sum = sum + load(data.data, last - k);
+    const std::uint64_t in_run = period < last + 1 ? period : last + 1;
+    for (std::size_t k = 0; k < in_run; ++k) {
+        sum = detail::plus(sum, load(data.data, last - k));
+    }
+    std::uint64_t slot = earlier.next;
+    for (std::uint64_t k = in_run; k < period; ++k) {
+        slot = (slot == 0 ? earlier.capacity : slot) - 1;
+        sum = detail::plus(sum, earlier.slots[slot]);
     }
     return sum / detail::period_as_double(period);
 }
@@ -60,21 +75,59 @@ struct Outputs {
     void gap(std::size_t i) const noexcept { put(i, quiet_nan, quiet_nan, quiet_nan); }
 };
 
-// The kernel's state from one position to the next, and its two ways of taking a
-// step. Every position is read from memory when its step comes, after the stores
-// of the steps before it: outputs may share memory with the data.
+// The periods and the factors derived from them, fixed for a series.
+struct MacdFactors {
+    std::uint64_t fast_period;
+    std::uint64_t slow_period;
+    std::uint64_t signal_from;
+    Smoothing fast;
+    Smoothing slow;
+    Smoothing signal;
+};
+
+MacdFactors factors_of(std::uint64_t fast_period, std::uint64_t slow_period,
+                       std::uint64_t signal_period) noexcept {
+    return {fast_period,
+            slow_period,
+            signal_start(slow_period, signal_period),
+            smoothing_of(fast_period),
+            smoothing_of(slow_period),
+            smoothing_of(signal_period)};
+}
+
+// The three averages, carried from one bar to the next.
+struct MacdCarry {
+    double fast_average;
+    double slow_average;
+    double signal_line;
+};
+
+// The kernel's state from one position of a run to the next, and its two ways of
+// taking a step. Every position is read from memory when its step comes, after the
+// stores of the steps before it: outputs may share memory with the data.
 class Macd {
   public:
-    Macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
-         InputRun data, Outputs out) noexcept
-        : fast_period_(fast_period),
-          slow_period_(slow_period),
-          fast_(fast_period),
-          slow_(slow_period),
-          signal_(signal_period),
-          signal_from_(signal_start(slow_period, signal_period)),
+    // A run of the bars after the first `bars` of the series, whose inputs the window
+    // keeps as far back as a seed reads.
+    Macd(const MacdFactors& factors, MacdCarry carry, std::uint64_t bars,
+         const detail::Window& earlier, InputRun data, Outputs out) noexcept
+        : fast_period_(factors.fast_period),
+          slow_period_(factors.slow_period),
+          fast_(factors.fast),
+          slow_(factors.slow),
+          signal_(factors.signal),
+          signal_from_(factors.signal_from),
+          bars_(bars),
+          earlier_(earlier),
           data_(data),
-          out_(out) {}
+          out_(out),
+          fast_average_(carry.fast_average),
+          slow_average_(carry.slow_average),
+          signal_line_(carry.signal_line) {}
+
+    [[nodiscard]] MacdCarry carry() const noexcept {
+        return {fast_average_, slow_average_, signal_line_};
+    }
 
     // Every value is a number once the signal line has started, and then only NaN
     // inputs (gaps) and NaN results of the arithmetic need a second look.
@@ -82,9 +135,9 @@ class Macd {
         return !is_nan(fast_average_) && !is_nan(signal_line_);
     }
 
-    // Position i >= slow_period - 1 as the definition has it: a NaN input is a gap,
-    // a NaN fast average is seeded again from the raw windows, and a NaN signal value
-    // restarts as the MACD value once i has reached the signal start.
+    // Position i, at bar slow_period - 1 or later, as the definition has it: a NaN
+    // input is a gap, a NaN fast average is seeded again from the raw windows, and a
+    // NaN signal value restarts as the MACD value once the signal start is reached.
     void step(std::size_t i) noexcept {
         const double x = load(data_.data, i);
         if (is_nan(x)) {
@@ -93,8 +146,8 @@ class Macd {
         }
         // Only the fast average's NaN-ness triggers seeding; the slow one is never tested.
         if (is_nan(fast_average_)) {
-            fast_average_ = trailing_mean(data_, i, fast_period_);
-            slow_average_ = trailing_mean(data_, i, slow_period_);
+            fast_average_ = trailing_mean(data_, i, fast_period_, earlier_);
+            slow_average_ = trailing_mean(data_, i, slow_period_, earlier_);
         } else {
             fast_average_ = fast_.step(fast_average_, x);
             slow_average_ = slow_.step(slow_average_, x);
@@ -102,7 +155,7 @@ class Macd {
         const double line = fast_average_ - slow_average_;
         if (!is_nan(signal_line_)) {
             signal_line_ = signal_.step(signal_line_, line);
-        } else if (i >= signal_from_) {
+        } else if (bars_ + i >= signal_from_) {
             signal_line_ = line;
         }
         out_.put(i, line, signal_line_, is_nan(signal_line_) ? quiet_nan : line - signal_line_);
@@ -153,22 +206,25 @@ class Macd {
     Smoothing slow_;
     Smoothing signal_;
     std::uint64_t signal_from_;
+    std::uint64_t bars_;
+    detail::Window earlier_;
     InputRun data_;
     Outputs out_;
-    double fast_average_ = quiet_nan;
-    double slow_average_ = quiet_nan;
-    double signal_line_ = quiet_nan;
+    double fast_average_;
+    double slow_average_;
+    double signal_line_;
 };
 
-}  // namespace
-
-void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
-          InputRun data, OutputRun macd_out, OutputRun signal_out, OutputRun hist_out) noexcept {
-    const Outputs out{macd_out, signal_out, hist_out};
+// Writes the three lines of `data`, the bars after the first `bars`, and returns the
+// averages they leave. One series in one run is the batch kernel.
+MacdCarry advance_lines(const MacdFactors& factors, MacdCarry carry, std::uint64_t bars,
+                        const detail::Window& earlier, InputRun data, Outputs out) noexcept {
     const std::size_t n = data.length;
 
-    // Warm-up: nothing is read, and every output is NaN, whatever the data.
-    const std::size_t first = slow_period - 1 < n ? slow_period - 1 : n;
+    // Warm-up, up to bar slow_period - 1: nothing is read, and every output is NaN,
+    // whatever the data.
+    const std::uint64_t warm = bars < factors.slow_period - 1 ? factors.slow_period - 1 - bars : 0;
+    const std::size_t first = warm < n ? static_cast<std::size_t>(warm) : n;
     for (std::size_t i = 0; i < first; ++i) {
         out.gap(i);
     }
@@ -176,7 +232,7 @@ void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t si
     // Seeding and the start of the signal line take the general step, as does any
     // position after which the state is no longer all numbers; the steady state runs
     // without their tests until such a position comes.
-    Macd kernel(fast_period, slow_period, signal_period, data, out);
+    Macd kernel(factors, carry, bars, earlier, data, out);
     std::size_t i = first;
     while (i < n) {
         if (kernel.steady()) {
@@ -188,6 +244,175 @@ void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t si
         kernel.step(i);
         ++i;
     }
+    return kernel.carry();
+}
+
+constexpr MacdCarry no_averages{quiet_nan, quiet_nan, quiet_nan};
+
+// A live feed brings one bar at a time. From a steady state, a bar that is no gap
+// and leaves the state steady is one step of the three averages and nothing else:
+// the averages after it, or nothing when the general step must take it.
+std::optional<MacdCarry> steady_bar(const MacdFactors& factors, const MacdCarry& carry,
+                                    double x) noexcept {
+    if (is_nan(carry.fast_average) || is_nan(carry.signal_line) || is_nan(x)) {
+        return std::nullopt;
+    }
+    const double fast = factors.fast.step(carry.fast_average, x);
+    const double slow = factors.slow.step(carry.slow_average, x);
+    const double signal = factors.signal.step(carry.signal_line, fast - slow);
+    if (std::isunordered(fast, signal)) {
+        return std::nullopt;
+    }
+    return MacdCarry{fast, slow, signal};
+}
+
+void put_steady(const Outputs& out, const MacdCarry& after) noexcept {
+    const double line = after.fast_average - after.slow_average;
+    out.put(0, line, after.signal_line, line - after.signal_line);
+}
+
+}  // namespace
+
+void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
+          InputRun data, OutputRun macd_out, OutputRun signal_out, OutputRun hist_out) noexcept {
+    advance_lines(factors_of(fast_period, slow_period, signal_period), no_averages, 0, {}, data,
+                  {macd_out, signal_out, hist_out});
+}
+
+std::expected<MacdState, StateError> MacdState::create(std::uint64_t fast_period,
+                                                       std::uint64_t slow_period,
+                                                       std::uint64_t signal_period) noexcept {
+    if (fast_period == 0 || slow_period == 0 || signal_period == 0) {
+        return std::unexpected(StateError::zero_period);
+    }
+    if (fast_period >= slow_period) {
+        return std::unexpected(StateError::fast_not_below_slow);
+    }
+    if (slow_period > max_window) {
+        return std::unexpected(StateError::window_too_long);
+    }
+    std::unique_ptr<double[]> window = detail::allocate_window(slow_period);
+    if (window == nullptr) {
+        return std::unexpected(StateError::out_of_memory);
+    }
+    return MacdState(fast_period, slow_period, signal_period, std::move(window));
+}
+
+MacdState::MacdState(std::uint64_t fast_period, std::uint64_t slow_period,
+                     std::uint64_t signal_period, std::unique_ptr<double[]> window) noexcept
+    : fast_period_(fast_period),
+      slow_period_(slow_period),
+      signal_period_(signal_period),
+      signal_start_(signal_start(slow_period, signal_period)),
+      fast_alpha_(smoothing_of(fast_period).alpha),
+      fast_beta_(smoothing_of(fast_period).beta),
+      slow_alpha_(smoothing_of(slow_period).alpha),
+      slow_beta_(smoothing_of(slow_period).beta),
+      signal_alpha_(smoothing_of(signal_period).alpha),
+      signal_beta_(smoothing_of(signal_period).beta),
+      fast_average_(quiet_nan),
+      slow_average_(quiet_nan),
+      signal_line_(quiet_nan),
+      window_(std::move(window)) {}
+
+std::expected<MacdState, StateError> MacdState::copy() const noexcept {
+    std::expected<MacdState, StateError> twin = create(fast_period_, slow_period_, signal_period_);
+    if (twin) {
+        std::memcpy(twin->window_.get(), window_.get(), slow_period_ * sizeof(double));
+        twin->bars_ = bars_;
+        twin->fast_average_ = fast_average_;
+        twin->slow_average_ = slow_average_;
+        twin->signal_line_ = signal_line_;
+        twin->next_slot_ = next_slot_;
+    }
+    return twin;
+}
+
+MacdState::MacdState(MacdState&& other) noexcept = default;
+MacdState& MacdState::operator=(MacdState&& other) noexcept = default;
+MacdState::~MacdState() = default;
+
+void MacdState::advance(InputRun data, OutputRun macd_out, OutputRun signal_out,
+                        OutputRun hist_out) noexcept {
+    const MacdFactors factors{fast_period_,
+                              slow_period_,
+                              signal_start_,
+                              {fast_alpha_, fast_beta_},
+                              {slow_alpha_, slow_beta_},
+                              {signal_alpha_, signal_beta_}};
+    const std::optional<MacdCarry> after =
+        data.length == 1
+            ? steady_bar(factors, {fast_average_, slow_average_, signal_line_}, load(data.data, 0))
+            : std::nullopt;
+    if (!after) {
+        advance_runs(data, macd_out, signal_out, hist_out);
+        return;
+    }
+    put_steady({macd_out, signal_out, hist_out}, *after);
+    fast_average_ = after->fast_average;
+    slow_average_ = after->slow_average;
+    signal_line_ = after->signal_line;
+    // Read after the stores, as the window keeps every run's inputs.
+    const std::uint64_t slot = next_slot_;
+    window_[slot] = load(data.data, 0);
+    next_slot_ = slot + 1 == slow_period_ ? 0 : slot + 1;
+    ++bars_;
+}
+
+// Not inlined into advance(), so that a lone bar needs none of the registers that
+// this keeps.
+[[gnu::noinline]] void MacdState::advance_runs(InputRun data, OutputRun macd_out,
+                                               OutputRun signal_out, OutputRun hist_out) noexcept {
+    const MacdCarry carry = advance_lines({fast_period_,
+                                           slow_period_,
+                                           signal_start_,
+                                           {fast_alpha_, fast_beta_},
+                                           {slow_alpha_, slow_beta_},
+                                           {signal_alpha_, signal_beta_}},
+                                          {fast_average_, slow_average_, signal_line_}, bars_,
+                                          {window_.get(), slow_period_, next_slot_}, data,
+                                          {macd_out, signal_out, hist_out});
+    fast_average_ = carry.fast_average;
+    slow_average_ = carry.slow_average;
+    signal_line_ = carry.signal_line;
+    next_slot_ = detail::keep_recent(window_.get(), slow_period_, next_slot_, data);
+    bars_ += data.length;
+}
+
+void MacdState::preview(InputRun data, OutputRun macd_out, OutputRun signal_out,
+                        OutputRun hist_out) const noexcept {
+    const MacdFactors factors{fast_period_,
+                              slow_period_,
+                              signal_start_,
+                              {fast_alpha_, fast_beta_},
+                              {slow_alpha_, slow_beta_},
+                              {signal_alpha_, signal_beta_}};
+    const MacdCarry before{fast_average_, slow_average_, signal_line_};
+    const Outputs out{macd_out, signal_out, hist_out};
+    if (data.length == 1) {
+        if (const std::optional<MacdCarry> after =
+                steady_bar(factors, before, load(data.data, 0))) {
+            put_steady(out, *after);
+            return;
+        }
+    }
+    advance_lines(factors, before, bars_, {window_.get(), slow_period_, next_slot_}, data, out);
+}
+
+std::uint64_t MacdState::fast_period() const noexcept {
+    return fast_period_;
+}
+
+std::uint64_t MacdState::slow_period() const noexcept {
+    return slow_period_;
+}
+
+std::uint64_t MacdState::signal_period() const noexcept {
+    return signal_period_;
+}
+
+std::uint64_t MacdState::bars() const noexcept {
+    return bars_;
 }
 
 }  // namespace marundex::core

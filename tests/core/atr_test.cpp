@@ -120,6 +120,36 @@ TEST_P(AtrAgainstReference, RandomBars) {
     }
 }
 
+// Resumed over any cutting of the bars, the outputs are the batch kernel's bits,
+// and a preview of each run writes the same and moves nothing.
+TEST_P(AtrAgainstReference, ResumedInAnyRuns) {
+    SeriesSource source(GetParam(), 0x41545252);
+    for (const std::size_t n : lengths(source)) {
+        Bars bars;
+        source.bars(n, bars.high, bars.low, bars.close);
+        for (const std::uint64_t period : periods(source, n)) {
+            const std::vector<double> batch = core_atr(period, bars, n);
+            for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
+                core::AtrState state(period);
+                std::vector<double> out(n, untouched());
+                std::vector<double> previewed(n, untouched());
+                feed(runs, [&](std::size_t start, std::size_t length) {
+                    const core::InputRun high = input(bars.high, start, length);
+                    const core::InputRun low = input(bars.low, start, length);
+                    const core::InputRun close = input(bars.close, start, length);
+                    state.preview(high, low, close, output(previewed, start, length));
+                    state.advance(high, low, close, output(out, start, length));
+                });
+                SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
+                                                  << runs.size() << " runs");
+                EXPECT_TRUE(same_bits(batch, out));
+                EXPECT_TRUE(same_bits(batch, previewed));
+                EXPECT_EQ(state.bars(), n);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Atr, AtrAgainstReference, ::testing::ValuesIn(mixes()), case_name<Mix>);
 
 }  // namespace

@@ -104,6 +104,32 @@ TEST_P(EmaAgainstReference, RandomSeries) {
     }
 }
 
+// Resumed over any cutting of the series, the outputs are the batch kernel's bits,
+// and a preview of each run writes the same and moves nothing.
+TEST_P(EmaAgainstReference, ResumedInAnyRuns) {
+    SeriesSource source(GetParam(), 0x454d4152);
+    for (const std::size_t n : lengths(source)) {
+        const std::vector<double> data = source.series(n);
+        for (const std::uint64_t period : periods(source, n)) {
+            const std::vector<double> batch = core_ema(period, data);
+            for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
+                core::EmaState state(period);
+                std::vector<double> out(n, untouched());
+                std::vector<double> previewed(n, untouched());
+                feed(runs, [&](std::size_t start, std::size_t length) {
+                    state.preview(input(data, start, length), output(previewed, start, length));
+                    state.advance(input(data, start, length), output(out, start, length));
+                });
+                SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
+                                                  << runs.size() << " runs");
+                EXPECT_TRUE(same_bits(batch, out));
+                EXPECT_TRUE(same_bits(batch, previewed));
+                EXPECT_EQ(state.bars(), n);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Ema, EmaAgainstReference, ::testing::ValuesIn(mixes()), case_name<Mix>);
 
 }  // namespace

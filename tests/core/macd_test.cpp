@@ -241,7 +241,62 @@ TEST_P(MacdAgainstReference, RandomSeries) {
     }
 }
 
+// Resumed over any cutting of the series, the three lines are the batch kernel's
+// bits; a preview of each run writes the same and moves nothing, and a copy taken
+// between runs carries on as the original would.
+TEST_P(MacdAgainstReference, ResumedInAnyRuns) {
+    SeriesSource source(GetParam(), 0x4d414352);
+    for (const std::size_t n : lengths(source)) {
+        const std::vector<double> data = source.series(n);
+        for (const Triple& t : triples(source, n)) {
+            auto made = core::MacdState::create(t.fast, t.slow, t.signal);
+            if (t.slow > core::max_window) {
+                EXPECT_EQ(made.error(), core::StateError::window_too_long);
+                continue;
+            }
+            ASSERT_TRUE(made);
+            const MacdLines batch = core_macd(t.fast, t.slow, t.signal, data);
+            for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
+                auto state = made->copy();
+                ASSERT_TRUE(state);
+                MacdLines out{std::vector<double>(n, untouched()),
+                              std::vector<double>(n, untouched()),
+                              std::vector<double>(n, untouched())};
+                MacdLines previewed = out;
+                feed(runs, [&](std::size_t start, std::size_t length) {
+                    const core::InputRun in = input(data, start, length);
+                    state->preview(in, output(previewed.macd, start, length),
+                                   output(previewed.signal, start, length),
+                                   output(previewed.hist, start, length));
+                    state->advance(in, output(out.macd, start, length),
+                                   output(out.signal, start, length),
+                                   output(out.hist, start, length));
+                    state = state->copy();
+                    ASSERT_TRUE(state);
+                });
+                SCOPED_TRACE(::testing::Message()
+                             << "n " << n << ", periods " << t.fast << "/" << t.slow << "/"
+                             << t.signal << ", " << runs.size() << " runs");
+                for (const MacdLines* got : {&out, &previewed}) {
+                    EXPECT_TRUE(same_bits(batch.macd, got->macd)) << "macd line";
+                    EXPECT_TRUE(same_bits(batch.signal, got->signal)) << "signal line";
+                    EXPECT_TRUE(same_bits(batch.hist, got->hist)) << "histogram";
+                }
+                EXPECT_EQ(state->bars(), n);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Macd, MacdAgainstReference, ::testing::ValuesIn(mixes()), case_name<Mix>);
+
+// The periods are checked in the batch function's order, the window last.
+TEST(MacdState, RefusedPeriods) {
+    EXPECT_EQ(core::MacdState::create(0, 3, 2).error(), core::StateError::zero_period);
+    EXPECT_EQ(core::MacdState::create(3, 3, 0).error(), core::StateError::zero_period);
+    EXPECT_EQ(core::MacdState::create(3, 3, 2).error(), core::StateError::fast_not_below_slow);
+    EXPECT_EQ(core::MacdState::create(5, max_u64, 2).error(), core::StateError::window_too_long);
+}
 
 }  // namespace
 }  // namespace marundex::test

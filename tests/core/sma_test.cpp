@@ -102,7 +102,50 @@ TEST_P(SmaAgainstReference, RandomSeries) {
     }
 }
 
+// Resumed over any cutting of the series, the outputs are the batch kernel's bits;
+// a preview of each run writes the same and moves nothing, and a copy taken between
+// runs carries on as the original would.
+TEST_P(SmaAgainstReference, ResumedInAnyRuns) {
+    SeriesSource source(GetParam(), 0x534d4152);
+    for (const std::size_t n : lengths(source)) {
+        const std::vector<double> data = source.series(n);
+        for (const std::uint64_t period : periods(source, n)) {
+            auto made = core::SmaState::create(period);
+            if (period > core::max_window) {
+                EXPECT_EQ(made.error(), core::StateError::window_too_long) << "period " << period;
+                continue;
+            }
+            ASSERT_TRUE(made) << "period " << period;
+            const std::vector<double> batch = core_sma(period, data);
+            for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
+                auto state = made->copy();
+                ASSERT_TRUE(state);
+                std::vector<double> out(n, untouched());
+                std::vector<double> previewed(n, untouched());
+                feed(runs, [&](std::size_t start, std::size_t length) {
+                    state->preview(input(data, start, length), output(previewed, start, length));
+                    state->advance(input(data, start, length), output(out, start, length));
+                    state = state->copy();
+                    ASSERT_TRUE(state);
+                });
+                SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
+                                                  << runs.size() << " runs");
+                EXPECT_TRUE(same_bits(batch, out));
+                EXPECT_TRUE(same_bits(batch, previewed));
+                EXPECT_EQ(state->bars(), n);
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sma, SmaAgainstReference, ::testing::ValuesIn(mixes()), case_name<Mix>);
+
+// The longest window is a bound, not a period that is refused with it.
+TEST(SmaState, LongestWindow) {
+    EXPECT_TRUE(core::SmaState::create(core::max_window));
+    EXPECT_EQ(core::SmaState::create(core::max_window + 1).error(),
+              core::StateError::window_too_long);
+}
 
 }  // namespace
 }  // namespace marundex::test

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -250,6 +251,33 @@ inline std::vector<std::uint64_t> periods(SeriesSource& source, std::size_t n) {
     return out;
 }
 
+// Ways of cutting a series of n bars into runs for a resumable kernel: the whole
+// series at once, bar by bar, empty runs around it, and random runs, short and
+// long, with empty ones among them.
+inline std::vector<std::vector<std::size_t>> cuttings(SeriesSource& source, std::size_t n) {
+    std::vector<std::vector<std::size_t>> out = {{n}, std::vector<std::size_t>(n, 1), {0, n, 0}};
+    for (const std::size_t longest : {std::size_t{3}, std::size_t{40}}) {
+        std::vector<std::size_t> runs;
+        for (std::size_t left = n; left > 0;) {
+            const std::size_t run = source.below(std::min(left, longest) + 1);
+            runs.push_back(run);
+            left -= run;
+        }
+        out.push_back(runs);
+    }
+    return out;
+}
+
+// Calls take(start, length) for each run in turn.
+template <class Take>
+void feed(const std::vector<std::size_t>& runs, Take&& take) {
+    std::size_t start = 0;
+    for (const std::size_t length : runs) {
+        take(start, length);
+        start += length;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The kernels on vectors.
 
@@ -259,6 +287,15 @@ inline core::InputRun input(const std::vector<double>& v) {
 
 inline core::OutputRun output(std::vector<double>& v) {
     return {v.data(), v.size()};
+}
+
+// Bars [start, start + length) of a vector.
+inline core::InputRun input(const std::vector<double>& v, std::size_t start, std::size_t length) {
+    return {v.data() + start, length};
+}
+
+inline core::OutputRun output(std::vector<double>& v, std::size_t start, std::size_t length) {
+    return {v.data() + start, length};
 }
 
 inline std::vector<double> core_sma(std::uint64_t period, const std::vector<double>& data) {

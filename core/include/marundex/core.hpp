@@ -18,6 +18,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
+#include <memory>
 
 namespace marundex::core {
 
@@ -51,5 +53,177 @@ void macd(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t si
 // length n; `out` has its own length m and is filled with NaN throughout. When
 // 0 < period < n the kernel writes positions up to n - 1, so it then requires m >= n.
 void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+
+// ---------------------------------------------------------------------------
+// Resumable kernels.
+//
+// Each state carries what its kernel's recurrence holds from one bar to the next,
+// so that a series can be fed in runs of any length, empty runs and single bars
+// included. For every way of cutting a series into runs, the outputs of the runs,
+// put end to end, are the batch kernel's outputs over the whole series, bit for bit.
+//
+// advance() writes the outputs of a run and moves the state past it; preview()
+// writes exactly what advance() would and leaves the state as it was (a bar still
+// forming, revised as it ticks). Both require out.length == data.length, allocate
+// nothing and cannot fail. An output that shares memory with an input is written
+// with NaN before the run is read, as the batch kernels do.
+//
+// The states are values: no virtual calls, nothing shared between two states. Those
+// that keep a window of earlier inputs own it; they are made and copied through
+// functions that report a failure as a value, and moved freely.
+
+// The longest window a state keeps: SMA keeps its last `period` inputs and MACD its
+// last `slow_period`, 8 bytes each, so a window takes at most 128 MiB. A longer one
+// is refused when the state is made. The batch kernels take any period.
+inline constexpr std::uint64_t max_window = std::uint64_t{1} << 24;
+
+// Why a state could not be made.
+enum class StateError {
+    window_too_long,      // the window would exceed max_window
+    out_of_memory,        // the window could not be allocated
+    zero_period,          // MACD: a period of 0
+    fast_not_below_slow,  // MACD: fast_period >= slow_period
+};
+
+// Simple moving average: the bars seen, the running sum and the last `period` inputs,
+// which the window subtracts as it moves on.
+class SmaState {
+  public:
+    [[nodiscard]] static std::expected<SmaState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<SmaState, StateError> copy() const noexcept;
+
+    SmaState(SmaState&& other) noexcept;
+    SmaState& operator=(SmaState&& other) noexcept;
+    SmaState(const SmaState&) = delete;
+    SmaState& operator=(const SmaState&) = delete;
+    ~SmaState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+
+  private:
+    explicit SmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+    // Runs of any length: advance() takes a lone bar after a full window itself.
+    void advance_runs(InputRun data, OutputRun out) noexcept;
+
+    std::uint64_t period_;
+    double reciprocal_;
+    std::uint64_t bars_ = 0;
+    double sum_ = -0.0;
+    // The inputs of the last min(bars, period) bars, in order round from the slot
+    // of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// Exponential moving average: the length of the current run of finite inputs and
+// its partial sum until the first full window seeds the average, then the average.
+class EmaState {
+  public:
+    explicit EmaState(std::uint64_t period) noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+
+  private:
+    // Runs of any length: advance() takes a lone bar after the seed itself.
+    void advance_runs(InputRun data, OutputRun out) noexcept;
+
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    // Finite inputs in a row so far, up to `period`: the average is seeded at `period`.
+    std::uint64_t finite_run_ = 0;
+    double seed_sum_ = -0.0;
+    double average_;
+};
+
+// MACD: the bars seen, the fast, slow and signal averages, and the last `slow_period`
+// inputs, from which a seed reads its windows backwards.
+class MacdState {
+  public:
+    [[nodiscard]] static std::expected<MacdState, StateError> create(
+        std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) noexcept;
+    [[nodiscard]] std::expected<MacdState, StateError> copy() const noexcept;
+
+    MacdState(MacdState&& other) noexcept;
+    MacdState& operator=(MacdState&& other) noexcept;
+    MacdState(const MacdState&) = delete;
+    MacdState& operator=(const MacdState&) = delete;
+    ~MacdState();
+
+    // Each output as long as `data`.
+    void advance(InputRun data, OutputRun macd_out, OutputRun signal_out,
+                 OutputRun hist_out) noexcept;
+    void preview(InputRun data, OutputRun macd_out, OutputRun signal_out,
+                 OutputRun hist_out) const noexcept;
+
+    [[nodiscard]] std::uint64_t fast_period() const noexcept;
+    [[nodiscard]] std::uint64_t slow_period() const noexcept;
+    [[nodiscard]] std::uint64_t signal_period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+
+  private:
+    MacdState(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
+              std::unique_ptr<double[]> window) noexcept;
+    // Runs of any length: advance() takes a lone bar of the steady state itself.
+    void advance_runs(InputRun data, OutputRun macd_out, OutputRun signal_out,
+                      OutputRun hist_out) noexcept;
+
+    std::uint64_t fast_period_;
+    std::uint64_t slow_period_;
+    std::uint64_t signal_period_;
+    // The bar at which the signal line may start, and the factors of the three
+    // averages, computed once.
+    std::uint64_t signal_start_;
+    double fast_alpha_;
+    double fast_beta_;
+    double slow_alpha_;
+    double slow_beta_;
+    double signal_alpha_;
+    double signal_beta_;
+    std::uint64_t bars_ = 0;
+    double fast_average_;
+    double slow_average_;
+    double signal_line_;
+    // The inputs of the last min(bars, slow_period) bars, in order round from the
+    // slot of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// ATR: the bars seen, the previous close, the sum of the first `period` true ranges
+// and then the average.
+class AtrState {
+  public:
+    explicit AtrState(std::uint64_t period) noexcept;
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+
+  private:
+    // Runs of any length: advance() takes a lone bar past the first average itself.
+    void advance_runs(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    std::uint64_t bars_ = 0;
+    double previous_close_;
+    double sum_ = +0.0;
+    double average_;
+};
 
 }  // namespace marundex::core
