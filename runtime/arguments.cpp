@@ -84,16 +84,21 @@ Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noex
         return failure(std::move(tested.error()));
     }
     OwnedRef array = OwnedRef::borrowed(object);
+    const std::optional<SeriesView> borrowed_view = current_view(array.get());
+    MARUNDEX_TRY(borrow, acquire_read_borrow(array.get(), parameter));
+    return BorrowedInput(std::move(array), *borrow, borrowed_view);
+}
+
+Result<ReadBorrow> acquire_read_borrow(PyObject* array, const char* parameter) noexcept {
     auto api = borrow_api();
     if (!api) {
         return failure(
             runtime_error_caused_by("Interal borrow checking API error", std::move(api.error())));
     }
-    ReadBorrow borrow(*api, array.get());
-    const std::optional<SeriesView> borrowed_view = current_view(array.get());
+    ReadBorrow borrow(*api, array);
     const std::int32_t code = borrow.acquire();
     if (code == borrow_granted) {
-        return BorrowedInput(std::move(array), borrow, borrowed_view);
+        return borrow;
     }
     if (code == already_borrowed) {
         return failure(

@@ -79,6 +79,10 @@ class BorrowedInput {
 // The array test, then the reference and the read-only borrow.
 Result<BorrowedInput> borrow_input(PyObject* object, const char* parameter) noexcept;
 
+// A read-only borrow of an array that passed an array test, or the BufferError of
+// a refusal by the registry.
+Result<ReadBorrow> acquire_read_borrow(PyObject* array, const char* parameter) noexcept;
+
 // The array test alone: outputs are used through the caller's reference and are
 // not registered.
 Result<PyObject*> check_output(PyObject* object, const char* parameter) noexcept;

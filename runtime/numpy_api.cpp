@@ -19,6 +19,8 @@ constexpr std::size_t slot_equiv_types = 182;
 constexpr std::size_t slot_feature_version = 211;
 
 constexpr int type_number_double = 12;
+// NumPy's int64 on the LP64 systems the module is built for: its `long`.
+constexpr int type_number_int64 = 7;
 
 // NumPy 2.0 is C-API feature version 18; it widened the descriptor's fields.
 constexpr std::uint32_t first_numpy2_feature_version = 18;
@@ -176,7 +178,28 @@ std::int64_t element_size(PyObject* array, std::uint32_t feature_version) noexce
     return size;
 }
 
-Result<bool> test_float64_array(PyObject* object) noexcept {
+namespace {
+
+// NumPy's descriptor of a built-in type: a singleton, of which one reference is kept
+// for the process instead of one taken and dropped per array.
+PyObject* builtin_descr(void* const* table, WriteOnce<PyObject*>& cell, int type_number) noexcept {
+    if (PyObject* const* stored = cell.get()) {
+        return *stored;
+    }
+    using DescrFromType = PyObject* (*)(int);
+    PyObject* created = table_function<DescrFromType>(table, slot_descr_from_type)(type_number);
+    if (created == nullptr) {
+        internal_failure("NumPy gave no descriptor of a built-in type");
+    }
+    return cell.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
+}
+
+WriteOnce<PyObject*> int64_descr;
+
+// Whether `object` is a NumPy array (subclasses included) of `min_dimensions` to
+// `max_dimensions` dimensions whose elements are those of `expected`.
+Result<bool> test_array(PyObject* object, int min_dimensions, int max_dimensions,
+                        WriteOnce<PyObject*>& expected, int type_number) noexcept {
     auto table = array_api_table();
     if (!table) {
         return failure(std::move(table.error()));
@@ -186,32 +209,33 @@ Result<bool> test_float64_array(PyObject* object) noexcept {
         return false;
     }
     const ArrayObjectFields& fields = array_fields(object);
-    if (fields.nd != 1) {
+    if (fields.nd < min_dimensions || fields.nd > max_dimensions) {
         return false;
     }
     if (fields.descr == nullptr) {
         internal_failure("NumPy array without a descriptor");
     }
-    using DescrFromType = PyObject* (*)(int);
     using EquivTypes = unsigned char (*)(PyObject*, PyObject*);
     // The array holds its descriptor for the whole test; nothing here can replace it.
     PyObject* const descr = fields.descr;
-    // NumPy's float64 descriptor is a built-in singleton: one reference to it is
-    // kept for the process instead of one taken and dropped per array.
-    PyObject* float64 = nullptr;
-    if (PyObject* const* stored = cached::float64_descr.get()) {
-        float64 = *stored;
-    } else {
-        PyObject* created =
-            table_function<DescrFromType>(*table, slot_descr_from_type)(type_number_double);
-        if (created == nullptr) {
-            internal_failure("NumPy gave no float64 descriptor");
-        }
-        float64 = cached::float64_descr.publish(created, [](PyObject* loser) { Py_DecRef(loser); });
-    }
-    // Equivalence includes byte order, so a byte-swapped float64 array is refused.
-    return descr == float64 ||
-           table_function<EquivTypes>(*table, slot_equiv_types)(descr, float64) != 0;
+    PyObject* const wanted = builtin_descr(*table, expected, type_number);
+    // Equivalence includes byte order, so a byte-swapped array is refused.
+    return descr == wanted ||
+           table_function<EquivTypes>(*table, slot_equiv_types)(descr, wanted) != 0;
+}
+
+}  // namespace
+
+Result<bool> test_float64_array(PyObject* object) noexcept {
+    return test_array(object, 1, 1, cached::float64_descr, type_number_double);
+}
+
+Result<bool> check_float64_grid(PyObject* object, int max_dimensions) noexcept {
+    return test_array(object, 1, max_dimensions, cached::float64_descr, type_number_double);
+}
+
+Result<bool> check_int64_vector(PyObject* object) noexcept {
+    return test_array(object, 1, 1, int64_descr, type_number_int64);
 }
 
 PyErr no_longer_one_dimensional(const char* parameter) noexcept {

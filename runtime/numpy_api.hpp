@@ -91,6 +91,13 @@ inline Result<bool> check_float64_array(PyObject* object) noexcept {
     return test_float64_array(object);
 }
 
+// Whether `object` is a NumPy array of native-order float64 (subclasses included)
+// of one to `max_dimensions` dimensions.
+Result<bool> check_float64_grid(PyObject* object, int max_dimensions) noexcept;
+
+// Whether `object` is a one-dimensional NumPy array of native-order int64.
+Result<bool> check_int64_vector(PyObject* object) noexcept;
+
 // The one-dimensional view of an array that passed check_float64_array.
 struct SeriesView {
     char* data;
@@ -130,6 +137,58 @@ inline std::optional<SeriesView> current_view(PyObject* array) noexcept {
     }
     return SeriesView{fields.data, static_cast<std::uint64_t>(fields.dimensions[0]),
                       static_cast<std::int64_t>(fields.strides[0])};
+}
+
+// An array of one or two dimensions, as rows of consecutive elements: a
+// one-dimensional array is one element a row.
+struct GridView {
+    char* data;
+    int dimensions;
+    std::uint64_t rows;
+    std::uint64_t columns;
+    bool c_contiguous;
+
+    [[nodiscard]] std::uint64_t size() const noexcept { return rows * columns; }
+
+    // Whether the bytes of two contiguous views intersect; an empty view reaches none.
+    [[nodiscard]] bool shares_memory_with(const GridView& other) const noexcept {
+        if (size() == 0 || other.size() == 0) {
+            return false;
+        }
+        const auto start = reinterpret_cast<std::uintptr_t>(data);
+        const auto other_start = reinterpret_cast<std::uintptr_t>(other.data);
+        return start < other_start + other.size() * sizeof(double) &&
+               other_start < start + size() * sizeof(double);
+    }
+
+    // The same array, resized neither in its dimensions nor in its memory.
+    [[nodiscard]] bool same_as(const GridView& other) const noexcept {
+        return data == other.data && dimensions == other.dimensions && rows == other.rows &&
+               columns == other.columns && c_contiguous == other.c_contiguous;
+    }
+};
+
+// The view of an array of one or two dimensions as it is now, elements of
+// `element_size` bytes, or nothing for another number of dimensions. C-contiguous
+// as NumPy has it: the strides of the axes longer than 1 are those of packed rows.
+inline std::optional<GridView> current_grid(PyObject* array, std::int64_t element_size) noexcept {
+    const ArrayObjectFields& fields = array_fields(array);
+    if (fields.nd != 1 && fields.nd != 2) {
+        return std::nullopt;
+    }
+    const auto rows = static_cast<std::uint64_t>(fields.dimensions[0]);
+    const std::uint64_t columns =
+        fields.nd == 2 ? static_cast<std::uint64_t>(fields.dimensions[1]) : 1;
+    bool contiguous = true;
+    std::int64_t packed = element_size;
+    for (int axis = fields.nd - 1; axis >= 0; --axis) {
+        const Py_intptr_t extent = fields.dimensions[axis];
+        if (extent > 1 && fields.strides[axis] != packed) {
+            contiguous = false;
+        }
+        packed *= extent;
+    }
+    return GridView{fields.data, fields.nd, rows, columns, contiguous};
 }
 
 // The ValueError of series_view, out of line and cold so that a successful view

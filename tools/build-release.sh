@@ -66,10 +66,12 @@ check_wheel() {  # check_wheel WHEEL UNPACK_DIR
   "$tools_python" - "$1" <<'EOF'
 import re, sys, zipfile
 names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]
-allowed = [r"marundex\.cpython-[^/]*\.so", r"marundex\.pyi", r"marundex-stubs/__init__\.pyi",
-           r"marundex-[^/]*\.dist-info/(METADATA|WHEEL|RECORD|licenses/LICENSE)"]
+modules = [r"marundex\.cpython-[^/]*\.so", r"marundex\.pyi", r"marundex-stubs/__init__\.pyi",
+           r"marundex_stream\.cpython-[^/]*\.so", r"marundex_stream\.pyi",
+           r"marundex_stream-stubs/__init__\.pyi"]
+allowed = modules + [r"marundex-[^/]*\.dist-info/(METADATA|WHEEL|RECORD|licenses/LICENSE)"]
 extra = [n for n in names if not any(re.fullmatch(a, n) for a in allowed)]
-missing = [a for a in allowed[:3] if not any(re.fullmatch(a, n) for n in names)]
+missing = [a for a in modules if not any(re.fullmatch(a, n) for n in names)]
 if extra or missing:
     sys.exit(f"{sys.argv[1]}: unexpected files {extra}, missing {missing}")
 EOF
@@ -82,16 +84,18 @@ EOF
   "$tools_python" -m zipfile -e "$1" "$unpacked"
   # The host's binutils read x86-64 only; Debian's cross binutils read aarch64.
   case $1 in *_aarch64.whl) binutils=aarch64-linux-gnu- ;; esac
-  local exports fused
-  exports=$("${binutils}nm" -D --defined-only "$unpacked"/marundex.cpython-*.so | awk '{print $NF}')
-  [ "$exports" = PyInit_marundex ] ||
-    die "$(basename "$1") exports more than PyInit_marundex: $(echo "$exports" | tr '\n' ' ')"
-  # Every operation of a kernel is rounded on its own: a fused multiply-add
-  # anywhere in the binary (vfmadd… on x86-64; fmadd, fmsub, fnmadd, fnmsub,
-  # fmla, fmls on aarch64) would change results.
-  fused=$("${binutils}objdump" -d --no-show-raw-insn "$unpacked"/marundex.cpython-*.so |
-    grep -cE $'\t(vfn?m(add|sub)[0-9a-z]*|fn?m(add|sub)|fml[as])[ \t]' || true)
-  [ "$fused" = 0 ] || die "$(basename "$1") has $fused fused multiply-add instructions"
+  local exports fused module
+  for module in marundex marundex_stream; do
+    exports=$("${binutils}nm" -D --defined-only "$unpacked"/$module.cpython-*.so | awk '{print $NF}')
+    [ "$exports" = "PyInit_$module" ] ||
+      die "$(basename "$1"): $module exports more than PyInit_$module: $(echo "$exports" | tr '\n' ' ')"
+    # Every operation of a kernel is rounded on its own: a fused multiply-add
+    # anywhere in the binary (vfmadd… on x86-64; fmadd, fmsub, fnmadd, fnmsub,
+    # fmla, fmls on aarch64) would change results.
+    fused=$("${binutils}objdump" -d --no-show-raw-insn "$unpacked"/$module.cpython-*.so |
+      grep -cE $'\t(vfn?m(add|sub)[0-9a-z]*|fn?m(add|sub)|fml[as])[ \t]' || true)
+    [ "$fused" = 0 ] || die "$(basename "$1"): $module has $fused fused multiply-add instructions"
+  done
 }
 
 # build_wheel NAME RAW: NAME's wheel from the sdist into RAW, as a user's pip would

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Style gate: clang-format over every tracked C++ file, then clang-tidy (with the
-# repository's .clang-tidy) over the sources of core/, runtime/ and module/ that
+# repository's .clang-tidy) over the sources of core/, runtime/, module/ and stream/ that
 # the given build compiles. Exits non-zero on any finding.
 #
 #   tools/check-style.sh BUILD_DIR
@@ -49,7 +49,7 @@ for entry in json.load(open(database)):
     path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
     relative = os.path.relpath(path, root)
     top = relative.split(os.sep)[0]
-    if top in ("core", "runtime", "module") and path.endswith(".cpp") and path not in seen:
+    if top in ("core", "runtime", "module", "stream") and path.endswith(".cpp") and path not in seen:
         seen.add(path)
         print(path)
 EOF

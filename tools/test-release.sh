@@ -37,6 +37,7 @@ mapfile -t host_names < <("$root"/tools/interpreters.sh names)
 mapfile -t root_names < <("$root"/tools/roots.sh names)
 tests="$root/tests/python"
 smoke_tests=("$tests/test_identity.py" "$tests/test_kernels_worked.py" "$tests/test_module_surface.py"
+  "$tests/test_stream.py"
   "$tests/test_stub.py::test_stub_is_installed_beside_the_module_and_as_stub_package")
 
 in_root() { [[ " ${root_names[*]} " == *" $1 "* ]]; }

@@ -151,3 +151,30 @@ def test_long_series_atr(seed, period):
         out = sentinel_array(600)
         marundex.indicator_atr(period, h, lo, c, out)
         assert_matches(out, ref.atr(period, h.tolist(), lo.tolist(), c.tolist()), "atr")
+
+
+@given(st.data(), series, st.sampled_from(["SMA", "EMA", "MACD", "ATR"]))
+def test_stream_in_any_runs_gives_the_batch_bits(data, xs, name):
+    ms = pytest.importorskip("marundex_stream")
+    from stream_cases import batch, feed
+
+    n = len(xs)
+    if name == "MACD":
+        fast = data.draw(st.integers(min_value=1, max_value=6), label="fast")
+        periods = (fast, data.draw(st.integers(fast + 1, fast + 8), label="slow"),
+                   data.draw(st.one_of(st.integers(1, 8), st.just(2**64 - 1)), label="signal"))
+    else:
+        periods = (draw_period(data, n),)
+        if name == "SMA" and periods[0] > 2**24:
+            periods = (n + 1,)
+    inputs = [as_array(xs)]
+    if name == "ATR":
+        inputs = [as_array(data.draw(st.lists(values, min_size=n, max_size=n), label=label))
+                  for label in ("high", "low")] + inputs
+    cuts = []
+    while sum(cuts) < n:
+        cuts.append(data.draw(st.integers(0, n - sum(cuts)), label="run"))
+    outs, previews = feed(getattr(ms, name)(*periods), inputs, cuts)
+    expected = [a.view(np.uint64).tolist() for a in batch(marundex, name, periods, inputs)]
+    assert [a.view(np.uint64).tolist() for a in outs] == expected
+    assert [a.view(np.uint64).tolist() for a in previews] == expected

@@ -76,8 +76,23 @@ def test_stub_is_installed_beside_the_module_and_as_stub_package():
     installed = {pathlib.Path(sysconfig.get_paths()[key]) for key in ("purelib", "platlib")}
     if where not in installed:
         pytest.skip(f"marundex is loaded from a build tree ({where}), not from an installation")
-    for path in (where / "marundex.pyi", where / "marundex-stubs" / "__init__.pyi"):
-        assert path.read_bytes() == STUB.read_bytes(), path
+    for module in ("marundex", "marundex_stream"):
+        source = STUB.parent / f"{module}.pyi"
+        for path in (where / f"{module}.pyi", where / f"{module}-stubs" / "__init__.pyi"):
+            assert path.read_bytes() == source.read_bytes(), path
+
+
+def test_stream_stub_declares_the_types_as_they_are():
+    ms = pytest.importorskip("marundex_stream")
+    tree = ast.parse((STUB.parent / "marundex_stream.pyi").read_text())
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    (exported,) = [node for node in tree.body if isinstance(node, ast.Assign) and node.targets[0].id == "__all__"]
+    assert ast.literal_eval(exported.value) == ms.__all__ == list(classes)
+    for name, node in classes.items():
+        declared = {n.name for n in node.body if isinstance(n, ast.FunctionDef)} - {"__init__"}
+        actual = {m for m in dir(getattr(ms, name)) if not m.startswith("_")} | {"__copy__", "__deepcopy__"}
+        assert declared == actual, name
+        assert all(hasattr(getattr(ms, name), m) for m in declared)
 
 
 def test_sdist_ships_the_sources_stub_and_licence_only(tmp_path):
@@ -94,7 +109,7 @@ def test_sdist_ships_the_sources_stub_and_licence_only(tmp_path):
     with tarfile.open(tmp_path / proc.stdout.split()[-1]) as sdist:
         names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
     assert {"marundex.pyi", "LICENSE", "README.md", "pyproject.toml", "CMakeLists.txt", "module/module.cpp",
-            "core/src/sma.cpp", "runtime/arguments.cpp"} <= names
+            "core/src/sma.cpp", "runtime/arguments.cpp", "marundex_stream.pyi", "stream/module.cpp"} <= names
     tops = {name.split("/")[0] for name in names}
     assert not tops & {"build", "tests", "tools", "benchmarks", "examples", ".ci"}
     assert not [name for name in names if name.endswith((".so", ".o", ".a"))]

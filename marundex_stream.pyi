@@ -1,0 +1,149 @@
+"""Resumable indicators: new bars for one series, or for a whole universe of symbols
+in one call, with the bits of marundex's batch functions.
+
+For every series, the outputs of all its update calls, put end to end, equal bit for
+bit the marundex batch function over all its inputs put end to end, however the
+bars were cut into calls. preview writes exactly what update would write and moves
+nothing: the bar still forming, revised as often as it ticks.
+
+One series (symbols=None): every array is one-dimensional, holding k >= 0 new bars.
+A universe of N symbols: every array is either one-dimensional of length N (one new
+bar per symbol) or two-dimensional C-contiguous of shape (N, k) (k new bars per
+symbol, one row each). With rows, a one-dimensional int64 array of distinct symbol
+indices (0 to N - 1), the first dimension is len(rows) and only those symbols move.
+
+Arrays are numpy.ndarray of float64, C-contiguous; outputs have the data's shape,
+are writeable and share no memory with an input, rows or each other. A failed call
+raises before anything is written, and the state does not move. The computation
+runs without the interpreter lock; calls on one object are serialized.
+
+SMA's period and MACD's slow period set a window of earlier inputs that the state
+keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
+or longer than the bars seen: NaN).
+"""
+
+from typing import Any, SupportsIndex
+
+import numpy
+import numpy.typing
+
+__all__ = ["SMA", "EMA", "MACD", "ATR"]
+
+_Array = numpy.typing.NDArray[numpy.float64]
+_Rows = numpy.typing.NDArray[numpy.int64]
+
+class SMA:
+    """Simple moving average, as marundex.indicator_sma, resumed bar after bar."""
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the averages of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "SMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "SMA": ...
+    def __deepcopy__(self, memo: Any) -> "SMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class EMA:
+    """Exponential moving average, as marundex.indicator_ema, resumed bar after bar."""
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the averages of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "EMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "EMA": ...
+    def __deepcopy__(self, memo: Any) -> "EMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class MACD:
+    """MACD line, signal line and histogram, as marundex.indicator_macd, resumed.
+
+    Raises ValueError "Periods must be greater than 0" and "Fast period must be less
+    than slow period", as the batch function does.
+    """
+
+    def __init__(
+        self,
+        fast_period: SupportsIndex,
+        slow_period: SupportsIndex,
+        signal_period: SupportsIndex,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self,
+        data: _Array,
+        macd_output: _Array,
+        signal_output: _Array,
+        hist_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the three lines of the new bars and moves the state past them."""
+    def preview(
+        self,
+        data: _Array,
+        macd_output: _Array,
+        signal_output: _Array,
+        hist_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "MACD":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "MACD": ...
+    def __deepcopy__(self, memo: Any) -> "MACD": ...
+    @property
+    def fast_period(self) -> int: ...
+    @property
+    def slow_period(self) -> int: ...
+    @property
+    def signal_period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class ATR:
+    """Average true range, as marundex.indicator_atr, resumed bar after bar."""
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the averages of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "ATR":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "ATR": ...
+    def __deepcopy__(self, memo: Any) -> "ATR": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""

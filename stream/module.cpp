@@ -1,0 +1,155 @@
+// marundex_stream: the module definition, its four types and its initialisation.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "../runtime/call_frame.hpp"
+#include "../runtime/try.hpp"
+#include "../runtime/write_once.hpp"
+#include "stream_type.hpp"
+
+namespace marundex::stream {
+
+namespace {
+
+using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+
+PyCFunction as_function(FastMethod method) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
+template <class Indicator>
+PyType_Spec* spec_of(const char* doc) noexcept {
+    using T = StreamType<Indicator>;
+    static std::array<PyMethodDef, 6> methods{{
+        {"update", as_function(T::update), METH_FASTCALL | METH_KEYWORDS,
+         "Writes the outputs of the new bars and moves the state past them."},
+        {"preview", as_function(T::preview), METH_FASTCALL | METH_KEYWORDS,
+         "Writes what update would write, and leaves the state as it was."},
+        {"copy", T::copy, METH_NOARGS, "An independent state that continues as this one would."},
+        {"__copy__", T::copy, METH_NOARGS, nullptr},
+        {"__deepcopy__", T::deep_copy, METH_O, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    }};
+    static std::array<PyGetSetDef, 6> getters =
+        []<std::size_t... Index>(std::index_sequence<Index...>) {
+        return std::array<PyGetSetDef, 6>{{
+            {"bars", T::bars, nullptr,
+             "Bars consumed: an int, or an int64 array with one count per symbol.", nullptr},
+            {"symbols", T::symbols, nullptr, "None for one series, else the number of symbols.",
+             nullptr},
+            {Indicator::periods[Index], T::template period<Index>, nullptr, nullptr, nullptr}...,
+        }};
+    }
+    (std::make_index_sequence<Indicator::periods.size()>());
+    static std::string doc_text = doc;
+    static std::array<PyType_Slot, 6> slots{{
+        {Py_tp_new, reinterpret_cast<void*>(T::create)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(T::dealloc)},
+        {Py_tp_methods, methods.data()},
+        {Py_tp_getset, getters.data()},
+        {Py_tp_doc, doc_text.data()},
+        {0, nullptr},
+    }};
+    static const std::string name = std::string("marundex_stream.") + Indicator::name;
+    static PyType_Spec spec{name.c_str(), static_cast<int>(sizeof(StreamObject<Indicator>)), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
+    return &spec;
+}
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "marundex_stream",
+    "Resumable indicators: live bars, one series or a universe of symbols a call, with the "
+    "bits of marundex's batch functions.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+constexpr int python_api_version = 1013;
+
+// Single-phase, as marundex: one module object per process, in one interpreter.
+std::atomic<std::int64_t> owning_interpreter{-1};
+WriteOnce<PyObject*> module_cache;
+
+Result<void> add_type(PyObject* module, PyObject* all, PyType_Spec* spec,
+                      const char* name) noexcept {
+    const OwnedRef type(PyType_FromSpec(spec));
+    if (!type) {
+        return failure(PyErr::fetch());
+    }
+    if (PyModule_AddObjectRef(module, name, type.get()) == -1) {
+        return failure(PyErr::fetch());
+    }
+    const OwnedRef text(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all, text.get()) == -1) {
+        return failure(PyErr::fetch());
+    }
+    return {};
+}
+
+Result<PyObject*> initialise() noexcept {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) {
+        return failure(PyErr::fetch());
+    }
+    std::int64_t owner = -1;
+    if (!owning_interpreter.compare_exchange_strong(owner, id) && owner != id) {
+        return failure(PyErr::with_fixed_text(
+            PyExc_ImportError, "marundex_stream does not support subinterpreters yet"));
+    }
+    if (PyObject* const* cached = module_cache.get()) {
+        return Py_NewRef(*cached);
+    }
+    OwnedRef module(PyModule_Create2(&definition, python_api_version));
+    if (!module) {
+        return failure(PyErr::fetch());
+    }
+#ifdef Py_GIL_DISABLED
+    // Every state has a lock of its own: the module needs no interpreter lock.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) {
+        return failure(PyErr::fetch());
+    }
+#endif
+    const OwnedRef all(PyList_New(0));
+    if (!all) {
+        return failure(PyErr::fetch());
+    }
+    MARUNDEX_TRY(sma, add_type(module.get(), all.get(),
+                               spec_of<Sma>("SMA(period, symbols=None)\n--\n\n"
+                                            "Simple moving average, resumable."),
+                               "SMA"));
+    MARUNDEX_TRY(ema, add_type(module.get(), all.get(),
+                               spec_of<Ema>("EMA(period, symbols=None)\n--\n\n"
+                                            "Exponential moving average, resumable."),
+                               "EMA"));
+    MARUNDEX_TRY(macd, add_type(module.get(), all.get(),
+                                spec_of<Macd>("MACD(fast_period, slow_period, signal_period, "
+                                              "symbols=None)\n--\n\n"
+                                              "MACD line, signal line and histogram, resumable."),
+                                "MACD"));
+    MARUNDEX_TRY(atr, add_type(module.get(), all.get(),
+                               spec_of<Atr>("ATR(period, symbols=None)\n--\n\n"
+                                            "Average true range, resumable."),
+                               "ATR"));
+    if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) == -1) {
+        return failure(PyErr::fetch());
+    }
+    PyObject* made = module.release();
+    PyObject* cached = module_cache.publish(made, [](PyObject* loser) { release_ref(loser); });
+    return Py_NewRef(cached);
+}
+
+}  // namespace
+
+}  // namespace marundex::stream
+
+PyMODINIT_FUNC PyInit_marundex_stream() {
+    return marundex::runtime::run_in_call_frame(marundex::stream::initialise);
+}

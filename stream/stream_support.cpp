@@ -1,0 +1,120 @@
+// What the stream types share beyond their template: binding a call made through a
+// tuple and a dict, the refusals that name numbers, and the arrays the types return.
+#include <string>
+
+#include "../runtime/internal_failure.hpp"
+#include "../runtime/numpy_api.hpp"
+#include "stream_type.hpp"
+
+namespace marundex::stream {
+
+namespace {
+
+template <typename Compose>
+PyErr composed(Compose compose) noexcept {
+    try {
+        return compose();
+    } catch (...) {
+        internal_failure("could not compose an error message");
+    }
+}
+
+}  // namespace
+
+Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyObject* kwargs,
+                             std::span<PyObject*> slots) noexcept {
+    const Py_ssize_t positional = PyTuple_GET_SIZE(args);
+    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+        return bind_arguments(signature, &PyTuple_GET_ITEM(args, 0), positional, nullptr, slots);
+    }
+    // Constructors are rare: the keyword arguments are laid out as a fast call has them.
+    const Py_ssize_t keywords = PyDict_GET_SIZE(kwargs);
+    const OwnedRef names(PyTuple_New(keywords));
+    if (!names) {
+        return failure(PyErr::fetch());
+    }
+    std::vector<PyObject*> stack;
+    try {
+        stack.reserve(static_cast<std::size_t>(positional + keywords));
+    } catch (...) {
+        return failure(PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for a call"));
+    }
+    for (Py_ssize_t k = 0; k < positional; ++k) {
+        stack.push_back(PyTuple_GET_ITEM(args, k));
+    }
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (Py_ssize_t k = 0; PyDict_Next(kwargs, &position, &key, &value) != 0; ++k) {
+        PyTuple_SET_ITEM(names.get(), k, Py_NewRef(key));
+        stack.push_back(value);
+    }
+    return bind_arguments(signature, stack.data(), positional, names.get(), slots);
+}
+
+PyErr owned_value_error(std::string text) noexcept {
+    return PyErr::with_owned_text(PyExc_ValueError, std::move(text));
+}
+
+PyErr make_failure_error(const MakeFailure& failure, const char* window_parameter) noexcept {
+    if (failure.kind == MakeError::memory) {
+        return PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for the states");
+    }
+    switch (failure.state_error) {
+        case core::StateError::zero_period:
+            return value_error("Periods must be greater than 0");
+        case core::StateError::fast_not_below_slow:
+            return value_error("Fast period must be less than slow period");
+        case core::StateError::window_too_long:
+            return composed([&] {
+                return owned_value_error(std::string(window_parameter) + " must be at most " +
+                                         std::to_string(core::max_window));
+            });
+        case core::StateError::out_of_memory:
+            break;
+    }
+    return PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for the states");
+}
+
+PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept {
+    return composed([&] {
+        return owned_value_error("Row index " + std::to_string(row) + " is out of range for " +
+                                 std::to_string(symbols) + " symbols");
+    });
+}
+
+PyErr row_repeated_error(std::int64_t row) noexcept {
+    return composed([&] {
+        return owned_value_error("Row index " + std::to_string(row) +
+                                 " appears more than once in rows");
+    });
+}
+
+PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept {
+    return composed([&] {
+        return owned_value_error(
+            "Arrays must have " + std::to_string(expected) +
+            (by_rows ? " rows, one per entry of rows, not " : " rows, one per symbol, not ") +
+            std::to_string(found));
+    });
+}
+
+Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept {
+    const OwnedRef numpy(PyImport_ImportModule("numpy"));
+    if (!numpy) {
+        return failure(PyErr::fetch());
+    }
+    const OwnedRef int64(PyObject_GetAttrString(numpy.get(), "int64"));
+    if (!int64) {
+        return failure(PyErr::fetch());
+    }
+    OwnedRef array(PyObject_CallMethod(numpy.get(), "zeros", "KO",
+                                       static_cast<unsigned long long>(length), int64.get()));
+    if (!array) {
+        return failure(PyErr::fetch());
+    }
+    auto* data = reinterpret_cast<std::int64_t*>(array_fields(array.get()).data);
+    return std::pair{array.release(), data};
+}
+
+}  // namespace marundex::stream

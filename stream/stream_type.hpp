@@ -1,0 +1,378 @@
+// One Python type per indicator, from one template: making a state for one series
+// or a universe, update and preview, copies, and what the state reports.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../runtime/arguments.hpp"
+#include "../runtime/binding.hpp"
+#include "../runtime/call_frame.hpp"
+#include "../runtime/checks.hpp"
+#include "../runtime/grid_arguments.hpp"
+#include "../runtime/try.hpp"
+#include "indicators.hpp"
+#include "universe.hpp"
+
+namespace marundex::stream {
+
+using namespace runtime;
+
+template <class Indicator>
+struct StreamObject {
+    PyObject_HEAD Universe<Indicator>* universe;
+};
+
+// The arguments of a call through a tuple and a dict, as a fast call has them.
+Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyObject* kwargs,
+                             std::span<PyObject*> slots) noexcept;
+
+// The refusals that do not depend on the indicator.
+PyErr make_failure_error(const MakeFailure& failure, const char* window_parameter) noexcept;
+PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
+PyErr row_repeated_error(std::int64_t row) noexcept;
+PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
+PyErr owned_value_error(std::string text) noexcept;
+// A new one-dimensional int64 array of `length` elements, and where they go.
+Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept;
+
+inline constexpr const char* series_note =
+    "a one-dimensional, C-contiguous numpy.ndarray of float64, the new bars of the series";
+inline constexpr const char* universe_note =
+    "a C-contiguous numpy.ndarray of float64: shape (rows,) for one new bar per symbol, or "
+    "(rows, k) for k new bars per symbol, rows being the symbols or the length of rows";
+inline constexpr const char* rows_note =
+    "a one-dimensional numpy.ndarray of int64: distinct symbol indices, 0 to symbols - 1";
+
+template <class Indicator>
+class StreamType {
+  public:
+    using Object = StreamObject<Indicator>;
+    using U = Universe<Indicator>;
+    static constexpr std::size_t input_count = Indicator::inputs.size();
+    static constexpr std::size_t output_count = Indicator::outputs.size();
+    static constexpr std::size_t period_count = Indicator::periods.size();
+
+    static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        return run_in_call_frame([&] { return make(type, args, kwargs); });
+    }
+
+    static void dealloc(PyObject* self) noexcept {
+        PyTypeObject* type = Py_TYPE(self);
+        delete reinterpret_cast<Object*>(self)->universe;
+        type->tp_free(self);
+        Py_DECREF(type);
+    }
+
+    static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) noexcept {
+        return run_in_call_frame(
+            [&] { return take<true>(self, update_signature, args, nargs, kwnames); });
+    }
+
+    static PyObject* preview(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+        return run_in_call_frame(
+            [&] { return take<false>(self, preview_signature, args, nargs, kwnames); });
+    }
+
+    static PyObject* copy(PyObject* self, PyObject* /*unused*/) noexcept {
+        return run_in_call_frame([&] { return duplicate(self); });
+    }
+
+    static PyObject* deep_copy(PyObject* self, PyObject* /*memo*/) noexcept {
+        return run_in_call_frame([&] { return duplicate(self); });
+    }
+
+    static PyObject* bars(PyObject* self, void* /*closure*/) noexcept {
+        return run_in_call_frame([&] { return bars_of(universe_of(self)); });
+    }
+
+    static PyObject* symbols(PyObject* self, void* /*closure*/) noexcept {
+        const std::optional<std::uint64_t> n = universe_of(self).symbols();
+        return n ? PyLong_FromUnsignedLongLong(*n) : Py_NewRef(Py_None);
+    }
+
+    // The period at place `Index` among the indicator's periods.
+    template <std::size_t Index>
+    static PyObject* period(PyObject* self, void* /*closure*/) noexcept {
+        return PyLong_FromUnsignedLongLong(std::get<Index>(universe_of(self).periods()));
+    }
+
+  private:
+    static constexpr auto constructor_parameters = [] {
+        std::array<const char*, period_count + 1> names{};
+        for (std::size_t k = 0; k < period_count; ++k) {
+            names[k] = Indicator::periods[k];
+        }
+        names[period_count] = "symbols";
+        return names;
+    }();
+    static constexpr auto call_parameters = [] {
+        std::array<const char*, input_count + output_count + 1> names{};
+        for (std::size_t k = 0; k < input_count; ++k) {
+            names[k] = Indicator::inputs[k].parameter;
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            names[input_count + k] = Indicator::outputs[k].parameter;
+        }
+        names[input_count + output_count] = "rows";
+        return names;
+    }();
+    static constexpr CallSignature constructor_signature{.function_name = Indicator::name,
+                                                         .positional = constructor_parameters,
+                                                         .keyword_only = {},
+                                                         .required_positional_count = period_count};
+    static constexpr CallSignature update_signature{
+        .function_name = "update",
+        .positional = call_parameters,
+        .keyword_only = {},
+        .class_name = Indicator::name,
+        .required_positional_count = input_count + output_count};
+    static constexpr CallSignature preview_signature{
+        .function_name = "preview",
+        .positional = call_parameters,
+        .keyword_only = {},
+        .class_name = Indicator::name,
+        .required_positional_count = input_count + output_count};
+
+    static U& universe_of(PyObject* self) noexcept {
+        return *reinterpret_cast<Object*>(self)->universe;
+    }
+
+    static Result<PyObject*> wrap(PyTypeObject* type, std::unique_ptr<U> universe) noexcept {
+        PyObject* made = type->tp_alloc(type, 0);
+        if (made == nullptr) {
+            return failure(PyErr::fetch());
+        }
+        reinterpret_cast<Object*>(made)->universe = universe.release();
+        return made;
+    }
+
+    static Result<PyObject*> make(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        std::array<PyObject*, period_count + 1> slots{};
+        MARUNDEX_TRY(bound, bind_tuple_call(constructor_signature, args, kwargs, slots));
+        typename U::Periods periods{};
+        for (std::size_t k = 0; k < period_count; ++k) {
+            MARUNDEX_TRY(p, convert_period(slots[k], Indicator::periods[k]));
+            periods[k] = *p;
+        }
+        std::optional<std::uint64_t> symbols;
+        if (slots[period_count] != nullptr && slots[period_count] != Py_None) {
+            MARUNDEX_TRY(n, convert_period(slots[period_count], "symbols"));
+            symbols = *n;
+        }
+        // The window belongs to the period that sets it: MACD's slow one.
+        const char* window_parameter = period_count == 3 ? "Slow period" : "Period";
+        auto universe = U::make(periods, symbols);
+        if (!universe) {
+            return failure(make_failure_error(universe.error(), window_parameter));
+        }
+        return wrap(type, std::move(*universe));
+    }
+
+    static Result<PyObject*> duplicate(PyObject* self) noexcept {
+        std::expected<std::unique_ptr<U>, MakeFailure> twin =
+            std::unexpected(MakeFailure{MakeError::memory, core::StateError::out_of_memory});
+        // The source's lock is taken without the interpreter lock, as every call takes it.
+        without_interpreter_lock([&] { twin = universe_of(self).copy(); });
+        if (!twin) {
+            return failure(make_failure_error(twin.error(), "Period"));
+        }
+        return wrap(Py_TYPE(self), std::move(*twin));
+    }
+
+    static Result<PyObject*> bars_of(U& universe) noexcept {
+        if (!universe.symbols()) {
+            std::uint64_t seen = 0;
+            without_interpreter_lock([&] {
+                const std::scoped_lock lock(universe.mutex());
+                seen = universe.states()[0].bars();
+            });
+            return PyLong_FromUnsignedLongLong(seen);
+        }
+        MARUNDEX_TRY(array, new_int64_array(*universe.symbols()));
+        without_interpreter_lock([&] {
+            const std::scoped_lock lock(universe.mutex());
+            std::span<typename U::State> states = universe.states();
+            for (std::size_t s = 0; s < states.size(); ++s) {
+                array->second[s] = static_cast<std::int64_t>(states[s].bars());
+            }
+        });
+        return array->first;
+    }
+
+    // A ValueError "<Title> array must be C-contiguous" when the view is not.
+    static Result<void> contiguous(const GridView& view, const ArrayRole& role) noexcept {
+        if (view.c_contiguous) {
+            return {};
+        }
+        return failure(owned_value_error(std::string(role.title) + " array must be C-contiguous"));
+    }
+
+    static Result<void> apart(const GridView& first, const ArrayRole& first_role,
+                              const GridView& second, const char* second_noun) noexcept {
+        if (!first.shares_memory_with(second)) {
+            return {};
+        }
+        return failure(shared_memory_error_text(std::string(first_role.title) +
+                                                " array must not share memory with the " +
+                                                second_noun + " array"));
+    }
+
+    static PyErr shared_memory_error_text(std::string text) noexcept {
+        return owned_value_error(std::move(text)).with_note(notes::shared_memory());
+    }
+
+    template <bool Commit>
+    static Result<void> take(PyObject* self, const CallSignature& signature, PyObject* const* args,
+                             Py_ssize_t nargs, PyObject* kwnames) noexcept {
+        U& universe = universe_of(self);
+        const std::optional<std::uint64_t> symbols = universe.symbols();
+        const int dimensions = symbols ? 2 : 1;
+        const char* note = symbols ? universe_note : series_note;
+
+        std::array<PyObject*, call_parameters.size()> slots{};
+        MARUNDEX_TRY(bound, bind_arguments(signature, args, nargs, kwnames, slots));
+        std::array<std::optional<BorrowedGrid>, input_count> inputs;
+        for (std::size_t k = 0; k < input_count; ++k) {
+            MARUNDEX_TRY(borrowed, borrow_float64_grid(slots[k], Indicator::inputs[k].parameter,
+                                                       dimensions, note));
+            inputs[k].emplace(std::move(*borrowed));
+        }
+        std::array<GridView, output_count> outputs{};
+        std::array<PyObject*, output_count> output_objects{};
+        for (std::size_t k = 0; k < output_count; ++k) {
+            PyObject* object = slots[input_count + k];
+            MARUNDEX_TRY(view, float64_grid_output(object, Indicator::outputs[k].parameter,
+                                                   dimensions, note));
+            outputs[k] = *view;
+            output_objects[k] = object;
+        }
+        PyObject* const rows_object = slots[input_count + output_count];
+        std::optional<BorrowedGrid> rows;
+        if (rows_object != nullptr && rows_object != Py_None) {
+            MARUNDEX_TRY(borrowed, borrow_int64_vector(rows_object, "rows", rows_note));
+            rows.emplace(std::move(*borrowed));
+        }
+
+        // The module's own checks, in order: contiguity, rows, shapes, writes, memory.
+        std::array<GridView, input_count> views{};
+        for (std::size_t k = 0; k < input_count; ++k) {
+            MARUNDEX_TRY(view, inputs[k]->view(Indicator::inputs[k].parameter));
+            views[k] = *view;
+            MARUNDEX_TRY(ok, contiguous(views[k], Indicator::inputs[k]));
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            MARUNDEX_TRY(ok, contiguous(outputs[k], Indicator::outputs[k]));
+        }
+        std::optional<GridView> rows_view;
+        if (rows) {
+            if (!symbols) {
+                return failure(value_error("One series takes no rows"));
+            }
+            MARUNDEX_TRY(view, rows->view("rows"));
+            rows_view = *view;
+            MARUNDEX_TRY(ok, contiguous(*rows_view, {"rows", "Rows", "rows"}));
+        }
+        const GridView& shape = views[0];
+        const auto same_shape = [&shape](const GridView& v) {
+            return v.dimensions == shape.dimensions && v.rows == shape.rows &&
+                   v.columns == shape.columns;
+        };
+        for (std::size_t k = 1; k < input_count; ++k) {
+            if (!same_shape(views[k])) {
+                return failure(value_error("All arrays must have the same shape"));
+            }
+        }
+        for (const GridView& output : outputs) {
+            if (!same_shape(output)) {
+                return failure(value_error("All arrays must have the same shape"));
+            }
+        }
+        if (symbols) {
+            const std::uint64_t expected = rows_view ? rows_view->rows : *symbols;
+            if (shape.rows != expected) {
+                return failure(first_dimension_error(shape.rows, expected, rows_view.has_value()));
+            }
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            if (outputs[k].size() > 0 && !is_writeable(output_objects[k])) {
+                return failure(read_only_error(
+                    (std::string(Indicator::outputs[k].title) + " array must be writeable").c_str(),
+                    Indicator::outputs[k].parameter));
+            }
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            for (std::size_t j = 0; j < input_count; ++j) {
+                MARUNDEX_TRY(ok, apart(outputs[k], Indicator::outputs[k], views[j],
+                                       Indicator::inputs[j].noun));
+            }
+            if (rows_view) {
+                MARUNDEX_TRY(ok, apart(outputs[k], Indicator::outputs[k], *rows_view, "rows"));
+            }
+            for (std::size_t j = k + 1; j < output_count; ++j) {
+                MARUNDEX_TRY(ok, apart(outputs[k], Indicator::outputs[k], outputs[j],
+                                       Indicator::outputs[j].noun));
+            }
+        }
+        std::span<const std::int64_t> row_indices;
+        if (rows_view) {
+            row_indices = {reinterpret_cast<const std::int64_t*>(rows_view->data),
+                           static_cast<std::size_t>(rows_view->rows)};
+            for (const std::int64_t row : row_indices) {
+                if (row < 0 || static_cast<std::uint64_t>(row) >= *symbols) {
+                    return failure(row_out_of_range_error(row, *symbols));
+                }
+            }
+        }
+
+        std::optional<std::int64_t> repeated;
+        without_interpreter_lock([&] {
+            const std::scoped_lock lock(universe.mutex());
+            if (rows_view && (repeated = universe.repeated(row_indices))) {
+                return;
+            }
+            compute<Commit>(universe, views, outputs, row_indices, rows_view.has_value());
+        });
+        if (repeated) {
+            return failure(row_repeated_error(*repeated));
+        }
+        return {};
+    }
+
+    // Every symbol's run, or every named symbol's, in the order of the arrays' rows.
+    template <bool Commit>
+    static void compute(U& universe, const std::array<GridView, input_count>& inputs,
+                        const std::array<GridView, output_count>& outputs,
+                        std::span<const std::int64_t> rows, bool by_rows) noexcept {
+        std::span<typename U::State> states = universe.states();
+        const bool series = !universe.symbols();
+        const std::size_t count = series ? 1 : static_cast<std::size_t>(inputs[0].rows);
+        const std::size_t bars = series ? static_cast<std::size_t>(inputs[0].rows)
+                                        : static_cast<std::size_t>(inputs[0].columns);
+        typename Indicator::Run run{};
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t offset = i * bars * sizeof(double);
+            for (std::size_t k = 0; k < input_count; ++k) {
+                run.inputs[k] = {inputs[k].data + offset, bars};
+            }
+            for (std::size_t k = 0; k < output_count; ++k) {
+                run.outputs[k] = {outputs[k].data + offset, bars};
+            }
+            typename U::State& state = states[by_rows ? static_cast<std::size_t>(rows[i]) : i];
+            if constexpr (Commit) {
+                Indicator::advance(state, run);
+            } else {
+                Indicator::preview(state, run);
+            }
+        }
+    }
+};
+
+}  // namespace marundex::stream

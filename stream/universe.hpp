@@ -1,0 +1,121 @@
+// The states behind one stream object: one series, or one state per symbol of a
+// universe, with the lock that serializes the calls on them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "indicators.hpp"
+
+namespace marundex::stream {
+
+// Why a universe could not be made or copied.
+enum class MakeError { state, memory };
+
+struct MakeFailure {
+    MakeError kind;
+    core::StateError state_error;
+};
+
+template <class Indicator>
+class Universe {
+  public:
+    using State = typename Indicator::State;
+    using Periods = std::array<std::uint64_t, Indicator::periods.size()>;
+
+    // One series when `symbols` is empty, else that many states.
+    static std::expected<std::unique_ptr<Universe>, MakeFailure> make(
+        const Periods& periods, std::optional<std::uint64_t> symbols) noexcept {
+        auto first = Indicator::make(periods);
+        if (!first) {
+            return std::unexpected(MakeFailure{MakeError::state, first.error()});
+        }
+        const std::uint64_t count = symbols.value_or(1);
+        return build(periods, symbols, count,
+                     [&](std::uint64_t) { return Indicator::copy(*first); });
+    }
+
+    // An independent universe that continues as this one would.
+    std::expected<std::unique_ptr<Universe>, MakeFailure> copy() const noexcept {
+        const std::scoped_lock lock(mutex_);
+        return build(periods_, symbols_, states_.size(),
+                     [&](std::uint64_t s) { return Indicator::copy(states_[s]); });
+    }
+
+    [[nodiscard]] const Periods& periods() const noexcept { return periods_; }
+    [[nodiscard]] std::optional<std::uint64_t> symbols() const noexcept { return symbols_; }
+    [[nodiscard]] std::mutex& mutex() const noexcept { return mutex_; }
+
+    // The states, for a caller that holds the lock.
+    [[nodiscard]] std::span<State> states() noexcept { return states_; }
+
+    // Whether `rows` repeats a symbol; all are below the number of symbols. For a
+    // caller that holds the lock: the marks are shared by every call.
+    [[nodiscard]] std::optional<std::int64_t> repeated(
+        std::span<const std::int64_t> rows) noexcept {
+        ++epoch_;
+        for (const std::int64_t row : rows) {
+            std::uint64_t& mark = marks_[static_cast<std::size_t>(row)];
+            if (mark == epoch_) {
+                return row;
+            }
+            mark = epoch_;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    Universe(const Periods& periods, std::optional<std::uint64_t> symbols) noexcept
+        : periods_(periods), symbols_(symbols) {}
+
+    template <class Make>
+    static std::expected<std::unique_ptr<Universe>, MakeFailure> build(
+        const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
+        Make&& make_state) noexcept {
+        const MakeFailure no_memory{MakeError::memory, core::StateError::out_of_memory};
+        std::unique_ptr<Universe> made(new (std::nothrow) Universe(periods, symbols));
+        if (!made) {
+            return std::unexpected(no_memory);
+        }
+        try {
+            made->states_.reserve(static_cast<std::size_t>(count));
+            if (symbols) {
+                made->marks_.assign(static_cast<std::size_t>(count), 0);
+            }
+        } catch (const std::bad_alloc&) {
+            return std::unexpected(no_memory);
+        } catch (const std::length_error&) {
+            return std::unexpected(no_memory);
+        }
+        for (std::uint64_t s = 0; s < count; ++s) {
+            auto state = make_state(s);
+            if (!state) {
+                return std::unexpected(MakeFailure{state.error() == core::StateError::out_of_memory
+                                                       ? MakeError::memory
+                                                       : MakeError::state,
+                                                   state.error()});
+            }
+            // Within the reserved capacity: no allocation, no exception.
+            made->states_.push_back(std::move(*state));
+        }
+        return made;
+    }
+
+    Periods periods_;
+    std::optional<std::uint64_t> symbols_;
+    std::vector<State> states_;
+    // Which call last named each symbol in its rows.
+    std::vector<std::uint64_t> marks_;
+    std::uint64_t epoch_ = 0;
+    mutable std::mutex mutex_;
+};
+
+}  // namespace marundex::stream

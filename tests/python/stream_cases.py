@@ -1,0 +1,74 @@
+"""The four stream types beside their batch functions: how to build, feed and
+compare them, shared by the stream tests."""
+
+import numpy as np
+
+# name: (batch function, number of periods, inputs, outputs)
+INDICATORS = {
+    "SMA": ("indicator_sma", 1, ("data",), ("output",)),
+    "EMA": ("indicator_ema", 1, ("data",), ("output",)),
+    "MACD": ("indicator_macd", 3, ("data",), ("macd_output", "signal_output", "hist_output")),
+    "ATR": ("indicator_atr", 1, ("high", "low", "close"), ("output",)),
+}
+
+
+def batch(marundex, name, periods, inputs):
+    """The batch function's outputs over whole series."""
+    function, _, _, outputs = INDICATORS[name]
+    n = inputs[0].shape[0]
+    outs = [np.full(n, 7.0) for _ in outputs]
+    getattr(marundex, function)(*periods, *inputs, *outs)
+    return outs
+
+
+def feed(state, inputs, cuts, use_preview=True):
+    """Feeds one series in runs of the given lengths; returns the outputs put end to
+    end, and those of a preview taken before each update."""
+    n_out = len(INDICATORS[type(state).__name__][3])
+    n = inputs[0].shape[0]
+    outs = [np.full(n, 7.0) for _ in range(n_out)]
+    previews = [np.full(n, 7.0) for _ in range(n_out)]
+    start = 0
+    for k in cuts:
+        run = [np.ascontiguousarray(x[start : start + k]) for x in inputs]
+        if use_preview:
+            seen = state.bars
+            shown = [np.empty(k) for _ in range(n_out)]
+            state.preview(*run, *shown)
+            assert state.bars == seen
+            for whole, part in zip(previews, shown):
+                whole[start : start + k] = part
+        got = [np.empty(k) for _ in range(n_out)]
+        state.update(*run, *got)
+        for whole, part in zip(outs, got):
+            whole[start : start + k] = part
+        start += k
+    assert start == n
+    return outs, previews
+
+
+def random_cuts(rng, n, longest=40):
+    cuts = []
+    while sum(cuts) < n:
+        cuts.append(int(min(rng.integers(0, longest + 1), n - sum(cuts))))
+    return cuts
+
+
+def messy_bars(rng, n):
+    """A random walk with NaN, infinities, signed zeros and extreme magnitudes."""
+    x = np.cumsum(rng.normal(size=n)) + 100.0
+    picks = rng.random(n)
+    x[picks < 0.03] = np.nan
+    x[(picks >= 0.03) & (picks < 0.04)] = np.inf
+    x[(picks >= 0.04) & (picks < 0.05)] = -np.inf
+    x[(picks >= 0.05) & (picks < 0.07)] = -0.0
+    x[(picks >= 0.07) & (picks < 0.08)] = 1e308
+    x[(picks >= 0.08) & (picks < 0.09)] = 5e-324
+    return x
+
+
+def inputs_for(name, rng, n):
+    if name == "ATR":
+        close = np.cumsum(rng.normal(size=n)) + 100.0
+        return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+    return [messy_bars(rng, n)]

@@ -1,0 +1,200 @@
+"""marundex_stream: live bars give the batch functions' bits, for one series and for
+universes with rows; preview moves nothing; bad calls write nothing and move
+nothing; threads on one object."""
+
+import copy
+import threading
+
+import numpy as np
+import pytest
+
+from stream_cases import INDICATORS, batch, feed, inputs_for, random_cuts
+
+marundex = pytest.importorskip("marundex")
+ms = pytest.importorskip("marundex_stream")
+
+PERIODS = {
+    "SMA": [(0,), (1,), (2,), (20,), (299,), (300,), (301,), (2**24,)],
+    "EMA": [(0,), (1,), (20,), (300,), (301,), (2**64 - 1,)],
+    "MACD": [(12, 26, 9), (1, 2, 1), (3, 299, 2), (2, 5, 2**64 - 1), (2, 5, 2**64 - 4)],
+    "ATR": [(0,), (1,), (14,), (299,), (300,), (2**64 - 1,)],
+}
+CASES = [(name, p) for name in INDICATORS for p in PERIODS[name]]
+
+
+def bits(arrays):
+    return [a.view(np.uint64).tolist() for a in arrays]
+
+
+@pytest.mark.parametrize("name, periods", CASES)
+@pytest.mark.parametrize("seed", range(3))
+def test_any_cutting_gives_the_batch_bits(name, periods, seed):
+    rng = np.random.default_rng(seed)
+    inputs = inputs_for(name, rng, 300)
+    expected = bits(batch(marundex, name, periods, inputs))
+    for cuts in ([300], [1] * 300, [0, 150, 0, 150], random_cuts(rng, 300)):
+        outs, previews = feed(getattr(ms, name)(*periods), inputs, cuts)
+        assert bits(outs) == expected, cuts
+        assert bits(previews) == expected, cuts
+
+
+@pytest.mark.parametrize("name", INDICATORS)
+def test_universe_with_rows_gives_each_symbol_its_batch_bits(name):
+    rng = np.random.default_rng(7)
+    periods = PERIODS[name][2]
+    symbols, n = 9, 200
+    series = [inputs_for(name, rng, n) for _ in range(symbols)]
+    universe = getattr(ms, name)(*periods, symbols=symbols)
+    n_out = len(INDICATORS[name][3])
+    got = [[[] for _ in range(n_out)] for _ in range(symbols)]
+    fed = np.zeros(symbols, dtype=np.int64)
+    while fed.min() < n:
+        # Now a 2-D block for all symbols, now one bar for some of them.
+        if rng.random() < 0.3 and fed.max() == fed.min():
+            k = int(min(rng.integers(0, 20), n - fed[0]))
+            rows = None
+            chosen = range(symbols)
+            shape = (symbols, k)
+        else:
+            chosen = [s for s in rng.permutation(symbols) if fed[s] < n and rng.random() < 0.6]
+            rows = np.array(chosen, dtype=np.int64)
+            k = 1
+            shape = (len(chosen),)
+        ins = [
+            np.array([series[s][i][fed[s] : fed[s] + k] for s in chosen], dtype=np.float64).reshape(shape)
+            for i in range(len(series[0]))
+        ]
+        outs = [np.empty(shape) for _ in range(n_out)]
+        universe.update(*ins, *outs, rows=rows)
+        for j, s in enumerate(chosen):
+            for o in range(n_out):
+                got[s][o].extend(np.atleast_1d(outs[o][j]).tolist())
+            fed[s] += k
+    assert universe.bars.tolist() == [n] * symbols
+    for s in range(symbols):
+        expected = bits(batch(marundex, name, periods, series[s]))
+        assert bits([np.array(g, dtype=np.float64) for g in got[s]]) == expected, s
+
+
+@pytest.mark.parametrize("name", INDICATORS)
+def test_copies_continue_as_the_original(name):
+    rng = np.random.default_rng(3)
+    periods = PERIODS[name][2]
+    inputs = inputs_for(name, rng, 120)
+    state = getattr(ms, name)(*periods)
+    feed(state, [x[:70] for x in inputs], [70], use_preview=False)
+    tail = [x[70:] for x in inputs]
+    twins = [state.copy(), copy.copy(state), copy.deepcopy(state)]
+    expected = bits(feed(state, tail, [50], use_preview=False)[0])
+    for twin in twins:
+        assert bits(feed(twin, tail, [25, 25], use_preview=False)[0]) == expected
+
+
+def bad_calls():
+    z = np.zeros
+    cases = [
+        (lambda: ms.EMA(3), lambda s, o: s.update(z(3), z(4)), ValueError, "All arrays must have the same shape"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(z(3)[::-1], o), ValueError, "Input array must be C-contiguous"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(z(3), o, np.array([0])), ValueError, "One series takes no rows"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(z((3, 1)), o), TypeError,
+         "argument 'data': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(z(3, dtype=np.float32), o), TypeError,
+         "argument 'data': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+        (lambda: ms.EMA(3), lambda s, o: s.update([0.0, 1.0, 2.0], o), TypeError,
+         "argument 'data': 'list' object cannot be converted to 'PyArray<T, D>'"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(o, o), ValueError,
+         "Output array must not share memory with the input array"),
+        (lambda: ms.MACD(2, 3, 2), lambda s, o: s.update(z(3), o, o, z(3)), ValueError,
+         "MACD output array must not share memory with the signal output array"),
+        (lambda: ms.ATR(2), lambda s, o: s.update(z(3), z(4), z(3), o), ValueError,
+         "All arrays must have the same shape"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(2), z(2)), ValueError,
+         "Arrays must have 3 rows, one per symbol, not 2"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([0, 1])), ValueError,
+         "Arrays must have 2 rows, one per entry of rows, not 3"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(2), z(2), np.array([0, 1, 2])), ValueError,
+         "Arrays must have 3 rows, one per entry of rows, not 2"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([0, 3, 1])), ValueError,
+         "Row index 3 is out of range for 3 symbols"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([0, -1, 1])), ValueError,
+         "Row index -1 is out of range for 3 symbols"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([2, 0, 2])), ValueError,
+         "Row index 2 appears more than once in rows"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([0.0, 1.0, 2.0])), TypeError,
+         "argument 'rows': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z((3, 2, 1)), o), TypeError,
+         "argument 'data': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+    ]
+    return cases
+
+
+@pytest.mark.parametrize("make, call, error, message", bad_calls())
+def test_bad_calls_write_nothing_and_move_nothing(make, call, error, message):
+    state = make()
+    warm = state.copy()
+    out = np.full(3, 7.0)
+    with pytest.raises(error) as raised:
+        call(state, out)
+    assert str(raised.value) == message
+    assert out.tolist() == [7.0, 7.0, 7.0]
+    assert np.array_equal(state.bars, warm.bars) and np.all(np.asarray(state.bars) == 0)
+
+
+@pytest.mark.parametrize(
+    "make, error, message",
+    [
+        (lambda: ms.SMA(2**24 + 1), ValueError, "Period must be at most 16777216"),
+        (lambda: ms.MACD(1, 2**24 + 1, 1), ValueError, "Slow period must be at most 16777216"),
+        (lambda: ms.MACD(0, 3, 1), ValueError, "Periods must be greater than 0"),
+        (lambda: ms.MACD(3, 3, 1), ValueError, "Fast period must be less than slow period"),
+        (lambda: ms.EMA(3, symbols=2**62), MemoryError, "Not enough memory for the states"),
+        (lambda: ms.EMA(), TypeError, "EMA() missing 1 required positional argument: 'period'"),
+    ],
+)
+def test_refused_states(make, error, message):
+    with pytest.raises(error) as raised:
+        make()
+    assert str(raised.value) == message
+
+
+def test_threads_on_one_universe_get_their_own_bits():
+    rng = np.random.default_rng(11)
+    symbols, n, threads = 8, 400, 4
+    data = np.array([np.cumsum(rng.normal(size=n)) for _ in range(symbols)])
+    universe = ms.MACD(12, 26, 9, symbols=symbols)
+    got = np.zeros((3, symbols, n))
+    barrier = threading.Barrier(threads)
+
+    def worker(t):
+        mine = np.arange(t, symbols, threads, dtype=np.int64)
+        barrier.wait()
+        for i in range(n):
+            outs = [np.empty(len(mine)) for _ in range(3)]
+            universe.update(np.ascontiguousarray(data[mine, i]), *outs, rows=mine)
+            for o in range(3):
+                got[o, mine, i] = outs[o]
+
+    workers = [threading.Thread(target=worker, args=(t,)) for t in range(threads)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    for s in range(symbols):
+        assert bits(list(got[:, s])) == bits(batch(marundex, "MACD", (12, 26, 9), [data[s]]))
+
+
+def test_threads_on_one_series_are_serialized():
+    # Each thread updates one bar at a time; whatever the order, every bar is taken
+    # once, and the state ends where one thread feeding all of them would.
+    state = ms.SMA(5)
+    bar = np.ones(1)
+    threads = [threading.Thread(target=lambda: [state.update(bar, np.empty(1)) for _ in range(2000)])
+               for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert state.bars == 8000
+    out = np.empty(1)
+    state.update(np.array([6.0]), out)
+    assert out[0] == 2.0
