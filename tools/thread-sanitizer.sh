@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The concurrency tests under ThreadSanitizer: free-threaded CPython 3.13 built
-# with it (tools/interpreters.sh, tsan313t), marundex and the second module
-# (borrow_peer) built with it, and every test that runs calls on several threads,
+# with it (tools/interpreters.sh, tsan313t), marundex, marundex_stream and the
+# second module (borrow_peer) built with it, and every test that runs calls on several threads,
 # with the interpreter lock as marundex sets it and forced off:
 #   tools/stress.py: TSAN_THREADS threads x TSAN_CALLS calls on shared inputs,
 #     and TSAN_FIRST_USE fresh processes whose 8 threads make the process's first
@@ -42,7 +42,7 @@ mkdir -p "$reports"
 # the test that ran it. The reports go to files, one per process, shown below.
 export TSAN_OPTIONS="suppressions=$suppressions halt_on_error=1 exitcode=66 history_size=4 \
 second_deadlock_stack=1 log_path=$reports/report"
-export PYTHONPATH="$build/module"
+export PYTHONPATH="$build/module:$build/stream"
 
 instrumented() {  # instrumented FILE: is FILE built with ThreadSanitizer?
   nm -D "$1" | grep -q ' U __tsan_func_entry' || { echo "$1 is not built with ThreadSanitizer" >&2; exit 1; }
@@ -62,7 +62,9 @@ fresh=("$tests/test_second_module.py" "$tests/test_free_threading.py")
 # The threads inside the test process run in its mode: both are run.
 in_process=("$tests/test_borrow_registry.py::test_borrows_from_several_threads"
   "$tests/test_errors.py::test_failures_on_other_threads_leave_this_thread_working"
-  "$tests/test_interpreter_lock.py")
+  "$tests/test_interpreter_lock.py"
+  "$tests/test_stream.py::test_threads_on_one_universe_get_their_own_bits"
+  "$tests/test_stream.py::test_threads_on_one_series_are_serialized")
 
 status=0
 echo "--- stress, the lock as set and forced off"

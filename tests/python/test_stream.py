@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 from stream_cases import INDICATORS, batch, feed, inputs_for, random_cuts
+from support import check_ok, free_threaded_build, run_python
 
 marundex = pytest.importorskip("marundex")
 ms = pytest.importorskip("marundex_stream")
@@ -198,3 +199,15 @@ def test_threads_on_one_series_are_serialized():
     out = np.empty(1)
     state.update(np.array([6.0]), out)
     assert out[0] == 2.0
+
+
+@pytest.mark.skipif(not free_threaded_build(), reason="only a free-threaded build runs without the lock")
+def test_importing_the_module_alone_leaves_the_lock_off():
+    proc = run_python("""
+        import sys
+        import marundex_stream
+        print(sys._is_gil_enabled())
+        print("OK")
+    """)
+    check_ok(proc)
+    assert proc.stdout.split()[0] == "False"
