@@ -24,11 +24,11 @@ PyErr composed(Compose compose) noexcept {
 Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyObject* kwargs,
                              std::span<PyObject*> slots) noexcept {
     const Py_ssize_t positional = PyTuple_GET_SIZE(args);
-    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+    if (kwargs == nullptr || PyDict_Size(kwargs) == 0) {
         return bind_arguments(signature, &PyTuple_GET_ITEM(args, 0), positional, nullptr, slots);
     }
     // Constructors are rare: the keyword arguments are laid out as a fast call has them.
-    const Py_ssize_t keywords = PyDict_GET_SIZE(kwargs);
+    const Py_ssize_t keywords = PyDict_Size(kwargs);
     const OwnedRef names(PyTuple_New(keywords));
     if (!names) {
         return failure(PyErr::fetch());
