@@ -31,6 +31,7 @@ struct Runs {
 
 struct Sma {
     static constexpr const char* name = "SMA";
+    static constexpr std::uint64_t kind = 1;  // in checkpoints
     static constexpr std::array<const char*, 1> periods{"period"};
     static constexpr std::array<ArrayRole, 1> inputs{input_role};
     static constexpr std::array<ArrayRole, 1> outputs{output_role};
@@ -54,6 +55,7 @@ struct Sma {
 
 struct Ema {
     static constexpr const char* name = "EMA";
+    static constexpr std::uint64_t kind = 2;  // in checkpoints
     static constexpr std::array<const char*, 1> periods{"period"};
     static constexpr std::array<ArrayRole, 1> inputs{input_role};
     static constexpr std::array<ArrayRole, 1> outputs{output_role};
@@ -77,6 +79,7 @@ struct Ema {
 
 struct Macd {
     static constexpr const char* name = "MACD";
+    static constexpr std::uint64_t kind = 3;  // in checkpoints
     static constexpr std::array<const char*, 3> periods{"fast_period", "slow_period",
                                                         "signal_period"};
     static constexpr std::array<ArrayRole, 1> inputs{input_role};
@@ -105,6 +108,7 @@ struct Macd {
 
 struct Atr {
     static constexpr const char* name = "ATR";
+    static constexpr std::uint64_t kind = 4;  // in checkpoints
     static constexpr std::array<const char*, 1> periods{"period"};
     static constexpr std::array<ArrayRole, 3> inputs{{
         {"high", "High", "high"},

@@ -23,7 +23,7 @@ PyCFunction as_function(FastMethod method) noexcept {
 template <class Indicator>
 PyType_Spec* spec_of(const char* doc) noexcept {
     using T = StreamType<Indicator>;
-    static std::array<PyMethodDef, 6> methods{{
+    static std::array<PyMethodDef, 7> methods{{
         {"update", as_function(T::update), METH_FASTCALL | METH_KEYWORDS,
          "Writes the outputs of the new bars and moves the state past them."},
         {"preview", as_function(T::preview), METH_FASTCALL | METH_KEYWORDS,
@@ -31,6 +31,7 @@ PyType_Spec* spec_of(const char* doc) noexcept {
         {"copy", T::copy, METH_NOARGS, "An independent state that continues as this one would."},
         {"__copy__", T::copy, METH_NOARGS, nullptr},
         {"__deepcopy__", T::deep_copy, METH_O, nullptr},
+        {"__reduce__", T::reduce, METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     }};
     static std::array<PyGetSetDef, 6> getters =
@@ -74,16 +75,39 @@ PyModuleDef definition = {
 
 constexpr int python_api_version = 1013;
 
+Result<PyObject*> restore_checkpoint(PyObject* checkpoint) noexcept {
+    MARUNDEX_TRY(words, checked_words(checkpoint));
+    switch ((*words)[indicator]) {
+        case Sma::kind:
+            return StreamType<Sma>::restore(*words);
+        case Ema::kind:
+            return StreamType<Ema>::restore(*words);
+        case Macd::kind:
+            return StreamType<Macd>::restore(*words);
+        case Atr::kind:
+            return StreamType<Atr>::restore(*words);
+        default:
+            return failure(inconsistent_checkpoint());
+    }
+}
+
+PyObject* restore(PyObject* /*module*/, PyObject* checkpoint) noexcept {
+    return run_in_call_frame([&] { return restore_checkpoint(checkpoint); });
+}
+
 // Single-phase, as marundex: one module object per process, in one interpreter.
 std::atomic<std::int64_t> owning_interpreter{-1};
 WriteOnce<PyObject*> module_cache;
 
-Result<void> add_type(PyObject* module, PyObject* all, PyType_Spec* spec,
-                      const char* name) noexcept {
-    const OwnedRef type(PyType_FromSpec(spec));
+template <class Indicator>
+Result<void> add_type(PyObject* module, PyObject* all, const char* doc) noexcept {
+    const char* name = Indicator::name;
+    const OwnedRef type(PyType_FromSpec(spec_of<Indicator>(doc)));
     if (!type) {
         return failure(PyErr::fetch());
     }
+    // Kept for the process, as the module is, for checkpoints to restore to.
+    StreamType<Indicator>::registered = reinterpret_cast<PyTypeObject*>(Py_NewRef(type.get()));
     if (PyModule_AddObjectRef(module, name, type.get()) == -1) {
         return failure(PyErr::fetch());
     }
@@ -121,23 +145,27 @@ Result<PyObject*> initialise() noexcept {
     if (!all) {
         return failure(PyErr::fetch());
     }
-    MARUNDEX_TRY(sma, add_type(module.get(), all.get(),
-                               spec_of<Sma>("SMA(period, symbols=None)\n--\n\n"
-                                            "Simple moving average, resumable."),
-                               "SMA"));
-    MARUNDEX_TRY(ema, add_type(module.get(), all.get(),
-                               spec_of<Ema>("EMA(period, symbols=None)\n--\n\n"
-                                            "Exponential moving average, resumable."),
-                               "EMA"));
-    MARUNDEX_TRY(macd, add_type(module.get(), all.get(),
-                                spec_of<Macd>("MACD(fast_period, slow_period, signal_period, "
-                                              "symbols=None)\n--\n\n"
-                                              "MACD line, signal line and histogram, resumable."),
-                                "MACD"));
-    MARUNDEX_TRY(atr, add_type(module.get(), all.get(),
-                               spec_of<Atr>("ATR(period, symbols=None)\n--\n\n"
-                                            "Average true range, resumable."),
-                               "ATR"));
+    MARUNDEX_TRY(sma, add_type<Sma>(module.get(), all.get(),
+                                    "SMA(period, symbols=None)\n--\n\n"
+                                    "Simple moving average, resumable."));
+    MARUNDEX_TRY(ema, add_type<Ema>(module.get(), all.get(),
+                                    "EMA(period, symbols=None)\n--\n\n"
+                                    "Exponential moving average, resumable."));
+    MARUNDEX_TRY(macd, add_type<Macd>(module.get(), all.get(),
+                                      "MACD(fast_period, slow_period, signal_period, "
+                                      "symbols=None)\n--\n\n"
+                                      "MACD line, signal line and histogram, resumable."));
+    MARUNDEX_TRY(atr, add_type<Atr>(module.get(), all.get(),
+                                    "ATR(period, symbols=None)\n--\n\n"
+                                    "Average true range, resumable."));
+    // Pickle's way back to an object: the module's one function.
+    static PyMethodDef restore_definition{"_restore", restore, METH_O,
+                                          "The stream object of a checkpoint (pickle's path)."};
+    const OwnedRef restore_function(PyCFunction_New(&restore_definition, nullptr));
+    if (!restore_function ||
+        PyModule_AddObjectRef(module.get(), "_restore", restore_function.get()) == -1) {
+        return failure(PyErr::fetch());
+    }
     if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) == -1) {
         return failure(PyErr::fetch());
     }

@@ -56,6 +56,10 @@ PyErr owned_value_error(std::string text) noexcept {
     return PyErr::with_owned_text(PyExc_ValueError, std::move(text));
 }
 
+PyErr inconsistent_checkpoint() noexcept {
+    return value_error("The checkpoint is damaged: its states are inconsistent");
+}
+
 PyErr make_failure_error(const MakeFailure& failure, const char* window_parameter) noexcept {
     if (failure.kind == MakeError::memory) {
         return PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for the states");
@@ -70,6 +74,8 @@ PyErr make_failure_error(const MakeFailure& failure, const char* window_paramete
                 return owned_value_error(std::string(window_parameter) + " must be at most " +
                                          std::to_string(core::max_window));
             });
+        case core::StateError::bad_checkpoint:
+            return inconsistent_checkpoint();
         case core::StateError::out_of_memory:
             break;
     }

@@ -16,6 +16,7 @@
 #include "../runtime/checks.hpp"
 #include "../runtime/grid_arguments.hpp"
 #include "../runtime/try.hpp"
+#include "checkpoint.hpp"
 #include "indicators.hpp"
 #include "universe.hpp"
 
@@ -38,6 +39,7 @@ PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
 PyErr row_repeated_error(std::int64_t row) noexcept;
 PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
 PyErr owned_value_error(std::string text) noexcept;
+PyErr inconsistent_checkpoint() noexcept;
 // A new one-dimensional int64 array of `length` elements, and where they go.
 Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept;
 
@@ -87,6 +89,46 @@ class StreamType {
 
     static PyObject* deep_copy(PyObject* self, PyObject* /*memo*/) noexcept {
         return run_in_call_frame([&] { return duplicate(self); });
+    }
+
+    // The type made at the module's initialisation, which checkpoints restore to.
+    static inline PyTypeObject* registered = nullptr;
+
+    static PyObject* reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+        return run_in_call_frame([&] { return reduce_of(self); });
+    }
+
+    // The object of a checkpoint whose header and checksum have been checked.
+    static Result<PyObject*> restore(std::span<const std::uint64_t> words) noexcept {
+        const std::size_t fixed = header_words + period_count;
+        if (words.size() < fixed || registered == nullptr) {
+            return failure(inconsistent_checkpoint());
+        }
+        typename U::Periods periods{};
+        for (std::size_t k = 0; k < period_count; ++k) {
+            periods[k] = words[header_words + k];
+        }
+        const std::optional<std::uint64_t> symbols =
+            words[HeaderField::symbols] == one_series
+                ? std::nullopt
+                : std::optional<std::uint64_t>(words[HeaderField::symbols]);
+        const std::uint64_t count = symbols.value_or(1);
+        const std::uint64_t per = words[per_state];
+        const std::uint64_t available = words.size() - fixed;
+        const bool fits = per == 0 ? count == 0 && available == 0
+                                   : count <= available / per && count * per == available;
+        if (!fits) {
+            return failure(inconsistent_checkpoint());
+        }
+        auto universe = U::from_states(periods, symbols, count, static_cast<std::size_t>(per),
+                                       words.subspan(fixed));
+        if (!universe) {
+            if (universe.error().kind == MakeError::memory) {
+                return failure(make_failure_error(universe.error(), "Period"));
+            }
+            return failure(inconsistent_checkpoint());
+        }
+        return wrap(registered, std::move(*universe));
     }
 
     static PyObject* bars(PyObject* self, void* /*closure*/) noexcept {
@@ -185,6 +227,46 @@ class StreamType {
             return failure(make_failure_error(twin.error(), "Period"));
         }
         return wrap(Py_TYPE(self), std::move(*twin));
+    }
+
+    static Result<PyObject*> reduce_of(PyObject* self) noexcept {
+        U& universe = universe_of(self);
+        const std::size_t fixed = header_words + period_count;
+        const auto states = static_cast<std::size_t>(universe.state_count());
+        const std::size_t total = fixed + states * universe.words_per_state() + 1;
+        OwnedRef bytes(PyBytes_FromStringAndSize(
+            nullptr, static_cast<Py_ssize_t>(total * sizeof(std::uint64_t))));
+        if (!bytes) {
+            return failure(PyErr::fetch());
+        }
+        const std::span<std::uint64_t> words(
+            reinterpret_cast<std::uint64_t*>(PyBytes_AS_STRING(bytes.get())), total);
+        words[magic] = checkpoint_magic;
+        words[layout] = checkpoint_layout;
+        words[indicator] = Indicator::kind;
+        words[HeaderField::symbols] = universe.symbols().value_or(one_series);
+        words[per_state] = universe.words_per_state();
+        for (std::size_t k = 0; k < period_count; ++k) {
+            words[header_words + k] = universe.periods()[k];
+        }
+        without_interpreter_lock([&] {
+            const std::scoped_lock lock(universe.mutex());
+            universe.write_states(words.subspan(fixed, total - fixed - 1));
+        });
+        words[total - 1] = crc64(words.first(total - 1));
+        const OwnedRef module(PyImport_ImportModule("marundex_stream"));
+        if (!module) {
+            return failure(PyErr::fetch());
+        }
+        const OwnedRef restore_function(PyObject_GetAttrString(module.get(), "_restore"));
+        if (!restore_function) {
+            return failure(PyErr::fetch());
+        }
+        PyObject* reduced = Py_BuildValue("(O(O))", restore_function.get(), bytes.get());
+        if (reduced == nullptr) {
+            return failure(PyErr::fetch());
+        }
+        return reduced;
     }
 
     static Result<PyObject*> bars_of(U& universe) noexcept {

@@ -50,6 +50,33 @@ class Universe {
                      [&](std::uint64_t s) { return Indicator::copy(states_[s]); });
     }
 
+    // The checkpoint words of each state; every state of a universe has as many.
+    [[nodiscard]] std::size_t words_per_state() const noexcept { return words_per_state_; }
+    [[nodiscard]] std::uint64_t state_count() const noexcept { return states_.size(); }
+
+    // Every state's checkpoint, one after the other. The caller holds the lock.
+    void write_states(std::span<std::uint64_t> words) const noexcept {
+        for (std::size_t s = 0; s < states_.size(); ++s) {
+            states_[s].write_checkpoint(words.subspan(s * words_per_state_, words_per_state_));
+        }
+    }
+
+    // The universe that wrote these words, or why no universe could have: the
+    // states must be of one indicator with the same periods.
+    static std::expected<std::unique_ptr<Universe>, MakeFailure> from_states(
+        const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
+        std::size_t words_each, std::span<const std::uint64_t> words) noexcept {
+        return build(periods, symbols, count,
+                     [&](std::uint64_t s) -> std::expected<State, core::StateError> {
+                         auto state = State::from_checkpoint(
+                             words.subspan(static_cast<std::size_t>(s) * words_each, words_each));
+                         if (state && periods_of(*state) != periods) {
+                             return std::unexpected(core::StateError::bad_checkpoint);
+                         }
+                         return state;
+                     });
+    }
+
     [[nodiscard]] const Periods& periods() const noexcept { return periods_; }
     [[nodiscard]] std::optional<std::uint64_t> symbols() const noexcept { return symbols_; }
     [[nodiscard]] std::mutex& mutex() const noexcept { return mutex_; }
@@ -75,6 +102,14 @@ class Universe {
   private:
     Universe(const Periods& periods, std::optional<std::uint64_t> symbols) noexcept
         : periods_(periods), symbols_(symbols) {}
+
+    static Periods periods_of(const State& state) noexcept {
+        if constexpr (Indicator::periods.size() == 3) {
+            return {state.fast_period(), state.slow_period(), state.signal_period()};
+        } else {
+            return {state.period()};
+        }
+    }
 
     template <class Make>
     static std::expected<std::unique_ptr<Universe>, MakeFailure> build(
@@ -106,6 +141,8 @@ class Universe {
             // Within the reserved capacity: no allocation, no exception.
             made->states_.push_back(std::move(*state));
         }
+        made->words_per_state_ =
+            made->states_.empty() ? 0 : made->states_.front().checkpoint_size();
         return made;
     }
 
@@ -115,6 +152,7 @@ class Universe {
     // Which call last named each symbol in its rows.
     std::vector<std::uint64_t> marks_;
     std::uint64_t epoch_ = 0;
+    std::size_t words_per_state_ = 0;
     mutable std::mutex mutex_;
 };
 

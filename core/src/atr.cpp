@@ -1,5 +1,6 @@
 #include <array>
 
+#include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "true_range.hpp"
 
@@ -227,4 +228,33 @@ std::uint64_t AtrState::bars() const noexcept {
     return bars_;
 }
 
+// period, bars, previous close, sum, average.
+// Of the same shape as the states with a window, whose size varies.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
+std::size_t AtrState::checkpoint_size() const noexcept {
+    return 5;
+}
+
+void AtrState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter(words)
+        .put(period_)
+        .put(bars_)
+        .put(previous_close_)
+        .put(sum_)
+        .put(average_);
+}
+
+std::expected<AtrState, StateError> AtrState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    if (words.size() != 5) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    detail::CheckpointReader in(words);
+    AtrState state(in.word());
+    state.bars_ = in.word();
+    state.previous_close_ = in.value();
+    state.sum_ = in.value();
+    state.average_ = in.value();
+    return state;
+}
 }  // namespace marundex::core

@@ -1,3 +1,4 @@
+#include "checkpoint.hpp"
 #include "float64_access.hpp"
 
 namespace marundex::core {
@@ -168,4 +169,36 @@ std::uint64_t EmaState::bars() const noexcept {
     return bars_;
 }
 
+// period, bars, finite run, seed sum, average.
+// Of the same shape as the states with a window, whose size varies.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
+std::size_t EmaState::checkpoint_size() const noexcept {
+    return 5;
+}
+
+void EmaState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter(words)
+        .put(period_)
+        .put(bars_)
+        .put(finite_run_)
+        .put(seed_sum_)
+        .put(average_);
+}
+
+std::expected<EmaState, StateError> EmaState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    if (words.size() != 5) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    detail::CheckpointReader in(words);
+    EmaState state(in.word());
+    state.bars_ = in.word();
+    state.finite_run_ = in.word();
+    state.seed_sum_ = in.value();
+    state.average_ = in.value();
+    if (state.finite_run_ > state.period_) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    return state;
+}
 }  // namespace marundex::core

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "window.hpp"
 
@@ -415,4 +416,46 @@ std::uint64_t MacdState::bars() const noexcept {
     return bars_;
 }
 
+// fast, slow and signal periods, bars, the three averages, next slot, then the
+// `slow_period` slots of the window.
+std::size_t MacdState::checkpoint_size() const noexcept {
+    return 8 + slow_period_;
+}
+
+void MacdState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter out(words);
+    out.put(fast_period_).put(slow_period_).put(signal_period_).put(bars_);
+    out.put(fast_average_).put(slow_average_).put(signal_line_).put(next_slot_);
+    out.put_window(window_.get(), slow_period_);
+}
+
+std::expected<MacdState, StateError> MacdState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    if (words.size() < 8) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    detail::CheckpointReader in(words);
+    const std::uint64_t fast = in.word();
+    const std::uint64_t slow = in.word();
+    const std::uint64_t signal = in.word();
+    if (slow > max_window || words.size() != 8 + slow) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    std::expected<MacdState, StateError> state = create(fast, slow, signal);
+    if (!state) {
+        return std::unexpected(state.error() == StateError::out_of_memory
+                                   ? StateError::out_of_memory
+                                   : StateError::bad_checkpoint);
+    }
+    state->bars_ = in.word();
+    state->fast_average_ = in.value();
+    state->slow_average_ = in.value();
+    state->signal_line_ = in.value();
+    state->next_slot_ = in.word();
+    if (!detail::valid_slot(state->next_slot_, slow, state->bars_)) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    in.take_window(state->window_.get(), slow);
+    return state;
+}
 }  // namespace marundex::core

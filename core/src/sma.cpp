@@ -1,6 +1,7 @@
 #include <cstring>
 #include <utility>
 
+#include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "window.hpp"
 
@@ -169,4 +170,36 @@ std::uint64_t SmaState::bars() const noexcept {
     return bars_;
 }
 
+// period, bars, sum, next slot, then the `period` slots of the window.
+std::size_t SmaState::checkpoint_size() const noexcept {
+    return 4 + period_;
+}
+
+void SmaState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter out(words);
+    out.put(period_).put(bars_).put(sum_).put(next_slot_);
+    out.put_window(window_.get(), period_);
+}
+
+std::expected<SmaState, StateError> SmaState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    detail::CheckpointReader in(words);
+    const std::uint64_t period = in.word();
+    if (words.size() < 4 || period > max_window || words.size() != 4 + period) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    std::expected<SmaState, StateError> state = create(period);
+    if (!state) {
+        return state;
+    }
+    state->bars_ = in.word();
+    state->sum_ = in.value();
+    state->next_slot_ = in.word();
+    // A window not yet full holds the bars seen from its first slot on.
+    if (!detail::valid_slot(state->next_slot_, period, state->bars_)) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    in.take_window(state->window_.get(), period);
+    return state;
+}
 }  // namespace marundex::core

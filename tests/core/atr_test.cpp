@@ -139,6 +139,7 @@ TEST_P(AtrAgainstReference, ResumedInAnyRuns) {
                     const core::InputRun close = input(bars.close, start, length);
                     state.preview(high, low, close, output(previewed, start, length));
                     state.advance(high, low, close, output(out, start, length));
+                    state = through_checkpoint(state);
                 });
                 SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
                                                   << runs.size() << " runs");

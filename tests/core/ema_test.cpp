@@ -119,6 +119,7 @@ TEST_P(EmaAgainstReference, ResumedInAnyRuns) {
                 feed(runs, [&](std::size_t start, std::size_t length) {
                     state.preview(input(data, start, length), output(previewed, start, length));
                     state.advance(input(data, start, length), output(out, start, length));
+                    state = through_checkpoint(state);
                 });
                 SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
                                                   << runs.size() << " runs");

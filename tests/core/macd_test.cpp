@@ -271,7 +271,7 @@ TEST_P(MacdAgainstReference, ResumedInAnyRuns) {
                     state->advance(in, output(out.macd, start, length),
                                    output(out.signal, start, length),
                                    output(out.hist, start, length));
-                    state = state->copy();
+                    state = through_checkpoint(*state).copy();
                     ASSERT_TRUE(state);
                 });
                 SCOPED_TRACE(::testing::Message()
@@ -296,6 +296,12 @@ TEST(MacdState, RefusedPeriods) {
     EXPECT_EQ(core::MacdState::create(3, 3, 0).error(), core::StateError::zero_period);
     EXPECT_EQ(core::MacdState::create(3, 3, 2).error(), core::StateError::fast_not_below_slow);
     EXPECT_EQ(core::MacdState::create(5, max_u64, 2).error(), core::StateError::window_too_long);
+    // A checkpoint's periods pass the same checks, and an EMA's seed run stays
+    // within its period.
+    EXPECT_EQ(core::MacdState::from_checkpoint({{3, 3, 2, 0, 0, 0, 0, 0, 0, 0, 0}}).error(),
+              core::StateError::bad_checkpoint);
+    EXPECT_EQ(core::EmaState::from_checkpoint({{3, 9, 4, 0, 0}}).error(),
+              core::StateError::bad_checkpoint);
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ TEST_P(SmaAgainstReference, ResumedInAnyRuns) {
                 feed(runs, [&](std::size_t start, std::size_t length) {
                     state->preview(input(data, start, length), output(previewed, start, length));
                     state->advance(input(data, start, length), output(out, start, length));
-                    state = state->copy();
+                    state = through_checkpoint(*state).copy();
                     ASSERT_TRUE(state);
                 });
                 SCOPED_TRACE(::testing::Message() << "n " << n << ", period " << period << ", "
@@ -139,6 +139,17 @@ TEST_P(SmaAgainstReference, ResumedInAnyRuns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sma, SmaAgainstReference, ::testing::ValuesIn(mixes()), case_name<Mix>);
+
+// Words that no state writes: another length, a slot out of the window, a window
+// not yet full whose next slot is not right after its bars.
+TEST(SmaState, RefusedCheckpoints) {
+    const std::vector<std::vector<std::uint64_t>> refused = {
+        {}, {3, 0, 0, 0, 0, 0}, {3, 5, 0, 3, 0, 0, 0}, {3, 1, 0, 2, 0, 0, 0}, {max_u64, 0, 0, 0}};
+    for (const std::vector<std::uint64_t>& words : refused) {
+        EXPECT_EQ(core::SmaState::from_checkpoint(words).error(), core::StateError::bad_checkpoint);
+    }
+    EXPECT_TRUE(core::SmaState::from_checkpoint({{3, 5, 0, 2, 0, 0, 0}}));
+}
 
 // The longest window is a bound, not a period that is refused with it.
 TEST(SmaState, LongestWindow) {

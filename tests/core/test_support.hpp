@@ -268,6 +268,16 @@ inline std::vector<std::vector<std::size_t>> cuttings(SeriesSource& source, std:
     return out;
 }
 
+// A state as its checkpoint gives it back.
+template <class State>
+State through_checkpoint(const State& state) {
+    std::vector<std::uint64_t> words(state.checkpoint_size());
+    state.write_checkpoint(words);
+    auto restored = State::from_checkpoint(words);
+    EXPECT_TRUE(restored) << "a checkpoint of a live state is refused";
+    return std::move(*restored);
+}
+
 // Calls take(start, length) for each run in turn.
 template <class Take>
 void feed(const std::vector<std::size_t>& runs, Take&& take) {

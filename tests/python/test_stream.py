@@ -3,6 +3,7 @@ universes with rows; preview moves nothing; bad calls write nothing and move
 nothing; threads on one object."""
 
 import copy
+import pickle
 import threading
 
 import numpy as np
@@ -85,7 +86,7 @@ def test_copies_continue_as_the_original(name):
     state = getattr(ms, name)(*periods)
     feed(state, [x[:70] for x in inputs], [70], use_preview=False)
     tail = [x[70:] for x in inputs]
-    twins = [state.copy(), copy.copy(state), copy.deepcopy(state)]
+    twins = [state.copy(), copy.copy(state), copy.deepcopy(state), pickle.loads(pickle.dumps(state))]
     expected = bits(feed(state, tail, [50], use_preview=False)[0])
     for twin in twins:
         assert bits(feed(twin, tail, [25, 25], use_preview=False)[0]) == expected
@@ -211,3 +212,56 @@ def test_importing_the_module_alone_leaves_the_lock_off():
     """)
     check_ok(proc)
     assert proc.stdout.split()[0] == "False"
+
+
+def checkpoint_of(state):
+    restore, (words,) = state.__reduce__()
+    assert restore is ms._restore
+    return words
+
+
+@pytest.mark.parametrize("name", INDICATORS)
+def test_altered_or_truncated_checkpoints_are_refused(name):
+    rng = np.random.default_rng(5)
+    state = getattr(ms, name)(*PERIODS[name][1], symbols=2)
+    inputs = [np.ascontiguousarray(np.vstack([x, x[::-1]])) for x in inputs_for(name, rng, 6)]
+    state.update(*inputs, *[np.empty((2, 6)) for _ in INDICATORS[name][3]])
+    words = checkpoint_of(state)
+    assert ms._restore(words).bars.tolist() == [6, 6]
+    for at in range(len(words)):
+        for flip in (0x01, 0x80):
+            altered = bytearray(words)
+            altered[at] ^= flip
+            with pytest.raises(ValueError):
+                ms._restore(bytes(altered))
+    for length in range(len(words)):
+        with pytest.raises(ValueError):
+            ms._restore(words[:length])
+
+
+def test_a_checkpoint_of_another_layout_names_it():
+    words = bytearray(checkpoint_of(ms.EMA(3)))
+    words[8] = 2
+    with pytest.raises(ValueError) as raised:
+        ms._restore(bytes(words))
+    assert str(raised.value) == "A checkpoint of layout 2, which this marundex_stream, of layout 1, does not read"
+
+
+def test_a_checkpoint_continues_in_another_process():
+    x = np.cumsum(np.random.default_rng(9).normal(size=200))
+    proc = run_python(f"""
+        import pickle, sys
+        import numpy as np
+        import marundex_stream
+        state = marundex_stream.MACD(12, 26, 9)
+        x = np.array({x[:150].tolist()!r})
+        state.update(x, np.empty(150), np.empty(150), np.empty(150))
+        print(pickle.dumps(state).hex())
+        print("OK")
+    """)
+    check_ok(proc)
+    state = pickle.loads(bytes.fromhex(proc.stdout.split()[0]))
+    outs = [np.empty(50) for _ in range(3)]
+    state.update(np.ascontiguousarray(x[150:]), *outs)
+    expected = batch(marundex, "MACD", (12, 26, 9), [x])
+    assert bits(outs) == bits([e[150:] for e in expected])

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <span>
 
 namespace marundex::core {
 
@@ -71,6 +72,13 @@ void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close, Outp
 // The states are values: no virtual calls, nothing shared between two states. Those
 // that keep a window of earlier inputs own it; they are made and copied through
 // functions that report a failure as a value, and moved freely.
+//
+// A checkpoint is a state as 64-bit words: its periods, the bars seen, the
+// recurrence's values (doubles by their bits), and the window as it lies with the
+// slot of the next bar.
+// from_checkpoint() refuses words that no state could have written; it does not
+// detect a value altered within its range, which is the job of whoever stores
+// the words (a checksum).
 
 // The longest window a state keeps: SMA keeps its last `period` inputs and MACD its
 // last `slow_period`, 8 bytes each, so a window takes at most 128 MiB. A longer one
@@ -83,6 +91,7 @@ enum class StateError {
     out_of_memory,        // the window could not be allocated
     zero_period,          // MACD: a period of 0
     fast_not_below_slow,  // MACD: fast_period >= slow_period
+    bad_checkpoint,       // a checkpoint of another length, or with fields no state has
 };
 
 // Simple moving average: the bars seen, the running sum and the last `period` inputs,
@@ -103,6 +112,11 @@ class SmaState {
 
     [[nodiscard]] std::uint64_t period() const noexcept;
     [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<SmaState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
 
   private:
     explicit SmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
@@ -130,6 +144,11 @@ class EmaState {
 
     [[nodiscard]] std::uint64_t period() const noexcept;
     [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<EmaState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
 
   private:
     // Runs of any length: advance() takes a lone bar after the seed itself.
@@ -170,6 +189,11 @@ class MacdState {
     [[nodiscard]] std::uint64_t slow_period() const noexcept;
     [[nodiscard]] std::uint64_t signal_period() const noexcept;
     [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<MacdState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
 
   private:
     MacdState(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
@@ -212,6 +236,11 @@ class AtrState {
 
     [[nodiscard]] std::uint64_t period() const noexcept;
     [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<AtrState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
 
   private:
     // Runs of any length: advance() takes a lone bar past the first average itself.
