@@ -178,3 +178,10 @@ def test_dask_partitions_match_direct_calls():
         expected = direct(*(bars[name].to_numpy().copy() for name in ("high", "low", "close")))
         for name, array in expected.items():
             assert_same_bits(rows[name].to_numpy(), array)
+
+
+def test_live_example_ends_with_live_equal_to_batch():
+    pytest.importorskip("marundex_stream")
+    proc = run_example("live", "--bars", "60", "--symbols", "20")
+    assert proc.returncode == 0, proc.stderr
+    assert "live equals batch, bit for bit" in proc.stdout
