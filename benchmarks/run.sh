@@ -10,6 +10,8 @@
 #                                     a thread pool, TA-Lib and pandas; results/universe.*
 #   bash benchmarks/run.sh --scaling  when a thread pool pays: series length × threads ×
 #                                     interpreter and lock; results/scaling.*
+#   bash benchmarks/run.sh --stream   live bars: marundex_stream against recomputing and
+#                                     the incremental libraries; results/stream.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -75,6 +77,11 @@ if [[ ${1:-} == --scaling ]]; then
     shift
     exec "$py" "$root/benchmarks/scaling.py" run --python "$py" --ft-python "$ft" \
         --results "$root/benchmarks/results" "$@"
+fi
+
+if [[ ${1:-} == --stream ]]; then
+    shift
+    exec "$py" "$root/benchmarks/stream.py" --results "$root/benchmarks/results" "$@"
 fi
 
 if [[ ${1:-} == --universe ]]; then

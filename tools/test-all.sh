@@ -134,6 +134,7 @@ tools/thread-sanitizer.sh "$build/tsan-ft313"
 # that the floor computes marundex's bits, and that a call allocates nothing.
 step "benchmark smoke"
 bash "$root/benchmarks/run.sh" --smoke
+bash "$root/benchmarks/run.sh" --stream --smoke --rounds 1 >/dev/null
 # The borrow registry's store under threads: that it builds, and that every store
 # grants every read-only borrow.
 configure "$build/bench-core" -DMARUNDEX_BUILD_BENCHMARKS=ON
