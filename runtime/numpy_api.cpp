@@ -230,7 +230,7 @@ Result<bool> test_float64_array(PyObject* object) noexcept {
     return test_array(object, 1, 1, cached::float64_descr, type_number_double);
 }
 
-Result<bool> check_float64_grid(PyObject* object, int max_dimensions) noexcept {
+Result<bool> test_float64_grid(PyObject* object, int max_dimensions) noexcept {
     return test_array(object, 1, max_dimensions, cached::float64_descr, type_number_double);
 }
 

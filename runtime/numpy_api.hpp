@@ -91,9 +91,21 @@ inline Result<bool> check_float64_array(PyObject* object) noexcept {
     return test_float64_array(object);
 }
 
+// The whole array test of check_float64_grid.
+Result<bool> test_float64_grid(PyObject* object, int max_dimensions) noexcept;
+
 // Whether `object` is a NumPy array of native-order float64 (subclasses included)
-// of one to `max_dimensions` dimensions.
-Result<bool> check_float64_grid(PyObject* object, int max_dimensions) noexcept;
+// of one to `max_dimensions` dimensions; the common case inline, as above.
+inline Result<bool> check_float64_grid(PyObject* object, int max_dimensions) noexcept {
+    void* const* const* table = cached::array_api_table.get();
+    PyObject* const* float64 = cached::float64_descr.get();
+    if (table != nullptr && float64 != nullptr && Py_TYPE(object) == array_type(*table) &&
+        array_fields(object).nd >= 1 && array_fields(object).nd <= max_dimensions &&
+        array_fields(object).descr == *float64) {
+        return true;
+    }
+    return test_float64_grid(object, max_dimensions);
+}
 
 // Whether `object` is a one-dimensional NumPy array of native-order int64.
 Result<bool> check_int64_vector(PyObject* object) noexcept;
