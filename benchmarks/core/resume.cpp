@@ -25,33 +25,15 @@
 #include <vector>
 
 #include "marundex/core.hpp"
+#include "prices.hpp"
 
 namespace {
 
 using marundex::core::InputRun;
 using marundex::core::OutputRun;
 
-// Bars of a geometric random walk: no NaN, so every kernel takes its ordinary path.
-struct Prices {
-    std::vector<double> high;
-    std::vector<double> low;
-    std::vector<double> close;
-};
-
-Prices random_walk(std::size_t n) {
-    std::mt19937_64 rng(0x6d617275);
-    std::normal_distribution<double> step(0.0, 0.01);
-    std::uniform_real_distribution<double> range(0.0, 0.005);
-    Prices p{std::vector<double>(n), std::vector<double>(n), std::vector<double>(n)};
-    double price = 100.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        price *= std::exp(step(rng));
-        p.close[i] = price;
-        p.high[i] = price * (1.0 + range(rng));
-        p.low[i] = price * (1.0 - range(rng));
-    }
-    return p;
-}
+using marundex::bench::Prices;
+using marundex::bench::random_walk;
 
 InputRun in(const std::vector<double>& v, std::size_t start, std::size_t length) {
     return {v.data() + start, length};
