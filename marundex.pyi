@@ -5,14 +5,14 @@ of 8 bytes; length 0 or 1 always is); the outputs have the length of the input, 
 writeable and share no memory with an input or with each other. Each function fills
 every element of its outputs and returns None; positions without a value hold NaN.
 A failed call raises before anything is written. Periods are integers from 0 to
-2**64 - 1 (anything with __index__).
+2**64 - 1 (anything with `__index__`).
 
 Every function also raises, with these exact texts:
     TypeError: the binding errors of any Python function, e.g. "F() missing 1
         required positional argument: 'output'"; "argument 'period': 'float'
         object cannot be interpreted as an integer" for a period that is not an
-        integer; "argument 'data': 'list' object cannot be converted to
-        'PyArray<T, D>'" for an array argument that is not a one-dimensional
+        integer; `"argument 'data': 'list' object cannot be converted to
+        'PyArray<T, D>'"` for an array argument that is not a one-dimensional
         numpy.ndarray of float64 ('ndarray' for a wrong dtype or ndim).
     OverflowError: the interpreter's text, e.g. "can't convert negative int to
         unsigned", for a period below 0 or of 2**64 or more.
@@ -24,7 +24,7 @@ Every function also raises, with these exact texts:
     ValueError: "argument 'data': array is no longer one-dimensional" for an array
         reshaped during the call.
 On Python 3.11 and later the conversion, contiguity, writeable, shared-memory and
-period-range errors carry a note (exc.__notes__) that says how to fix them.
+period-range errors carry a note (`exc.__notes__`) that says how to fix them.
 """
 
 from typing import SupportsIndex
@@ -48,7 +48,7 @@ def indicator_sma(
 
     NaN: output[:period - 1] is NaN, output[period - 1] is the first average. The
     sum is a running sum, sum += data[i] - data[i - period], and each average is
-    (1.0 / period) * sum. A NaN input makes every later value NaN, from the first
+    `(1.0 / period) * sum`. A NaN input makes every later value NaN, from the first
     window that holds it; an infinity gives infinite averages while it is in the
     window and NaN from when it leaves. Period 0 or longer than the input: NaN
     throughout, no exception.
@@ -84,7 +84,7 @@ def indicator_ema(
     consecutive values that are all finite, starting at the earliest such
     position s; everything before s + period - 1 is NaN (for clean input
     output[:period - 1]), output[s + period - 1] is the seed, and then
-    ema = (1 - alpha) * ema + alpha * x. After the seed, a NaN or infinite input
+    `ema = (1 - alpha) * ema + alpha * x`. After the seed, a NaN or infinite input
     gives NaN at its own position only and the average goes on from its previous
     value. Period 0, longer than the input, or no all-finite window: NaN
     throughout, no exception.
@@ -153,7 +153,7 @@ def indicator_macd(
             "MACD output array must not share memory with the histogram output array";
             "Signal output array must not share memory with the histogram output array".
         TypeError, OverflowError, BufferError, RuntimeError: see the module; an
-            exception raised by an output's __len__ passes through.
+            exception raised by an output's `__len__` passes through.
 
     Example:
         >>> data, outputs = numpy.array([1.0, 2.0, 4.0, 8.0]), [numpy.empty(4) for _ in range(3)]
@@ -182,7 +182,7 @@ def indicator_atr(
     |high[i] - close[i-1]| and |low[i] - close[i-1]|, where a NaN candidate is
     ignored; bar 0 has none. NaN: output[:period] is NaN, output[period] is the
     mean of the true ranges of bars 1 to period, and each later value is
-    atr + (1 / period) * (tr - atr). A NaN high, low or previous close only drops
+    `atr + (1 / period) * (tr - atr)`. A NaN high, low or previous close only drops
     the candidates that use it; a bar whose three candidates are all NaN makes
     every value NaN from there on. An infinite true range gives inf at its bar and
     NaN after it. Period 0, or not below n: NaN throughout, no exception. Computes

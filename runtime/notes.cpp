@@ -35,6 +35,10 @@ std::string conversion_text(PyObject* object, const char* parameter, ArrayRole r
                  (fields.nd == 1 ? " dimension" : " dimensions");
         if (fields.nd == 1) {
             fix = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)";
+        } else if (fields.nd == 0) {
+            // A scalar has no column to pick: it becomes a series of one value.
+            fix = dtype == "float64" ? "pass a series of one value, numpy.atleast_1d(x)"
+                                     : "pass a series of one value, numpy.atleast_1d(x).astype(numpy.float64)";
         } else if (dtype == "float64") {
             fix = "pass one column, x[:, k], or x.ravel()";
         } else {

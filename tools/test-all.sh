@@ -119,6 +119,10 @@ step "release artefacts: sdist and wheels (tools/build-release.sh)"
 tools/build-release.sh
 step "release artefacts installed into fresh venvs and tested (tools/test-release.sh)"
 tools/test-release.sh
+# The site built with mkdocs --strict, and every code block of README.md and docs/
+# run, the install commands in a fresh venv from the wheels just built.
+step "documentation: the site and its code blocks (tools/test-docs.sh)"
+tools/test-docs.sh
 step "C++ package: examples/cpp built against the installed core (tools/test-cpp-package.sh)"
 tools/test-cpp-package.sh
 

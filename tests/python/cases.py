@@ -28,6 +28,7 @@ EXPECTED_ARRAY = "a one-dimensional numpy.ndarray of float64"
 FIX_CONVERSION = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)"
 FIX_ANY_OBJECT = FIX_CONVERSION + ", or x.to_numpy(dtype=numpy.float64) for a pandas Series"
 FIX_DIMENSIONS = "pass one column, x[:, k], or x.ravel()"
+FIX_SCALAR = "pass a series of one value, numpy.atleast_1d(x)"
 ASSIGN_AFTERWARDS = 'pass numpy.empty(n) and assign it afterwards (df["col"] = out)'
 SHARED_MEMORY_NOTE = (
     "marundex reads its inputs while it writes its outputs, so every output needs memory of its own; "
@@ -202,6 +203,20 @@ def _register_common(name):
         a = _with(name, **{first_array: np.zeros(8, dtype=np.float32)})
         return _call(name, a, TypeError, f"argument '{first_array}': " + ARRAY_TARGET.format("ndarray"),
                      note=input_note(first_array, "ndarray of dtype float32 with 1 dimension", FIX_CONVERSION))
+
+    # A 0-d array has no column to pick: its note must not suggest one.
+    for label, value, given, fix in [
+        ("2d", np.zeros((8, 1)), "ndarray of dtype float64 with 2 dimensions", FIX_DIMENSIONS),
+        ("0d", np.array(1.0), "ndarray of dtype float64 with 0 dimensions", FIX_SCALAR),
+        ("0d-float32", np.array(1.0, dtype=np.float32), "ndarray of dtype float32 with 0 dimensions",
+         FIX_SCALAR + ".astype(numpy.float64)"),
+    ]:
+
+        @case(f"{short}-first-array-{label}")
+        def _(value=value, given=given, fix=fix):
+            a = _with(name, **{first_array: value})
+            return _call(name, a, TypeError, f"argument '{first_array}': " + ARRAY_TARGET.format("ndarray"),
+                         note=input_note(first_array, given, fix))
 
     @case(f"{short}-output-2d")
     def _():

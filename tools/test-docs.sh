@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The documentation, as a reader meets it: builds the site (mkdocs build --strict,
+# into build/site) and runs every code block of README.md and docs/ with
+# tools/doc_blocks.py, in a fresh venv that installs marundex and its extras from
+# the wheels of dist/ (tools/build-release.sh) exactly as the pages say.
+#
+#   tools/test-docs.sh
+#
+# The tooling is pinned in tools/requirements-docs.txt; what the pages' pip
+# commands bring is held to tools/requirements-py313.txt.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+work="$root/build/docs"
+cd "$root"
+
+say() { printf 'test-docs: %s\n' "$*" >&2; }
+die() {
+  say "error: $*"
+  exit 1
+}
+
+requirements="$root/tools/requirements-docs.txt"
+compgen -G "$root/dist/marundex-*-cp313-cp313-*.whl" >/dev/null ||
+  die "no CPython 3.13 wheel in dist/: run tools/build-release.sh"
+base=$(tools/interpreters.sh base py313)
+
+# The site's venv is kept while its requirements file is the same.
+tooling="$work/tooling"
+if ! cmp -s "$requirements" "$tooling/requirements-docs.txt" 2>/dev/null; then
+  say "a venv with the docs tooling ($tooling)"
+  rm -rf "$tooling"
+  mkdir -p "$work"
+  {
+    "$base" -I -m venv "$tooling" &&
+      "$tooling/bin/python" -I -m pip install -q "$(grep -E '^pip==' "$requirements")" &&
+      "$tooling/bin/python" -I -m pip install -q -r "$requirements" &&
+      cp "$requirements" "$tooling/requirements-docs.txt"
+  } >"$work/tooling.log" 2>&1 || die "making $tooling failed: $(tail -n 20 "$work/tooling.log")"
+fi
+
+say "mkdocs build --strict"
+# (Material's notice about its successor is no warning of this site's.)
+export NO_MKDOCS_2_WARNING=1
+"$tooling/bin/mkdocs" build --strict --quiet --config-file "$root/mkdocs.yml" --site-dir "$root/build/site"
+
+# A new venv every run: the pages' own pip commands install marundex into it.
+say "the code blocks of README.md and docs/, in a fresh venv"
+blocks="$work/blocks"
+rm -rf "$blocks" "$work/scratch"
+{
+  "$base" -I -m venv "$blocks" &&
+    "$blocks/bin/python" -I -m pip install -q "$(grep -E '^pip==' "$requirements")" &&
+    "$blocks/bin/python" -I -m pip install -q -c "$requirements" pytest sybil
+} >"$work/blocks.log" 2>&1 || die "making $blocks failed: $(tail -n 20 "$work/blocks.log")"
+env PATH="$blocks/bin:$PATH" PYTHONPATH="$root/tools" PIP_CONSTRAINT="$root/tools/requirements-py313.txt" \
+  MARUNDEX_WHEELHOUSE="$root/dist" MARUNDEX_DOC_BLOCKS_DIR="$work/scratch" \
+  "$blocks/bin/python" -m pytest -p doc_blocks -p no:cacheprovider -q -rs --rootdir "$root" \
+  "$root/README.md" "$root/docs"
