@@ -1,0 +1,1 @@
+../../../marundex_stream.pyi
