@@ -37,8 +37,9 @@ std::string conversion_text(PyObject* object, const char* parameter, ArrayRole r
             fix = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)";
         } else if (fields.nd == 0) {
             // A scalar has no column to pick: it becomes a series of one value.
-            fix = dtype == "float64" ? "pass a series of one value, numpy.atleast_1d(x)"
-                                     : "pass a series of one value, numpy.atleast_1d(x).astype(numpy.float64)";
+            fix = dtype == "float64"
+                      ? "pass a series of one value, numpy.atleast_1d(x)"
+                      : "pass a series of one value, numpy.atleast_1d(x).astype(numpy.float64)";
         } else if (dtype == "float64") {
             fix = "pass one column, x[:, k], or x.ravel()";
         } else {
