@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -116,6 +117,14 @@ class Universe {
         const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
         Make&& make_state) noexcept {
         const MakeFailure no_memory{MakeError::memory, core::StateError::out_of_memory};
+        // Counts that no address space holds are refused before anything is asked of
+        // the allocator, which may then raise rather than return null.
+        constexpr std::uint64_t most_states =
+            static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
+            (sizeof(State) + sizeof(std::uint64_t));
+        if (count > most_states) {
+            return std::unexpected(no_memory);
+        }
         std::unique_ptr<Universe> made(new (std::nothrow) Universe(periods, symbols));
         if (!made) {
             return std::unexpected(no_memory);

@@ -102,9 +102,10 @@ configure "$build/sanitized-py313" -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANI
 cmake --build "$build/sanitized-py313" -j2
 sanitized_run() {
   LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
-    UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH="$build/sanitized-py313/module" "$@"
+    UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH="$build/sanitized-py313/module:$build/sanitized-py313/stream" "$@"
 }
-sanitized_run "$python" -c "import marundex, sys; sys.exit('$build/sanitized-py313' not in marundex.__file__)"
+sanitized_run "$python" -c "import marundex, marundex_stream, sys
+sys.exit(not all('$build/sanitized-py313' in m.__file__ for m in (marundex, marundex_stream)))"
 sanitized_run "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
 
 # The release as users get it: the sdist and one wheel per supported interpreter,

@@ -119,7 +119,7 @@ def test_demo_names_the_extra_of_a_missing_package(tmp_path):
 def test_readme_quick_start_runs_as_written(capsys):
     """The README's pandas quick start, exactly as it stands there: a DataFrame in, new columns out."""
     readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
-    section = readme.split("\n## Quick start with pandas\n", 1)[1].split("\n## ", 1)[0]
+    section = readme.split("\n## Quick start\n", 1)[1].split("\n## ", 1)[0]
     (code,) = re.findall(r"```python\n(.*?)```", section, re.DOTALL)
     namespace: dict = {}
     exec(compile(code, "README.md", "exec"), namespace)
