@@ -72,17 +72,18 @@ BorrowRegistry& registry_of(void* registry) noexcept {
     return *static_cast<BorrowRegistry*>(registry);
 }
 
-[[gnu::always_inline]] inline std::int32_t acquire_read_with_key(void* registry,
-                                                                 const BorrowKey& key) noexcept {
+[[gnu::always_inline]] inline std::int32_t acquire_read_in(void* registry, std::size_t shard,
+                                                           const BorrowKey& key) noexcept {
     try {
-        return registry_of(registry).acquire_read(key);
+        return registry_of(registry).acquire_read_in(shard, key);
     } catch (...) {
         internal_failure("could not record a borrow");
     }
 }
 
 std::int32_t acquire_read(void* registry, PyObject* array) {
-    return acquire_read_with_key(registry, borrow_key(array));
+    const BorrowKey key = borrow_key(array);
+    return acquire_read_in(registry, BorrowRegistry::shard_index(key), key);
 }
 
 std::int32_t acquire_write(void* registry, PyObject* array) {
@@ -213,12 +214,13 @@ std::int32_t ReadBorrow::acquire() noexcept {
     }
     // The array has passed the array test: its elements are float64.
     key_ = borrow_key(array_, sizeof(double));
-    return acquire_read_with_key(api_->registry, key_);
+    shard_ = BorrowRegistry::home_shard();
+    return acquire_read_in(api_->registry, shard_, key_);
 }
 
 void ReadBorrow::release() const noexcept {
     if (own_registry_) {
-        registry_of(api_->registry).release_read(key_);
+        registry_of(api_->registry).release_read_in(shard_, key_);
     } else {
         api_->release_read(api_->registry, array_);
     }

@@ -3,6 +3,7 @@
 // module.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "borrow_span.hpp"
@@ -43,6 +44,7 @@ class ReadBorrow {
     const BorrowCheckingApi* api_;
     PyObject* array_;
     BorrowKey key_{};
+    std::size_t shard_ = 0;  // where this module's registry keeps the borrow
     bool own_registry_;
 };
 

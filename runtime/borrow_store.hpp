@@ -51,11 +51,15 @@ class SpinLock {
     std::atomic<bool> locked_{false};
 };
 
-// The records are spread over shards by base object and first address, each shard
-// with its own lock and on cache lines of its own, so that threads working on
-// different arrays, or on different rows of one array, neither wait for each other
-// nor pass the lock's cache line back and forth. Borrows of the same span of the
-// same base always meet in one shard, where their count is kept.
+// The records are spread over shards, each with its own lock and on cache lines of
+// its own. A thread keeps its own read-only borrows in a shard of its own (threads
+// are dealt shards in turn), so that a call touches one lock's cache line however
+// many inputs it has, and threads working at once neither wait for each other nor
+// pass a lock's cache line back and forth, whatever arrays they read. Such a
+// borrow is given back with the index it was taken with. Borrows whose taker
+// keeps no index (those of other modules, through the table) go to a shard chosen
+// by base object and first address, so that the same span of the same base meets
+// its count there from any thread.
 //
 // A read-only borrow conflicts only with writable borrows, but with those of any
 // base: views made through an array interface (numpy.lib.stride_tricks.as_strided,
@@ -71,10 +75,46 @@ class BorrowStore {
     static_assert(std::has_single_bit(shard_count));
 
   public:
+    // The shard of the calling thread's own read-only borrows.
+    static std::size_t home_shard() noexcept {
+        if constexpr (shard_count == 1) {
+            return 0;
+        } else {
+            static std::atomic<std::size_t> dealt{0};
+            // Constant-initialised, so reading it costs no guard; 0 is not yet dealt.
+            static thread_local std::size_t ticket = 0;
+            if (ticket == 0) {
+                ticket = dealt.fetch_add(1, std::memory_order_relaxed) + 1;
+            }
+            return (ticket - 1) & (shard_count - 1);
+        }
+    }
+
+    // The shard of a borrow whose taker keeps no index.
+    static std::size_t shard_index(const BorrowKey& key) noexcept {
+        if constexpr (shard_count == 1) {
+            return 0;
+        } else {
+            // Objects lie at least 16 bytes apart and elements 8, so rows of a
+            // float64 array differ in the bits from the third up; the
+            // multiplication spreads neighbouring ones over all shards.
+            const std::uint64_t mixed =
+                ((reinterpret_cast<std::uintptr_t>(key.base) >> 4) ^ (key.span.start >> 3)) *
+                0x9E3779B97F4A7C15U;
+            return mixed >> (64 - std::countr_zero(shard_count));
+        }
+    }
+
+    std::int32_t acquire_read(const BorrowKey& key) {
+        return acquire_read_in(shard_index(key), key);
+    }
+
+    void release_read(const BorrowKey& key) noexcept { release_read_in(shard_index(key), key); }
+
     // Inlined where a borrow is taken or given back: a call of its own costs a good
     // part of what the steps cost.
-    [[gnu::always_inline]] std::int32_t acquire_read(const BorrowKey& key) {
-        Shard& shard = shard_of(key);
+    [[gnu::always_inline]] std::int32_t acquire_read_in(std::size_t index, const BorrowKey& key) {
+        Shard& shard = shards_[index];
         {
             const std::lock_guard guard(shard.lock);
             if (writable_borrows_.load(std::memory_order_relaxed) == 0) {
@@ -105,8 +145,8 @@ class BorrowStore {
     }
 
     // A release that matches no borrow of its kind changes nothing.
-    [[gnu::always_inline]] void release_read(const BorrowKey& key) noexcept {
-        Shard& shard = shard_of(key);
+    [[gnu::always_inline]] void release_read_in(std::size_t index, const BorrowKey& key) noexcept {
+        Shard& shard = shards_[index];
         const std::lock_guard guard(shard.lock);
         if (BorrowRecord* record = shard.find(key); record != nullptr && record->count > 0) {
             if (--record->count == 0) {
@@ -206,19 +246,7 @@ class BorrowStore {
         return borrow_granted;
     }
 
-    Shard& shard_of(const BorrowKey& key) noexcept {
-        if constexpr (shard_count == 1) {
-            return shards_[0];
-        } else {
-            // Objects lie at least 16 bytes apart and elements 8, so rows of a
-            // float64 array differ in the bits from the third up; the
-            // multiplication spreads neighbouring ones over all shards.
-            const std::uint64_t mixed =
-                ((reinterpret_cast<std::uintptr_t>(key.base) >> 4) ^ (key.span.start >> 3)) *
-                0x9E3779B97F4A7C15U;
-            return shards_[mixed >> (64 - std::countr_zero(shard_count))];
-        }
-    }
+    Shard& shard_of(const BorrowKey& key) noexcept { return shards_[shard_index(key)]; }
 
     std::array<Shard, shard_count> shards_{};
     std::atomic<std::int64_t> writable_borrows_{0};

@@ -3,12 +3,14 @@
 // read-only borrow of each input as an entry point does, and nothing else. So the
 // time is the store's alone, and the slow-down with threads is its contention.
 //
-//   marundex_registry_contention [--calls N] [--repeats R] [--inputs K]
+//   marundex_registry_contention [--calls N] [--repeats R] [--inputs K] [--threads T]
 //
-// Four stores side by side, in one run: one spin-locked array ("spin x1", the
-// registry's store until it was sharded), the same with the sleeping lock
-// ("sleep x1"), sixteen shards with the spin lock ("spin x16", the registry's
-// store) and with the sleeping lock ("sleep x16"). Workloads: every thread with
+// Five stores side by side, in one run: one spin-locked array ("spin x1", the
+// registry's first store), the same with the sleeping lock ("sleep x1"), sixteen
+// shards with the spin lock and borrows placed by key ("spin x16k", the store
+// before threads kept shards of their own), the same with borrows in the thread's
+// own shard ("spin x16", the registry's store) and that with the sleeping lock
+// ("sleep x16"). Workloads: every thread with
 // arrays of its own; every thread with rows of its own of arrays all threads share
 // (a pool over the symbols of one 2-D array of a market); all threads on the same
 // arrays. Prints, per store, workload and thread count, the median over the
@@ -40,6 +42,7 @@ struct Options {
     long calls = 200000;
     int repeats = 5;
     int inputs = 1;
+    int threads = 32;  // the most threads measured
 };
 
 constexpr int max_threads = 32;
@@ -88,8 +91,28 @@ std::vector<BorrowKey> rows_of(const Arrays& table, int row) {
     return keys;
 }
 
+// Where a thread's borrows go: to the shard of each key, as the capsule's table
+// places them, or to the thread's own shard, as the entry points do.
+enum class Placement { by_key, by_thread };
+
 template <class Store>
-double run_once(Store& store, int threads, Workload workload, const Options& options) {
+std::int32_t acquire(Store& store, Placement placement, std::size_t home, const BorrowKey& key) {
+    return placement == Placement::by_key ? store.acquire_read(key)
+                                          : store.acquire_read_in(home, key);
+}
+
+template <class Store>
+void release(Store& store, Placement placement, std::size_t home, const BorrowKey& key) {
+    if (placement == Placement::by_key) {
+        store.release_read(key);
+    } else {
+        store.release_read_in(home, key);
+    }
+}
+
+template <class Store>
+double run_once(Store& store, Placement placement, int threads, Workload workload,
+                const Options& options) {
     const Arrays common(options.inputs);
     const Arrays table(options.inputs, max_threads);
     std::vector<std::unique_ptr<Arrays>> own;
@@ -113,17 +136,18 @@ double run_once(Store& store, int threads, Workload workload, const Options& opt
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) {
         const std::vector<BorrowKey>& keys = keys_of_thread[static_cast<std::size_t>(t)];
-        pool.emplace_back([&store, &keys, &start, &refused, &options] {
+        pool.emplace_back([&store, placement, &keys, &start, &refused, &options] {
+            const std::size_t home = Store::home_shard();
             start.arrive_and_wait();
             // Counted apart and added once: a shared counter would be a contended
             // cache line of the benchmark's own.
             int refused_here = 0;
             for (long call = 0; call < options.calls; ++call) {
                 for (const BorrowKey& key : keys) {
-                    refused_here += store.acquire_read(key) != 0;
+                    refused_here += acquire(store, placement, home, key) != 0;
                 }
                 for (const BorrowKey& key : keys) {
-                    store.release_read(key);
+                    release(store, placement, home, key);
                 }
             }
             refused.fetch_add(refused_here, std::memory_order_relaxed);
@@ -146,13 +170,16 @@ double run_once(Store& store, int threads, Workload workload, const Options& opt
 }
 
 template <class Store>
-void measure(const char* name, const Options& options) {
+void measure(const char* name, Placement placement, const Options& options) {
     for (const Workload workload : {Workload::own, Workload::rows, Workload::shared}) {
         for (const int threads : {1, 2, 4, 8, 16, max_threads}) {
+            if (threads > options.threads) {
+                break;
+            }
             auto store = std::make_unique<Store>();
             std::vector<double> times;
             for (int r = 0; r < options.repeats; ++r) {
-                times.push_back(run_once(*store, threads, workload, options));
+                times.push_back(run_once(*store, placement, threads, workload, options));
             }
             std::sort(times.begin(), times.end());
             const double median = times[times.size() / 2];
@@ -176,6 +203,8 @@ int main(int argc, char** argv) {
             options.repeats = static_cast<int>(value);
         } else if (flag == "--inputs") {
             options.inputs = static_cast<int>(value);
+        } else if (flag == "--threads") {
+            options.threads = static_cast<int>(value);
         } else {
             std::fprintf(stderr, "unknown flag %s\n", argv[i]);
             return 2;
@@ -186,8 +215,9 @@ int main(int argc, char** argv) {
                 std::thread::hardware_concurrency());
     std::printf("%-10s %-7s %3s  %9s  %-19s %9s\n", "store", "arrays", "thr", "ns/call",
                 "spread (ns/call)", "Mcalls/s");
-    measure<BorrowStore<SpinLock, 1>>("spin x1", options);
-    measure<BorrowStore<SleepingLock, 1>>("sleep x1", options);
-    measure<BorrowStore<SpinLock, 16>>("spin x16", options);
-    measure<BorrowStore<SleepingLock, 16>>("sleep x16", options);
+    measure<BorrowStore<SpinLock, 1>>("spin x1", Placement::by_key, options);
+    measure<BorrowStore<SleepingLock, 1>>("sleep x1", Placement::by_key, options);
+    measure<BorrowStore<SpinLock, 16>>("spin x16k", Placement::by_key, options);
+    measure<BorrowStore<SpinLock, 16>>("spin x16", Placement::by_thread, options);
+    measure<BorrowStore<SleepingLock, 16>>("sleep x16", Placement::by_thread, options);
 }

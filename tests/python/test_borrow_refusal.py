@@ -169,3 +169,38 @@ def test_refused_call_leaves_no_reference_behind(registry):
     with registry.writing(data):
         assert outcome(marundex.indicator_sma, 2, data, out)[0] is BufferError
     assert (sys.getrefcount(data), sys.getrefcount(out)) == before
+
+
+def test_writable_borrow_is_refused_while_a_call_on_another_thread_reads(registry):
+    # A call keeps its borrows where its own thread keeps them; another module's
+    # writer must find them there while the call computes without the lock.
+    import threading
+
+    data = np.ones(4_000_000)
+    output = np.empty_like(data)
+    done = threading.Event()
+
+    def reader():
+        for _ in range(200):
+            try:
+                marundex.indicator_sma(5, data, output)
+            except BufferError:
+                pass  # the writer got there first
+            if done.is_set():
+                return
+
+    thread = threading.Thread(target=reader)
+    thread.start()
+    refused = 0
+    try:
+        while thread.is_alive() and refused < 3:
+            if registry.acquire_write(data) == 0:
+                registry.release_write(data)
+            else:
+                refused += 1
+    finally:
+        done.set()
+        thread.join()
+    assert refused == 3
+    assert registry.acquire_write(data) == 0
+    registry.release_write(data)
