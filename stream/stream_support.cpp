@@ -3,6 +3,7 @@
 #include <string>
 
 #include "../runtime/internal_failure.hpp"
+#include "../runtime/notes.hpp"
 #include "../runtime/numpy_api.hpp"
 #include "stream_type.hpp"
 
@@ -54,6 +55,19 @@ Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyO
 
 PyErr owned_value_error(std::string text) noexcept {
     return PyErr::with_owned_text(PyExc_ValueError, std::move(text));
+}
+
+PyErr not_contiguous_error(const char* title) noexcept {
+    return composed(
+        [&] { return owned_value_error(std::string(title) + " array must be C-contiguous"); });
+}
+
+PyErr shared_memory_error(const char* title, const char* other_noun) noexcept {
+    return composed([&] {
+        return owned_value_error(std::string(title) + " array must not share memory with the " +
+                                 other_noun + " array")
+            .with_note(notes::shared_memory());
+    });
 }
 
 PyErr inconsistent_checkpoint() noexcept {

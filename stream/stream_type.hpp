@@ -39,6 +39,10 @@ PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
 PyErr row_repeated_error(std::int64_t row) noexcept;
 PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
 PyErr owned_value_error(std::string text) noexcept;
+// "<Title> array must be C-contiguous".
+PyErr not_contiguous_error(const char* title) noexcept;
+// "<Title> array must not share memory with the <noun> array", with its note.
+PyErr shared_memory_error(const char* title, const char* other_noun) noexcept;
 PyErr inconsistent_checkpoint() noexcept;
 // A new one-dimensional int64 array of `length` elements, and where they go.
 Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept;
@@ -290,25 +294,22 @@ class StreamType {
     }
 
     // A ValueError "<Title> array must be C-contiguous" when the view is not.
-    static Result<void> contiguous(const GridView& view, const ArrayRole& role) noexcept {
-        if (view.c_contiguous) {
+    [[gnu::always_inline]] static Result<void> contiguous(const GridView& view,
+                                                          const ArrayRole& role) noexcept {
+        if (view.c_contiguous) [[likely]] {
             return {};
         }
-        return failure(owned_value_error(std::string(role.title) + " array must be C-contiguous"));
+        return failure(not_contiguous_error(role.title));
     }
 
-    static Result<void> apart(const GridView& first, const ArrayRole& first_role,
-                              const GridView& second, const char* second_noun) noexcept {
-        if (!first.shares_memory_with(second)) {
+    [[gnu::always_inline]] static Result<void> apart(const GridView& first,
+                                                     const ArrayRole& first_role,
+                                                     const GridView& second,
+                                                     const char* second_noun) noexcept {
+        if (!first.shares_memory_with(second)) [[likely]] {
             return {};
         }
-        return failure(shared_memory_error_text(std::string(first_role.title) +
-                                                " array must not share memory with the " +
-                                                second_noun + " array"));
-    }
-
-    static PyErr shared_memory_error_text(std::string text) noexcept {
-        return owned_value_error(std::move(text)).with_note(notes::shared_memory());
+        return failure(shared_memory_error(first_role.title, second_noun));
     }
 
     template <bool Commit>

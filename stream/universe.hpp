@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "indicators.hpp"
+#include "state_lock.hpp"
 
 namespace marundex::stream {
 
@@ -80,7 +81,7 @@ class Universe {
 
     [[nodiscard]] const Periods& periods() const noexcept { return periods_; }
     [[nodiscard]] std::optional<std::uint64_t> symbols() const noexcept { return symbols_; }
-    [[nodiscard]] std::mutex& mutex() const noexcept { return mutex_; }
+    [[nodiscard]] StateLock& mutex() const noexcept { return mutex_; }
 
     // The states, for a caller that holds the lock.
     [[nodiscard]] std::span<State> states() noexcept { return states_; }
@@ -162,7 +163,7 @@ class Universe {
     std::vector<std::uint64_t> marks_;
     std::uint64_t epoch_ = 0;
     std::size_t words_per_state_ = 0;
-    mutable std::mutex mutex_;
+    mutable StateLock mutex_;
 };
 
 }  // namespace marundex::stream
