@@ -25,6 +25,7 @@ source tools/lib.sh
 
 # A second run would remove dist/ under the first one's moves into it.
 take_lock "$root/build/release.lock" "dist/"
+host_names=() root_names=()
 listing host_names matrix names --wheel --host
 listing root_names matrix names --wheel --root
 names=("${host_names[@]}" "${root_names[@]}")
@@ -62,7 +63,7 @@ if extra or missing:
 EOF
   # Every wheel installs on glibc 2.24 systems: a newer symbol of the C or C++
   # library in the extension narrows its tag, and users with it.
-  [[ $1 =~ -manylinux_2_([0-9]+)_ ]] && [ "${BASH_REMATCH[1]}" -le 24 ] ||
+  { [[ $1 =~ -manylinux_2_([0-9]+)_ ]] && [ "${BASH_REMATCH[1]}" -le 24 ]; } ||
     die "$(basename "$1") is not tagged manylinux_2_24 or wider"
   local unpacked=$2 cpu binutils fma
   rm -rf "$unpacked"
@@ -124,6 +125,7 @@ release_wheel() {
 
 # Each build keeps about one core busy (the compiler works one file at a time
 # for the most part), so two at once; the emulated ones, the longest, first.
+emulated=() native=()
 listing emulated matrix names --wheel --emulated
 listing native matrix names --wheel --native
 pool_start "${MARUNDEX_RELEASE_JOBS:-2}" "a wheel's build"

@@ -183,7 +183,8 @@ build_cpython() {
   prefix=$(prefix_of "$name")
   spec "$name"
   local series=$SERIES exe=$EXE suite=$SOURCE
-  local build=$CACHE/build/$(basename "$prefix")
+  local build
+  build=$CACHE/build/$(basename "$prefix")
   local stamp=$prefix/.marundex-build-complete
   [ -f "$stamp" ] && return 0
   [ "$suite" != none ] ||
@@ -400,7 +401,10 @@ ensure() {
 cmd=$1
 shift
 case $cmd in
-  setup) if [ $# -eq 0 ]; then listing names matrix names --host --setup && set -- "${names[@]}"; fi ;;
+  setup)
+    names=()
+    if [ $# -eq 0 ]; then listing names matrix names --host --setup && set -- "${names[@]}"; fi
+    ;;
   python | base) [ $# -eq 1 ] || usage ;;
   names)
     [ $# -eq 0 ] || usage

@@ -5,6 +5,7 @@
 # shellcheck shell=bash
 
 TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck disable=SC2034  # for the scripts that source this file
 REPO=$(dirname "$TOOLS")
 CACHE=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
 LOGS=$CACHE/logs
@@ -37,8 +38,11 @@ listing() {
   shift
   local out
   out=$("$@") || die "listing failed: $*"
-  listing_into=()
-  if [ -n "$out" ]; then mapfile -t listing_into <<<"$out"; fi
+  # shellcheck disable=SC2034  # the caller's array, through the name reference
+  {
+    listing_into=()
+    if [ -n "$out" ]; then mapfile -t listing_into <<<"$out"; fi
+  }
 }
 
 # matrix ARGS...: tools/matrix's answer (see tools/matrix.py).
@@ -149,7 +153,8 @@ end_tree() {
 # a job left running goes on using the machine and keeps the locks it holds, and
 # a rerun would wait on it without a word.
 end_children() {
-  local child
-  for child in $(children_of "$$"); do end_tree "$child"; done
+  # The shell that exits: this script, or a subshell that sourced this file.
+  local child me=$BASHPID
+  for child in $(children_of "$me"); do end_tree "$child"; done
 }
 trap end_children EXIT

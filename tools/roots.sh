@@ -190,6 +190,7 @@ ensure_host_pip() {
   [ "$(echo "$pip_req" | wc -l)" = 1 ] || die "the requirements files pin different pips: $pip_req"
   stamp_matches "$venv/.marundex-pip" "$pip_req" && return 0
   rm -rf "$venv"
+  # shellcheck disable=SC2016  # expanded by the inner shell
   run_logged "$LOGS/roots-host-pip.log" "a venv with $pip_req for the emulated roots' venvs" \
     sh -c 'python3 -m venv "$1" && "$1/bin/python" -m pip install -q --progress-bar off "$2"' _ "$venv" "$pip_req"
   stamp_write "$venv/.marundex-pip" "$pip_req"
@@ -218,7 +219,7 @@ fill_foreign_venv() {
     cp -a "$site/$item/." "$dir$venv/$item/" && rm -rf "${site:?}/$item"
   done
   for item in "$dir$venv"/bin/*; do
-    [ -f "$item" ] && [ ! -L "$item" ] && head -c 2 "$item" | grep -q '^#!' || continue
+    { [ -f "$item" ] && [ ! -L "$item" ] && head -c 2 "$item" | grep -q '^#!'; } || continue
     head -n 1 "$item" | grep -q python || continue
     sed -i "1s|.*|#!$venv/bin/python|" "$item"
   done
@@ -309,13 +310,17 @@ case $cmd in
     in_root "$dir" "$@"
     exit
     ;;
-  setup) if [ $# -eq 0 ]; then listing names matrix names --root && set -- "${names[@]}"; fi ;;
+  setup)
+    names=()
+    if [ $# -eq 0 ]; then listing names matrix names --root && set -- "${names[@]}"; fi
+    ;;
   *) die "unknown command $cmd" ;;
 esac
 
 [ "$(id -u)" = 0 ] || die "root is needed to make and enter the roots"
 mkdir -p "$ROOTS" "$LOGS"
 take_lock "$ROOTS/.lock" "$ROOTS"
+host=()
 listing host host_packages
 # shellcheck disable=SC2046  # one package a word
 apt_install_missing $(printf '%s\n' "${host[@]}")

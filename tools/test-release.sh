@@ -29,6 +29,7 @@ cd "$root"
 # shellcheck source=lib.sh
 source tools/lib.sh
 
+host_names=() root_names=()
 listing host_names matrix names --wheel --host
 listing root_names matrix names --wheel --root
 tests="$root/tests/python"
@@ -137,7 +138,7 @@ test_wheel() {
   ! grep -iE 'building|running setup|build backend' "$log" ||
     die "$name: pip built something instead of installing a wheel (log: $log)"
   wheel=$(sed -nE 's|^Processing .*/(marundex-[^/ ]*\.whl).*|\1|p' "$log")
-  [ -n "$wheel" ] && [ -f "$dist/$wheel" ] || die "$name: pip installed no wheel of dist/ (log: $log)"
+  { [ -n "$wheel" ] && [ -f "$dist/$wheel" ]; } || die "$name: pip installed no wheel of dist/ (log: $log)"
   on "$name" "$python" -I -W ignore::RuntimeWarning "$root/tools/check_installed_wheel.py" "$dist/$wheel" ||
     die "$name: what is installed is not $wheel"
   lap install_time
@@ -217,7 +218,7 @@ names=("${host_names[@]}" "${root_names[@]}")
 compilers=(host-g++ g++ clang++)
 "$root"/tools/interpreters.sh setup "${host_names[@]}" >/dev/null
 "$root"/tools/roots.sh setup "${root_names[@]}" >/dev/null
-[ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ] ||
+{ [ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ]; } ||
   die "expected one sdist in $dist: run tools/build-release.sh"
 # One wheel in dist/ for each target, found by its tags, before any test runs:
 # a missing one is named here rather than as a failed install.
@@ -226,7 +227,7 @@ for name in "${names[@]}"; do
   abi=cp${series/./}
   [ "$free_threaded" = 0 ] || abi+=t
   pattern="marundex-*-cp${series/./}-$abi-*_$(matrix cpu "$cpu" manylinux).whl"
-  found=$(cd "$dist" && compgen -G "$pattern" || true)
+  found=$(cd "$dist" && { compgen -G "$pattern" || true; })
   [ "$(grep -c . <<<"$found")" = 1 ] || die "$name: expected one wheel $pattern in $dist, found: ${found:-none}"
 done
 rm -rf "$work"
@@ -234,6 +235,7 @@ mkdir -p "$work"
 
 # Each test is one process and mostly one core's work; the emulated ones, the
 # longest, start first.
+emulated=() native=()
 listing emulated matrix names --wheel --emulated
 listing native matrix names --wheel --native
 pool_start "${MARUNDEX_RELEASE_JOBS:-2}" "a release test"
