@@ -1,8 +1,11 @@
-"""The tooling's matrix (tools/matrix.toml): the file as committed reads, and a
-row that does not fit is refused by its name, before any script acts on it."""
+"""The tooling's matrix (tools/matrix.toml): the file as committed reads, a row
+that does not fit is refused by its name, before any script acts on it, and
+pyproject.toml tells users of the same interpreters."""
 
 import importlib.util
 import pathlib
+import re
+import tomllib
 
 import pytest
 
@@ -36,3 +39,19 @@ def test_a_bad_row_is_refused_by_name(tmp_path, old, new, named):
     bad.write_text(GOOD.replace(old, new, 1))
     with pytest.raises(matrix.MatrixError, match=f"target '{named}'"):
         matrix.load(str(bad))
+
+
+def test_pyproject_names_the_series_and_builds_of_the_wheels():
+    # What the index tells users must be what the release builds wheels for.
+    m = matrix.load(str(TOOLS / "matrix.toml"))
+    wheels = [m.target(name) for name in m.names(wheel=True)]
+    with open(TOOLS.parent / "pyproject.toml", "rb") as f:
+        project = tomllib.load(f)["project"]
+    classifiers = project["classifiers"]
+    series = {c.rsplit(" :: ", 1)[1] for c in classifiers
+              if re.fullmatch(r"Programming Language :: Python :: [0-9]+\.[0-9]+", c)}
+    assert series == {row["series"] for row in wheels}
+    free_threading = [c for c in classifiers if c.startswith("Programming Language :: Python :: Free Threading ::")]
+    assert bool(free_threading) == any(row["free_threaded"] for row in wheels)
+    lowest = min((row["series"] for row in wheels), key=lambda s: tuple(map(int, s.split("."))))
+    assert project["requires-python"] == f">={lowest}"
