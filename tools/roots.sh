@@ -37,9 +37,11 @@
 #   tools/roots.sh requirements NAME   the venv's pinned requirements file
 #   tools/roots.sh suite NAME          what its wheel's test runs: whole or smoke
 #   tools/roots.sh cxx NAME            the compiler of NAME's release wheel
-#   tools/roots.sh run NAME CMD...     run CMD in NAME's root; a command in a
-#                                      venv's bin/ finds that bin/ first on PATH
-#   tools/roots.sh run-root ROOT CMD...  the same, by root name
+#   tools/roots.sh run NAME [VAR=VALUE...] CMD...
+#                                      run CMD in NAME's root, in a clean
+#                                      environment with these variables; a command
+#                                      in a venv's bin/ finds that bin/ first on PATH
+#   tools/roots.sh run-root ROOT [VAR=VALUE...] CMD...  the same, by root name
 set -euo pipefail
 
 LIB_NAME=roots
@@ -102,14 +104,19 @@ host_packages() {
   for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
 }
 
-# in_root DIR CMD...: CMD inside the root file system DIR (of a root, or that root
-# being made, DIR.tmp), in a mount namespace of
-# its own with /dev, /proc and the checkout; the environment less what names the
-# host's own files.
+# in_root DIR [NAME=VALUE...] CMD...: CMD inside the root file system DIR (of a
+# root, or that root being made, DIR.tmp), in a mount namespace of its own with
+# /dev, /proc and the checkout; in a clean environment (see clean_env) with the
+# root's own PATH, HOME and TMPDIR, and the given variables.
 in_root() {
-  local dir=$1 path=$SYSTEM_PATH
+  local dir=$1 path=$SYSTEM_PATH given=() allowed
   shift
+  while [[ $# -gt 1 && $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; do
+    given+=("$1")
+    shift
+  done
   case $1 in */bin/*) path="$(dirname "$1"):$path" ;; esac
+  allowed_env allowed
   # The root's name service and certificates follow the host's.
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
   mkdir -p "$dir/etc/ssl/certs" "$dir$REPO"
@@ -141,9 +148,8 @@ in_root() {
       done
     fi
     exec chroot "$dir" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
-    _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" "$sysroot" env -u LD_PRELOAD -u LD_LIBRARY_PATH -u PYTHONHOME -u PYTHONPATH \
-    -u VIRTUAL_ENV -u PYENV_ROOT -u PYENV_VERSION -u TMPDIR -u PIP_FIND_LINKS \
-    PATH="$path" HOME=/root LANG=C.UTF-8 "$@"
+    _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" "$sysroot" \
+    env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${given[@]}" "$@"
 }
 
 # ensure_root ROOT: the root file system, bootstrapped and with its packages.
@@ -296,14 +302,14 @@ case $cmd in
     exit 0
     ;;
   run)
-    [ $# -ge 2 ] || die "usage: $0 run NAME CMD..."
+    [ $# -ge 2 ] || die "usage: $0 run NAME [VAR=VALUE...] CMD..."
     spec "$1"
     shift
     in_root "$(root_dir "$ROOT")" "$@"
     exit
     ;;
   run-root)
-    [ $# -ge 2 ] || die "usage: $0 run-root ROOT CMD..."
+    [ $# -ge 2 ] || die "usage: $0 run-root ROOT [VAR=VALUE...] CMD..."
     root_spec "$1"
     dir=$(root_dir "$1")
     shift
