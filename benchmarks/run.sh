@@ -17,36 +17,41 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cache=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
+LIB_NAME=bench
+# shellcheck source=../tools/lib.sh
+source "$root/tools/lib.sh"
+cache=$CACHE
 build=$root/build/bench
 mkdir -p "$build"
 export PIP_NO_INPUT=1 PIP_DISABLE_PIP_VERSION_CHECK=1
 unset PYTHONHOME PYTHONPATH PYTHON_GIL
-
-say() { printf 'bench: %s\n' "$*" >&2; }
 
 # The base interpreter behind one of the project's venvs.
 base_python() {
     local venv_python home
     venv_python=$("$root/tools/interpreters.sh" python "$1")
     home=$(sed -n 's/^home = //p' "$(dirname "$(dirname "$venv_python")")/pyvenv.cfg")
-    local exe=$2
-    [[ -x $home/$exe ]] || { say "no $exe in $home"; exit 1; }
+    local exe
+    exe=$(matrix get "$1" exe)
+    [[ -x $home/$exe ]] || die "no $exe in $home"
     echo "$home/$exe"
 }
 
-# venv NAME BASE_NAME EXECUTABLE REQUIREMENTS: a venv of pinned packages, remade
-# when the requirements or the base interpreter change.
+# venv ROLE: a venv of the pinned packages of the benchmarks for the matrix's
+# target of ROLE, remade when the requirements or the base interpreter change.
 venv() {
-    local name=$1 requirements=$4 dir=$cache/venvs/bench-$1 base stamp
-    base=$(base_python "$2" "$3")
+    local name requirements dir base stamp
+    name=$(matrix one --role "$1")
+    requirements=$(matrix get "$name" bench_requirements)
+    dir=$cache/venvs/bench-$name
+    base=$(base_python "$name")
     stamp="$(sha256sum "$requirements" | cut -d' ' -f1) $base"
-    if [[ ! -f $dir/.bench-stamp || $(cat "$dir/.bench-stamp") != "$stamp" ]]; then
+    if ! stamp_matches "$dir/.bench-stamp" "$stamp"; then
         say "making $dir"
         rm -rf "$dir"
         "$base" -m venv "$dir"
         "$dir/bin/python" -m pip install -q -r "$requirements" >&2
-        echo "$stamp" >"$dir/.bench-stamp"
+        stamp_write "$dir/.bench-stamp" "$stamp"
     fi
     # The extension as the work tree has it; the build directory keeps rebuilds quick.
     "$dir/bin/python" -m pip install -q --no-build-isolation --no-deps \
@@ -54,12 +59,13 @@ venv() {
     echo "$dir/bin/python"
 }
 
-for name in py311 py313 ft313; do
-    [[ -x $("$root/tools/interpreters.sh" python $name) ]] || "$root/tools/interpreters.sh" setup $name >&2
+for role in bench-oldest bench-main bench-free-threaded; do
+    name=$(matrix one --role $role)
+    [[ -x $("$root/tools/interpreters.sh" python "$name") ]] || "$root/tools/interpreters.sh" setup "$name" >&2
 done
-py=$(venv py313 py313 python3.13 "$root/benchmarks/requirements.txt")
-ft=$(venv ft313 ft313 python3.13t "$root/benchmarks/requirements-ft313.txt")
-py311=$(venv py311 py311 python3.11 "$root/benchmarks/requirements-py311.txt")
+py=$(venv bench-main)
+ft=$(venv bench-free-threaded)
+py311=$(venv bench-oldest)
 
 # The floor, compiled as the core is: -O3, no contraction into fused multiply-adds,
 # no fast-math. Its streaming loops stay loops: not calls of the C library's memcpy.

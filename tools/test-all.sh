@@ -8,25 +8,25 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build"
 cd "$root"
+# shellcheck source=lib.sh
+source tools/lib.sh
 
 step() { printf '\n=== %s\n' "$*"; }
 
 step "system packages"
 # clang-tidy 19: older ones cannot parse the standard library's <expected>.
-# The cross compiler builds the aarch64 wheels and its binutils read their
-# symbols and instructions; the last three make and run the Debian roots (here,
-# so that no two apt-get run at once).
-packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 g++-aarch64-linux-gnu
+# The cross compilers of the other CPUs build their wheels and their binutils read
+# their symbols and instructions; debootstrap, qemu and binfmt-support make and
+# run the Debian roots (here, so that no two apt-get run at once).
+packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck
   debootstrap qemu-user-static binfmt-support)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
+cpus=()
+listing cpus matrix cpus --emulated
+for cpu in "${cpus[@]}"; do
+  read -r -a cross <<<"$(matrix cpu "$cpu" cross_packages)"
+  packages+=("${cross[@]}")
 done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+apt_install_missing "${packages[@]}"
 
 mkdir -p "$build"
 # The Debian roots of the newer interpreters and of aarch64 take a fresh machine
@@ -42,11 +42,13 @@ tools/interpreters.sh setup
 # quarter of an hour to build: it is made beside the steps before that one, at the
 # lowest priority, so that it takes what they leave of the two cores.
 step "ThreadSanitizer interpreter: made in the background (log: $build/tsan-setup.log)"
-nice -n 19 tools/interpreters.sh setup tsan313t >"$build/tsan-setup.log" 2>&1 &
+tsan=$(matrix one --role thread-sanitizer)
+nice -n 19 tools/interpreters.sh setup "$tsan" >"$build/tsan-setup.log" 2>&1 &
 tsan_pid=$!
 # The build tools come from a venv, so the C++ build does not depend on what the
 # machine's own cmake happens to be.
-tool_bin=$(dirname "$(tools/interpreters.sh python py313)")
+tools_name=$(matrix one --role tools)
+tool_bin=$(dirname "$(tools/interpreters.sh python "$tools_name")")
 export PATH="$tool_bin:$PATH"
 
 configure() {  # configure DIR [CMAKE ARGS...]
@@ -66,25 +68,30 @@ for variant in plain sanitized; do
   ctest --test-dir "$dir" --output-on-failure -j2
 done
 
-# The same suite for aarch64: built by the cross compiler, with GoogleTest from
-# Debian's sources, and run under qemu-user.
-step "core C++ tests (aarch64, emulated)"
-configure "$build/core-aarch64" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/aarch64-linux-gnu.cmake" \
-  -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
-cmake --build "$build/core-aarch64" -j2
-ctest --test-dir "$build/core-aarch64" --output-on-failure -j2
+# The same suite for each other CPU: built by its cross compiler, with GoogleTest
+# from Debian's sources, and run under qemu-user.
+for cpu in "${cpus[@]}"; do
+  step "core C++ tests ($cpu, emulated)"
+  toolchain=$(matrix cpu "$cpu" cmake_toolchain)
+  [ -n "$toolchain" ] || die "no CMake toolchain file for $cpu in tools/matrix.toml"
+  configure "$build/core-$cpu" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+  cmake --build "$build/core-$cpu" -j2
+  ctest --test-dir "$build/core-$cpu" --output-on-failure -j2
+done
 
-step "style (clang-format, clang-tidy)"
+step "style (clang-format, clang-tidy, shellcheck)"
 configure "$build/lint" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_BUILD_EXTENSION=ON \
-  -DPython_EXECUTABLE="$(tools/interpreters.sh python py313)"
+  -DPython_EXECUTABLE="$(tools/interpreters.sh python "$tools_name")"
 CLANG_TIDY=clang-tidy-19 tools/check-style.sh "$build/lint"
 
 # The Python suite runs on every interpreter against the release wheels (below);
-# the development build goes into py313 for the type check of the examples.
-python=$(tools/interpreters.sh python py313)
-step "development build on py313"
+# the development build goes into the tools interpreter for the type check of
+# the examples.
+python=$(tools/interpreters.sh python "$tools_name")
+step "development build on $tools_name"
 "$python" -m pip install --no-build-isolation --no-deps -q \
-  --config-settings=build-dir="$build/wheel-py313" \
+  --config-settings=build-dir="$build/wheel-$tools_name" \
   --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$root"
 "$python" -c "import marundex"
 
@@ -95,17 +102,19 @@ step "type check of the examples (mypy --strict, against the installed stub)"
 # The extension under AddressSanitizer and UndefinedBehaviorSanitizer, on a default
 # build: the sanitizer runtime is preloaded into the interpreter, and leak detection
 # is off because the interpreter keeps its own allocations until exit.
-python=$(tools/interpreters.sh python py313)
-step "Python suite on py313 under AddressSanitizer and UndefinedBehaviorSanitizer"
-configure "$build/sanitized-py313" -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=ON \
+asan=$(matrix one --role sanitizers)
+python=$(tools/interpreters.sh python "$asan")
+step "Python suite on $asan under AddressSanitizer and UndefinedBehaviorSanitizer"
+sanitized=$build/sanitized-$asan
+configure "$sanitized" -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python"
-cmake --build "$build/sanitized-py313" -j2
+cmake --build "$sanitized" -j2
 sanitized_run() {
   LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0 \
-    UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH="$build/sanitized-py313/module:$build/sanitized-py313/stream" "$@"
+    UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH="$sanitized/module:$sanitized/stream" "$@"
 }
 sanitized_run "$python" -c "import marundex, marundex_stream, sys
-sys.exit(not all('$build/sanitized-py313' in m.__file__ for m in (marundex, marundex_stream)))"
+sys.exit(not all('$sanitized' in m.__file__ for m in (marundex, marundex_stream)))"
 sanitized_run "$python" -m pytest "$root/tests/python" -q -p no:cacheprovider
 
 # The release as users get it: the sdist and one wheel per supported interpreter,
@@ -133,7 +142,7 @@ tools/test-cpp-package.sh
 step "ThreadSanitizer interpreter"
 wait "$tsan_pid" || { cat "$build/tsan-setup.log"; exit 1; }
 step "concurrency tests under ThreadSanitizer (free-threaded 3.13)"
-tools/thread-sanitizer.sh "$build/tsan-ft313"
+tools/thread-sanitizer.sh
 
 # Not a measurement: checks that the benchmark still builds and runs every side,
 # that the floor computes marundex's bits, and that a call allocates nothing.

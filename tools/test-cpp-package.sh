@@ -17,23 +17,13 @@ work="$root/build/cpp-package"
 prefix="$work/prefix"
 rm -rf "$work"
 mkdir -p "$work"
+# shellcheck source=lib.sh
+source "$root/tools/lib.sh"
 
-die() {
-  printf 'test-cpp-package: error: %s\n' "$*" >&2
-  exit 1
-}
-
-# quietly LOG CMD...: run CMD with its output in LOG, shown only on failure.
-quietly() {
-  local log=$1
-  shift
-  "$@" >"$log" 2>&1 || { cat "$log" >&2; die "failed: $*"; }
-}
-
-quietly "$work/core.log" cmake -S "$root" -B "$work/core" -G Ninja -DMARUNDEX_WARNINGS_AS_ERRORS=ON -DCMAKE_INSTALL_PREFIX="$prefix" \
+run_logged "$work/core.log" "configure the core" cmake -S "$root" -B "$work/core" -G Ninja -DMARUNDEX_WARNINGS_AS_ERRORS=ON -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DCMAKE_INSTALL_LIBDIR=lib
-quietly "$work/core-build.log" cmake --build "$work/core" -j2
-quietly "$work/install.log" cmake --install "$work/core"
+run_logged "$work/core-build.log" "build the core" cmake --build "$work/core" -j2
+run_logged "$work/install.log" "cmake --install" cmake --install "$work/core"
 installed=$(cd "$prefix" && find . -type f | sort)
 expected='./include/marundex/core.hpp
 ./lib/cmake/marundex/marundexConfig.cmake
@@ -43,15 +33,16 @@ expected='./include/marundex/core.hpp
 ./lib/libmarundex-core.a'
 [ "$installed" = "$expected" ] || die "cmake --install put other files into $prefix:"$'\n'"$installed"
 echo "installed into $prefix:"
+# shellcheck disable=SC2001  # at the start of each line, not anywhere
 sed 's|^\./|  |' <<<"$installed"
 
 # Only the installed tree: no package registry, and the package must be found
 # in the prefix.
-quietly "$work/consumer.log" cmake -S "$root/examples/cpp" -B "$work/consumer" -G Ninja \
+run_logged "$work/consumer.log" "configure examples/cpp" cmake -S "$root/examples/cpp" -B "$work/consumer" -G Ninja \
   -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
 found=$(sed -n 's/^marundex_DIR:PATH=//p' "$work/consumer/CMakeCache.txt")
 [ "$found" = "$prefix/lib/cmake/marundex" ] || die "find_package(marundex) found $found"
-quietly "$work/consumer-build.log" cmake --build "$work/consumer"
+run_logged "$work/consumer-build.log" "build examples/cpp" cmake --build "$work/consumer"
 
 # The library's own symbols, not the standard templates that name its types.
 for program in worked_values live_equals_backtest; do

@@ -7,23 +7,22 @@
 #   tools/test-docs.sh
 #
 # The tooling is pinned in tools/requirements-docs.txt; what the pages' pip
-# commands bring is held to tools/requirements-py313.txt.
+# commands bring is held to the requirements of the matrix's docs target (py313).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work="$root/build/docs"
 cd "$root"
-
-say() { printf 'test-docs: %s\n' "$*" >&2; }
-die() {
-  say "error: $*"
-  exit 1
-}
+# shellcheck source=lib.sh
+source tools/lib.sh
 
 requirements="$root/tools/requirements-docs.txt"
-compgen -G "$root/dist/marundex-*-cp313-cp313-*.whl" >/dev/null ||
-  die "no CPython 3.13 wheel in dist/: run tools/build-release.sh"
-base=$(tools/interpreters.sh base py313)
+docs=$(matrix one --role docs)
+read -r series free_threaded <<<"$(matrix get "$docs" series free_threaded)"
+[ "$free_threaded" = 0 ] || die "$docs: the pages are run on a default build"
+compgen -G "$root/dist/marundex-*-cp${series/./}-cp${series/./}-*.whl" >/dev/null ||
+  die "no CPython $series wheel in dist/: run tools/build-release.sh"
+base=$(tools/interpreters.sh base "$docs")
 
 # The site's venv is kept while its requirements file is the same.
 tooling="$work/tooling"
@@ -53,7 +52,7 @@ rm -rf "$blocks" "$work/scratch"
     "$blocks/bin/python" -I -m pip install -q "$(grep -E '^pip==' "$requirements")" &&
     "$blocks/bin/python" -I -m pip install -q -c "$requirements" pytest sybil
 } >"$work/blocks.log" 2>&1 || die "making $blocks failed: $(tail -n 20 "$work/blocks.log")"
-env PATH="$blocks/bin:$PATH" PYTHONPATH="$root/tools" PIP_CONSTRAINT="$root/tools/requirements-py313.txt" \
+env PATH="$blocks/bin:$PATH" PYTHONPATH="$root/tools" PIP_CONSTRAINT="$(matrix requirements "$docs")" \
   MARUNDEX_WHEELHOUSE="$root/dist" MARUNDEX_DOC_BLOCKS_DIR="$work/scratch" \
   "$blocks/bin/python" -m pytest -p doc_blocks -p no:cacheprovider -q -rs --rootdir "$root" \
   "$root/README.md" "$root/docs"

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Tests the artefacts that tools/build-release.sh left in dist/, as a user gets
-# them. For each supported interpreter (the names of tools/interpreters.sh, then
+# them. For each target of tools/matrix.toml with a wheel (this machine's, then
 # those in the Debian roots of tools/roots.sh): a fresh venv of it with the test
 # requirements from its pinned requirements file, then `pip install --no-index
 # --find-links dist --only-binary :all: marundex`, checked to have installed that
 # interpreter's wheel unbuilt, then the Python suite against the installed module
 # (on the free-threaded build also with the lock forced off). Under emulation the
 # suite is 5 times slower: the whole suite runs on one aarch64 interpreter, and
-# on the others (tools/roots.sh suite NAME) the cross-platform identity check
+# on the others (their suite in the matrix) the cross-platform identity check
 # and a smoke test. Then the sdist, built by pip as a user's would and installed
 # into fresh venvs: with the host's g++ (a smoke test), and with the newest g++
 # and clang of the Debian root (the whole suite); none of these builds may treat
@@ -19,22 +19,19 @@
 #   tools/test-release.sh --wheel NAME    the wheel of one interpreter
 #   tools/test-release.sh --sdist COMPILER   the sdist built with one compiler:
 #                                         host-g++, g++ or clang++ (the last two
-#                                         in the root sid-amd64, on py314)
+#                                         in the root of the sdist-root target)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dist="$root/dist"
 work="$root/build/release-test"
 cd "$root"
+# shellcheck source=lib.sh
+source tools/lib.sh
 
-say() { printf 'test-release: %s\n' "$*" >&2; }
-die() {
-  say "error: $*"
-  exit 1
-}
-
-mapfile -t host_names < <("$root"/tools/interpreters.sh names)
-mapfile -t root_names < <("$root"/tools/roots.sh names)
+host_names=() root_names=()
+listing host_names matrix names --wheel --host
+listing root_names matrix names --wheel --root
 tests="$root/tests/python"
 smoke_tests=("$tests/test_identity.py" "$tests/test_kernels_worked.py" "$tests/test_module_surface.py"
   "$tests/test_stream.py"
@@ -48,9 +45,7 @@ on() {
   if in_root "$name"; then "$root"/tools/roots.sh run "$name" "$@"; else "$@"; fi
 }
 base_of() { if in_root "$1"; then "$root"/tools/roots.sh base "$1"; else "$root"/tools/interpreters.sh base "$1"; fi; }
-requirements_of() {
-  if in_root "$1"; then "$root"/tools/roots.sh requirements "$1"; else echo "$root/tools/requirements-$1.txt"; fi
-}
+requirements_of() { matrix requirements "$1"; }
 
 # lap VAR: set VAR to the seconds since the last lap.
 phase_start=$SECONDS
@@ -126,10 +121,9 @@ run_suite() {
 test_wheel() {
   local name=$1 venv="$work/$1" log="$work/$1-install.log" python wheel free_threaded
   local venv_time install_time test_time
-  local suite=("$tests")
-  if in_root "$name" && [ "$("$root"/tools/roots.sh suite "$name")" = smoke ]; then
-    suite=("${smoke_tests[@]}")
-  fi
+  local suite=("$tests") kind
+  kind=$(matrix get "$name" suite)
+  if [ "$kind" = smoke ]; then suite=("${smoke_tests[@]}"); fi
   say "$name: fresh venv with the test requirements"
   lap _
   python=$(suite_venv "$name" "$venv" "${suite[0]}")
@@ -144,7 +138,7 @@ test_wheel() {
   ! grep -iE 'building|running setup|build backend' "$log" ||
     die "$name: pip built something instead of installing a wheel (log: $log)"
   wheel=$(sed -nE 's|^Processing .*/(marundex-[^/ ]*\.whl).*|\1|p' "$log")
-  [ -n "$wheel" ] && [ -f "$dist/$wheel" ] || die "$name: pip installed no wheel of dist/ (log: $log)"
+  { [ -n "$wheel" ] && [ -f "$dist/$wheel" ]; } || die "$name: pip installed no wheel of dist/ (log: $log)"
   on "$name" "$python" -I -W ignore::RuntimeWarning "$root/tools/check_installed_wheel.py" "$dist/$wheel" ||
     die "$name: what is installed is not $wheel"
   lap install_time
@@ -167,16 +161,18 @@ test_wheel() {
 
 # test_sdist COMPILER: the sdist as a user with a compiler installs it: pip builds
 # it in an isolated environment, whose build tools come from the index, held to
-# the pinned versions. host-g++ is the host's g++ on py313 with a smoke test (the
-# worked values, the module's surface, the stub installed beside it); g++ and
-# clang++ are the newest of the root sid-amd64, on py314, with the whole suite.
+# the pinned versions. host-g++ is the host's g++ on the sdist-host target of the
+# matrix (py313) with a smoke test (the worked values, the module's surface, the
+# stub installed beside it); g++ and clang++ are the newest of the root of the
+# sdist-root target (py314 in sid-amd64), with the whole suite.
 # The build must show warnings and not treat them as errors. Leaves "LABEL VENV_S
 # INSTALL_S TESTS_S WARNINGS" in $work/sdist-COMPILER.result.
 test_sdist() {
-  local compiler=$1 name=py314 label python log build_dir requirements venv_time install_time test_time
+  local compiler=$1 name label python log build_dir requirements venv_time install_time test_time
   local suite=("$tests") cxx=(env CXX="$1")
+  name=$(matrix one --role sdist-root)
   if [ "$compiler" = host-g++ ]; then
-    name=py313 cxx=(env -u CXX) suite=("${smoke_tests[@]}")
+    name=$(matrix one --role sdist-host) cxx=(env -u CXX) suite=("${smoke_tests[@]}")
   fi
   label="$(basename "${sdists[0]}") ($compiler on $name)"
   requirements=$(requirements_of "$name")
@@ -222,21 +218,39 @@ names=("${host_names[@]}" "${root_names[@]}")
 compilers=(host-g++ g++ clang++)
 "$root"/tools/interpreters.sh setup "${host_names[@]}" >/dev/null
 "$root"/tools/roots.sh setup "${root_names[@]}" >/dev/null
-[ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ] ||
+{ [ -f "${sdists[0]}" ] && [ ${#sdists[@]} -eq 1 ]; } ||
   die "expected one sdist in $dist: run tools/build-release.sh"
+# One wheel in dist/ for each target, found by its tags, before any test runs:
+# a missing one is named here rather than as a failed install.
+for name in "${names[@]}"; do
+  read -r series free_threaded cpu <<<"$(matrix get "$name" series free_threaded cpu)"
+  abi=cp${series/./}
+  [ "$free_threaded" = 0 ] || abi+=t
+  pattern="marundex-*-cp${series/./}-$abi-*_$(matrix cpu "$cpu" manylinux).whl"
+  found=$(cd "$dist" && { compgen -G "$pattern" || true; })
+  [ "$(grep -c . <<<"$found")" = 1 ] || die "$name: expected one wheel $pattern in $dist, found: ${found:-none}"
+done
 rm -rf "$work"
 mkdir -p "$work"
 
 # Each test is one process and mostly one core's work; the emulated ones, the
 # longest, start first.
-{
-  for name in "${names[@]}"; do [[ $name != aarch64-* ]] || echo "--wheel $name"; done
-  for name in "${names[@]}"; do [[ $name == aarch64-* ]] || echo "--wheel $name"; done
-  for compiler in "${compilers[@]}"; do echo "--sdist $compiler"; done
-} | xargs -P "${MARUNDEX_RELEASE_JOBS:-2}" -L 1 "$root/tools/test-release.sh" ||
-  die "a release test failed (see above)"
+emulated=() native=()
+listing emulated matrix names --wheel --emulated
+listing native matrix names --wheel --native
+pool_start "${MARUNDEX_RELEASE_JOBS:-2}" "a release test"
+for name in "${emulated[@]}" "${native[@]}"; do pool_run "$root/tools/test-release.sh" --wheel "$name"; done
+for compiler in "${compilers[@]}"; do pool_run "$root/tools/test-release.sh" --sdist "$compiler"; done
+pool_wait
 
-# Every wheel in dist/ was installed by exactly one interpreter.
+# Each target's wheel was tested, and every wheel in dist/ was installed by
+# exactly one of them: a wheel missing from dist/, or one too many, fails here.
+missing=()
+for name in "${names[@]}"; do [ -f "$work/$name.result" ] || missing+=("$name"); done
+[ ${#missing[@]} -eq 0 ] || die "no wheel was tested for ${missing[*]}"
+wheels=("$dist"/*.whl)
+[ ${#wheels[@]} -eq ${#names[@]} ] ||
+  die "dist/ holds ${#wheels[@]} wheels for ${#names[@]} targets: $(cd "$dist" && echo ./*.whl)"
 timings=()
 for name in "${names[@]}"; do
   read -r -a result <"$work/$name.result"

@@ -11,16 +11,19 @@
 # Fails on the first report, and on any report left in the log.
 #
 #   tools/thread-sanitizer.sh [BUILD_DIR]      (default: build/tsan-ft313)
+#   (the interpreter is the matrix's thread-sanitizer target)
 #   TSAN_THREADS, TSAN_CALLS, TSAN_FIRST_USE   (environment; default 8, 4000, 8)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/tsan-ft313}
 cd "$root"
+# shellcheck source=lib.sh
+source tools/lib.sh
 
-python=$(tools/interpreters.sh python tsan313t)
-# The build tools come from the py313 venv, as in tools/test-all.sh.
-tool_bin=$(dirname "$(tools/interpreters.sh python py313)")
+python=$(tools/interpreters.sh python "$(matrix one --role thread-sanitizer)")
+# The build tools come from the tools venv, as in tools/test-all.sh.
+tool_bin=$(dirname "$(tools/interpreters.sh python "$(matrix one --role tools)")")
 export PATH="$tool_bin:$PATH"
 # The interpreter's own suppressions are kept beside it.
 interpreter_suppressions=$("$python" -I -c 'import sys; print(sys.base_prefix)')/suppressions_free_threading.txt
