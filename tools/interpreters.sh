@@ -27,6 +27,9 @@
 #   tools/interpreters.sh python NAME       print the venv's python path
 #   tools/interpreters.sh base NAME         print the interpreter the venv was
 #                                           made from (for fresh venvs of it)
+#   tools/interpreters.sh find NAME         print an interpreter on the machine
+#                                           that fits NAME, making nothing (for
+#                                           tools/pins.sh)
 #   tools/interpreters.sh names             print the names `setup` makes by
 #                                           default, one a line (tools/matrix)
 set -euo pipefail
@@ -53,6 +56,7 @@ usage() {
 usage: $0 setup [NAME...]
        $0 python NAME
        $0 base NAME
+       $0 find NAME
        $0 names
 NAME is one of: $(matrix names --host | tr '\n' ' ')
 EOF
@@ -406,6 +410,20 @@ case $cmd in
     if [ $# -eq 0 ]; then listing names matrix names --host --setup && set -- "${names[@]}"; fi
     ;;
   python | base) [ $# -eq 1 ] || usage ;;
+  find)
+    # Reads only, so it neither waits for the lock nor makes a venv.
+    [ $# -eq 1 ] || usage
+    load_spec "$1" || usage
+    cands=()
+    listing cands candidates "$1"
+    for cand in "${cands[@]}"; do
+      if out=$(probe "$1" "$cand" 2>/dev/null); then
+        echo "${out##*$'\n'}"
+        exit 0
+      fi
+    done
+    die "$1: no interpreter on this machine fits (tools/interpreters.sh setup $1 makes one)"
+    ;;
   names)
     [ $# -eq 0 ] || usage
     exec "$TOOLS/matrix" names --host --setup

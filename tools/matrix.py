@@ -7,6 +7,12 @@ on one line. Run it through tools/matrix.
     one --role R              the one target of a role
     get NAME FIELD...         a target's fields, on one line
     requirements NAME         its pinned requirements file
+    pins                      the pinned files, each made from an input
+    pin FILE FIELD...         a pinned file's fields, on one line: input,
+                              series, free_threaded, platforms (the manylinux
+                              CPUs of the targets that install it), interpreter
+                              (a host target of its build; none if a version
+                              and platform name it)
     cpus [--emulated]         CPU names
     cpu CPU FIELD...          a CPU's fields, on one line
     roots                     root names
@@ -62,8 +68,11 @@ TARGET_KEYS = {
     "suite": (str, False),
     "requirements": (str, True),
     "bench_requirements": (str, False),
+    "docs_requirements": (str, False),
     "roles": (list, False),
 }
+# A target's pinned files, each generated from an input of [pins].
+PINNED = ("requirements", "bench_requirements", "docs_requirements")
 CPU_KEYS = {
     "debian_arch": str,
     "qemu": str,
@@ -108,7 +117,7 @@ def load(path=None):
             data = tomllib.load(f)
     except (OSError, tomllib.TOMLDecodeError) as e:
         raise MatrixError(f"{path}: {e}") from None
-    unknown = sorted(set(data) - {"cpu", "root", "target"})
+    unknown = sorted(set(data) - {"cpu", "root", "target", "pins"})
     if unknown:
         raise MatrixError(f"{path}: unknown table {', '.join(unknown)}")
 
@@ -168,7 +177,7 @@ def load(path=None):
         for role in row["roles"]:
             if role not in ROLES:
                 raise MatrixError(f"{where}: unknown role {role!r}")
-        for key in ("requirements", "bench_requirements"):
+        for key in PINNED:
             if key in row and not os.path.isfile(os.path.join(REPO, row[key])):
                 raise MatrixError(f"{where}: {key}: no file {row[key]}")
         seen[name] = row
@@ -179,12 +188,42 @@ def load(path=None):
     for name in roots:
         if not any(r.get("root") == name for r in seen.values()):
             raise MatrixError(f"{path}: root {name!r}: no target lives in it")
-    return Matrix(seen, cpus, roots)
+    return Matrix(seen, cpus, roots, _pins(path, data.get("pins", {}), seen))
+
+
+def _pins(path, table, targets):
+    """{pinned file: (input, the targets that install it)}, checked: every
+    pinned file of a target has an input, and its targets agree on the series
+    and build the file is resolved for."""
+    if not isinstance(table, dict):
+        raise MatrixError(f"{path}: pins is not a table")
+    users = {}
+    for name, row in targets.items():
+        for key in PINNED:
+            if key in row:
+                users.setdefault(row[key], []).append(name)
+    pins = {}
+    for output, source in table.items():
+        where = f"{path}: pins {output!r}"
+        if not isinstance(source, str) or not source.endswith(".in"):
+            raise MatrixError(f"{where}: the input is not a path ending in .in: {source!r}")
+        if not os.path.isfile(os.path.join(REPO, source)):
+            raise MatrixError(f"{where}: no file {source}")
+        if output not in users:
+            raise MatrixError(f"{where}: no target installs it")
+        builds = {(targets[n]["series"], targets[n]["free_threaded"]) for n in users[output]}
+        if len(builds) != 1:
+            raise MatrixError(f"{where}: its targets are of different series or builds: {' '.join(users[output])}")
+        pins[output] = (source, users[output])
+    for output, names in users.items():
+        if output not in pins:
+            raise MatrixError(f"{path}: target {names[0]!r}: {output} is made from no input of [pins]")
+    return pins
 
 
 class Matrix:
-    def __init__(self, targets, cpus, roots):
-        self.targets, self.cpus, self.roots = targets, cpus, roots
+    def __init__(self, targets, cpus, roots, pins):
+        self.targets, self.cpus, self.roots, self.pins = targets, cpus, roots, pins
 
     @staticmethod
     def emulated_cpu(cpu):
@@ -201,7 +240,7 @@ class Matrix:
             return "python" + row["series"] + ("t" if row["free_threaded"] else "")
         if field == "emulated":
             return self.emulated_cpu(row["cpu"])
-        if field in ("requirements", "bench_requirements"):
+        if field in PINNED:
             if field not in row:
                 raise MatrixError(f"target {name!r} has no {field}")
             return os.path.join(REPO, row[field])
@@ -238,6 +277,30 @@ class Matrix:
         if field in ROOT_KEYS:
             return root[field]
         raise MatrixError(f"no root field {field!r}")
+
+    def pin_field(self, output, field):
+        relative = os.path.relpath(os.path.abspath(output), REPO)
+        if relative not in self.pins:
+            raise MatrixError(f"no pinned file {output!r} (files: {' '.join(self.pins)})")
+        source, users = self.pins[relative]
+        first = self.targets[users[0]]
+        if field == "input":
+            return os.path.join(REPO, source)
+        if field in ("series", "free_threaded"):
+            return first[field]
+        if field == "platforms":
+            return list(dict.fromkeys(self.cpus[self.targets[n]["cpu"]]["manylinux"] for n in users))
+        if field == "interpreter":
+            # A free-threaded build has no name a resolver takes for a version:
+            # it asks an interpreter of that build, one made on this machine.
+            if not first["free_threaded"]:
+                return "none"
+            for name, row in self.targets.items():
+                if (row["origin"], row["variant"], row["series"], row["free_threaded"]) == \
+                        ("host", "plain", first["series"], True):
+                    return name
+            raise MatrixError(f"{relative}: no plain host target of free-threaded {first['series']} to resolve it with")
+        raise MatrixError(f"no pin field {field!r}")
 
     def names(self, role=None, origin=None, wheel=False, emulated=None, setup=False):
         out = []
@@ -299,12 +362,17 @@ def main(argv):
         lines = [" ".join(_show(field(args[0], f)) for f in args[1:])]
     elif cmd == "requirements" and len(args) == 1:
         lines = [matrix.target_field(args[0], "requirements")]
+    elif cmd == "pins" and not args:
+        lines = [os.path.join(REPO, output) for output in matrix.pins]
+    elif cmd == "pin" and len(args) >= 2:
+        lines = [" ".join(_show(matrix.pin_field(args[0], f)) for f in args[1:])]
     elif cmd == "cpus" and args in ([], ["--emulated"]):
         lines = [c for c in matrix.cpus if not args or matrix.emulated_cpu(c)]
     elif cmd == "roots" and not args:
         lines = list(matrix.roots)
     elif cmd == "check" and not args:
-        lines = [f"matrix: {len(matrix.targets)} targets, {len(matrix.cpus)} cpus, {len(matrix.roots)} roots"]
+        lines = [f"matrix: {len(matrix.targets)} targets, {len(matrix.cpus)} cpus, {len(matrix.roots)} roots, "
+                 f"{len(matrix.pins)} pinned files"]
     else:
         raise MatrixError("usage:\n" + usage)
     for line in lines:
