@@ -84,6 +84,8 @@ cmd=$1
 shift
 files=()
 mkdir -p "$LOGS"
+# One run at a time rebuilds uv's venv and writes the files.
+take_lock "$CACHE/pins/.lock" "$CACHE/pins"
 case $cmd in
   compile)
     if [ $# -gt 0 ]; then files=("$@"); else listing files matrix pins; fi
