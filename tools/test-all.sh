@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test of marundex, on a fresh machine as on a warm one: installs what is
-# missing, then runs the C++ suite of the core (plain and under AddressSanitizer
-# and UndefinedBehaviorSanitizer), the style checks, and the Python suite on each
+# missing, checks that the pinned requirements are what their inputs give, then
+# runs the C++ suite of the core (plain and under AddressSanitizer and
+# UndefinedBehaviorSanitizer), the style checks, and the Python suite on each
 # supported interpreter. Exits non-zero when anything fails.
 set -euo pipefail
 
@@ -45,6 +46,11 @@ step "ThreadSanitizer interpreter: made in the background (log: $build/tsan-setu
 tsan=$(matrix one --role thread-sanitizer)
 nice -n 19 tools/interpreters.sh setup "$tsan" >"$build/tsan-setup.log" 2>&1 &
 tsan_pid=$!
+
+# Each pinned requirements file is what uv makes of its input (the free-threaded
+# ones need the interpreters just set up); a stale one fails here, by its name.
+step "pinned requirements against their inputs (tools/pins.sh check)"
+tools/pins.sh check
 # The build tools come from a venv, so the C++ build does not depend on what the
 # machine's own cmake happens to be.
 tools_name=$(matrix one --role tools)

@@ -6,8 +6,9 @@
 #
 #   tools/test-docs.sh
 #
-# The tooling is pinned in tools/requirements-docs.txt; what the pages' pip
-# commands bring is held to the requirements of the matrix's docs target (py313).
+# The tooling is pinned in the docs target's docs_requirements (py313's, in
+# tools/matrix.toml); what the pages' pip commands bring is held to that
+# target's requirements.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,8 +17,8 @@ cd "$root"
 # shellcheck source=lib.sh
 source tools/lib.sh
 
-requirements="$root/tools/requirements-docs.txt"
 docs=$(matrix one --role docs)
+requirements=$(matrix get "$docs" docs_requirements)
 read -r series free_threaded <<<"$(matrix get "$docs" series free_threaded)"
 [ "$free_threaded" = 0 ] || die "$docs: the pages are run on a default build"
 compgen -G "$root/dist/marundex-*-cp${series/./}-cp${series/./}-*.whl" >/dev/null ||
