@@ -177,9 +177,6 @@ def load(path=None):
         for role in row["roles"]:
             if role not in ROLES:
                 raise MatrixError(f"{where}: unknown role {role!r}")
-        for key in PINNED:
-            if key in row and not os.path.isfile(os.path.join(REPO, row[key])):
-                raise MatrixError(f"{where}: {key}: no file {row[key]}")
         seen[name] = row
     for role, single in ROLES.items():
         holders = [n for n, r in seen.items() if role in r["roles"]]
