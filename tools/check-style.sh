@@ -71,15 +71,25 @@ if [[ -n "$tidy_major" && "$tidy_major" -lt 17 ]]; then
                  --extra-arg=-Wno-builtin-macro-redefined)
 fi
 
-for source in "${sources[@]}"; do
-    rc=0
-    output=$("$clang_tidy" -p "$build_dir" --quiet "${extra_args[@]}" "$source" 2>&1) || rc=$?
+# One clang-tidy per core at a time, each into a file of its own, shown in order.
+findings=$(mktemp -d)
+# shellcheck disable=SC2317  # called through pool_run
+tidy_one() {  # tidy_one INDEX SOURCE: the findings and exit status of SOURCE
+    local rc=0
+    "$clang_tidy" -p "$build_dir" --quiet "${extra_args[@]}" "$2" >"$findings/$1.out" 2>&1 || rc=$?
+    echo "$rc" >"$findings/$1.rc"
+}
+pool_start "$(nproc)" "clang-tidy"
+for i in "${!sources[@]}"; do pool_run tidy_one "$i" "${sources[$i]}"; done
+pool_wait
+for i in "${!sources[@]}"; do
     # Drop the count of diagnostics in system headers, which are not reported.
-    grep -vE '^[0-9]+ warnings?( and [0-9]+ errors?)? generated\.$' <<<"$output" || true
-    if [[ $rc -ne 0 ]]; then
+    grep -vE '^[0-9]+ warnings?( and [0-9]+ errors?)? generated\.$' "$findings/$i.out" || true
+    if [[ $(cat "$findings/$i.rc") != 0 ]]; then
         status=1
     fi
 done
+rm -rf "$findings"
 echo "${#sources[@]} files checked"
 
 echo "== shellcheck"
