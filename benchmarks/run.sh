@@ -54,7 +54,9 @@ venv() {
         stamp_write "$dir/.bench-stamp" "$stamp"
     fi
     # The extension as the work tree has it; the build directory keeps rebuilds quick.
-    "$dir/bin/python" -m pip install -q --no-build-isolation --no-deps \
+    local cached
+    cached_pip_build cached
+    "$dir/bin/python" -m pip install -q --no-build-isolation --no-deps "${cached[@]}" \
         --config-settings=build-dir="$root/build/bench-$name" "$root" >&2
     echo "$dir/bin/python"
 }

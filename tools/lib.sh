@@ -123,6 +123,34 @@ clean_env() {
   env -i "${allowed[@]}" "$@"
 }
 
+# ------------------------------------------------------ compiler cache ------
+# The project's own builds (the C++ suites, the sanitized, benchmark and
+# development builds) compile through ccache, kept with the other caches, so a
+# clean clone compiles only what changed since the last run. Every path of the
+# checkout is mapped out of the objects (-ffile-prefix-map), so clones at other
+# paths share the entries and no object names a clone that may be gone. The
+# release artefacts never go through it: they are built as a user's pip builds
+# them.
+export CCACHE_DIR=$CACHE/ccache CCACHE_BASEDIR=$REPO CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=4G
+
+# cached_build VAR: the CMake definitions of a cached build, into the array VAR;
+# for pip, as scikit-build-core's --config-settings.
+# Without ccache on the machine, a plain build.
+cached_build() {
+  local -n cached_into=$1
+  cached_into=()
+  command -v ccache >/dev/null || return 0
+  # shellcheck disable=SC2034  # the caller's array, through the name reference
+  cached_into=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache "-DCMAKE_CXX_FLAGS=-ffile-prefix-map=$REPO/=")
+}
+cached_pip_build() {
+  local -n cached_pip_into=$1
+  local define defines
+  cached_build defines
+  cached_pip_into=()
+  for define in "${defines[@]}"; do cached_pip_into+=("--config-settings=cmake.define.${define#-D}"); done
+}
+
 # -------------------------------------------------------------- stamps ------
 # A stamp is a file that records what a cached thing was made from; the thing
 # is remade when it does not hold the same text.

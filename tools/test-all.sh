@@ -19,7 +19,7 @@ step "system packages"
 # The cross compilers of the other CPUs build their wheels and their binutils read
 # their symbols and instructions; debootstrap, qemu and binfmt-support make and
 # run the Debian roots (here, so that no two apt-get run at once).
-packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck
+packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck ccache
   debootstrap qemu-user-static binfmt-support)
 cpus=()
 listing cpus matrix cpus --emulated
@@ -57,6 +57,10 @@ tools_name=$(matrix one --role tools)
 tool_bin=$(dirname "$(tools/interpreters.sh python "$tools_name")")
 export PATH="$tool_bin:$PATH"
 
+# The builds of this script compile through the compiler cache (see lib.sh).
+cached=() cached_pip=()
+cached_build cached
+cached_pip_build cached_pip
 configure() {  # configure DIR [CMAKE ARGS...]
   local dir=$1
   shift
@@ -69,7 +73,7 @@ for variant in plain sanitized; do
   dir="$build/core-$variant"
   sanitize=OFF
   [ "$variant" = sanitized ] && sanitize=ON
-  configure "$dir" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  configure "$dir" "${cached[@]}" -DMARUNDEX_BUILD_TESTS=ON -DMARUNDEX_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$dir" -j2
   ctest --test-dir "$dir" --output-on-failure -j2
 done
@@ -80,7 +84,7 @@ for cpu in "${cpus[@]}"; do
   step "core C++ tests ($cpu, emulated)"
   toolchain=$(matrix cpu "$cpu" cmake_toolchain)
   [ -n "$toolchain" ] || die "no CMake toolchain file for $cpu in tools/matrix.toml"
-  configure "$build/core-$cpu" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  configure "$build/core-$cpu" "${cached[@]}" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
   cmake --build "$build/core-$cpu" -j2
   ctest --test-dir "$build/core-$cpu" --output-on-failure -j2
@@ -96,7 +100,7 @@ CLANG_TIDY=clang-tidy-19 tools/check-style.sh "$build/lint"
 # the examples.
 python=$(tools/interpreters.sh python "$tools_name")
 step "development build on $tools_name"
-"$python" -m pip install --no-build-isolation --no-deps -q \
+"$python" -m pip install --no-build-isolation --no-deps -q "${cached_pip[@]}" \
   --config-settings=build-dir="$build/wheel-$tools_name" \
   --config-settings=cmake.define.MARUNDEX_WARNINGS_AS_ERRORS=ON "$root"
 "$python" -c "import marundex"
@@ -112,7 +116,7 @@ asan=$(matrix one --role sanitizers)
 python=$(tools/interpreters.sh python "$asan")
 step "Python suite on $asan under AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitized=$build/sanitized-$asan
-configure "$sanitized" -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=ON \
+configure "$sanitized" "${cached[@]}" -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python"
 cmake --build "$sanitized" -j2
 sanitized_run() {
@@ -157,7 +161,7 @@ bash "$root/benchmarks/run.sh" --smoke
 bash "$root/benchmarks/run.sh" --stream --smoke --rounds 1 >/dev/null
 # The borrow registry's store under threads: that it builds, and that every store
 # grants every read-only borrow.
-configure "$build/bench-core" -DMARUNDEX_BUILD_BENCHMARKS=ON
+configure "$build/bench-core" "${cached[@]}" -DMARUNDEX_BUILD_BENCHMARKS=ON
 cmake --build "$build/bench-core" -j2 --target marundex_registry_contention marundex_resume_benchmark
 "$build/bench-core/benchmarks/registry/marundex_registry_contention" --calls 2000 --repeats 1 >/dev/null
 # Resumed kernels: that every run length gives the batch kernel's bits.

@@ -30,7 +30,9 @@ interpreter_suppressions=$("$python" -I -c 'import sys; print(sys.base_prefix)')
 [ -f "$interpreter_suppressions" ] || { echo "missing $interpreter_suppressions" >&2; exit 1; }
 
 mkdir -p "$build"
-cmake -S "$root" -B "$build" -G Ninja -DMARUNDEX_WARNINGS_AS_ERRORS=ON -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=thread \
+cached=()
+cached_build cached
+cmake -S "$root" -B "$build" -G Ninja "${cached[@]}" -DMARUNDEX_WARNINGS_AS_ERRORS=ON -DMARUNDEX_BUILD_EXTENSION=ON -DMARUNDEX_SANITIZE=thread \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$python" >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" -j2
