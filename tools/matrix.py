@@ -76,6 +76,7 @@ PINNED = ("requirements", "bench_requirements", "docs_requirements")
 CPU_KEYS = {
     "debian_arch": str,
     "qemu": str,
+    "qemu_cpu": str,
     "cross_prefix": str,
     "cross_packages": list,
     "cmake_toolchain": str,
@@ -83,6 +84,10 @@ CPU_KEYS = {
     "fma_pattern": str,
 }
 ROOT_KEYS = {"suite": str, "cpu": str, "packages": list}
+# Values that are not one word: checked by their own rules.
+FREE_FORM = ("fma_pattern", "qemu_cpu")
+# qemu's -cpu: a model, then properties (QEMU_CPU=max,pauth-impdef=on).
+QEMU_CPU = re.compile(r"[a-z0-9-]+(,[a-z0-9-]+(=[a-z0-9]+)?)*")
 
 
 class MatrixError(Exception):
@@ -106,7 +111,7 @@ def _fields(where, row, keys):
             raise MatrixError(f"{where}: {key} is not a {kind.__name__}: {value!r}")
         if kind is list and not all(isinstance(v, str) and WORD.fullmatch(v) for v in value):
             raise MatrixError(f"{where}: {key} is not a list of words: {value!r}")
-        if kind is str and key != "fma_pattern" and value and not WORD.fullmatch(value.replace("/", "")):
+        if kind is str and key not in FREE_FORM and value and not WORD.fullmatch(value.replace("/", "")):
             raise MatrixError(f"{where}: {key} is not one word: {value!r}")
 
 
@@ -128,6 +133,8 @@ def load(path=None):
             re.compile(cpu["fma_pattern"])
         except re.error as e:
             raise MatrixError(f"{path}: cpu {name!r}: fma_pattern: {e}") from None
+        if not QEMU_CPU.fullmatch(cpu["qemu_cpu"]):
+            raise MatrixError(f"{path}: cpu {name!r}: qemu_cpu is not a qemu CPU model: {cpu['qemu_cpu']!r}")
         if cpu["cmake_toolchain"] and not os.path.isfile(os.path.join(REPO, cpu["cmake_toolchain"])):
             raise MatrixError(f"{path}: cpu {name!r}: no file {cpu['cmake_toolchain']}")
 

@@ -104,10 +104,14 @@ host_packages() {
   for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
 }
 
+# emulated_cpu CPU: QEMU_CPU=MODEL, the model qemu-user emulates for CPU.
+emulated_cpu() { echo "QEMU_CPU=$(matrix cpu "$1" qemu_cpu)"; }
+
 # in_root DIR [NAME=VALUE...] CMD...: CMD inside the root file system DIR (of a
 # root, or that root being made, DIR.tmp), in a mount namespace of its own with
 # /dev, /proc and the checkout; in a clean environment (see clean_env) with the
-# root's own PATH, HOME and TMPDIR, and the given variables.
+# root's own PATH, HOME and TMPDIR, the CPU model of an emulated root's qemu,
+# and the given variables.
 in_root() {
   local dir=$1 path=$SYSTEM_PATH given=() allowed
   shift
@@ -124,9 +128,10 @@ in_root() {
   # An emulated root, once made, also sees this machine's /usr at $HOST_USR, its
   # x86-64 loader and libraries where that loader looks, and the cross C library,
   # so that this machine's cross compiler runs there natively.
-  local cross=0 sysroot=
+  local emulator=() cross=0 sysroot=
+  root_spec "$(basename "${dir%.tmp}")"
+  if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
   if [ -f "$dir/.marundex-root" ]; then
-    root_spec "$(basename "$dir")"
     if [ "$R_EMULATED" = 1 ]; then
       cross=1
       sysroot=/usr/$(matrix cpu "$R_CPU" cross_prefix)
@@ -149,7 +154,7 @@ in_root() {
     fi
     exec chroot "$dir" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
     _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" "$sysroot" \
-    env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${given[@]}" "$@"
+    env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${emulator[@]}" "${given[@]}" "$@"
 }
 
 # ensure_root ROOT: the root file system, bootstrapped and with its packages.
@@ -164,8 +169,10 @@ ensure_root() {
   say "$root: making $dir ($suite, $arch); this takes minutes"
   rm -rf "$dir" "$dir.tmp"
   mkdir -p "$ROOTS"
+  local emulator=()
+  if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
   run_logged "$LOGS/root-$root-debootstrap.log" "$root: debootstrap" \
-    debootstrap --arch="$arch" --variant=minbase "$suite" "$dir.tmp" "$MIRROR"
+    env "${emulator[@]}" debootstrap --arch="$arch" --variant=minbase "$suite" "$dir.tmp" "$MIRROR"
   # The archive this machine reaches can be older than its Release files allow.
   echo 'Acquire::Check-Valid-Until "false";' >"$dir.tmp/etc/apt/apt.conf.d/99marundex"
   run_logged "$LOGS/root-$root-apt-update.log" "$root: apt-get update" in_root "$dir.tmp" apt-get update
