@@ -2,12 +2,12 @@
 # Provides the interpreters that this machine's own system cannot, the targets
 # of tools/matrix.toml whose origin is a root: Debian's CPython of a suite (the
 # newer series from unstable), for this machine's CPU and for others, each in a
-# Debian root file system made with debootstrap and entered with chroot; a root
+# Debian root file system made with mmdebstrap and entered with bubblewrap; a root
 # of another CPU runs under qemu-user through binfmt_misc. Each interpreter has a
 # venv inside its root with the packages of its requirements file (the same pins
 # on either CPU).
 #
-# Under emulation the Python suite runs about 5 times slower: the interpreters
+# Under emulation the Python suite runs about 3 times slower: the interpreters
 # marked smoke run the identity check and a smoke test only, and their venvs hold
 # the build tools, NumPy and pytest, not the packages of the whole suite. pip
 # under emulation takes minutes a venv: the aarch64 venvs are filled by this
@@ -22,8 +22,8 @@
 # sid-amd64 also has the suite's newest g++ and clang, for the builds from source.
 #
 # Everything lives under ${MARUNDEX_CACHE:-/var/cache/marundex}/roots, made once
-# per machine (about 3 minutes for sid-amd64 and 8 for each aarch64 root, most of
-# it Debian's package scripts under emulation).
+# per machine: the three roots at once, with their venvs, in about 4 minutes,
+# most of it Debian's package scripts under emulation.
 #
 # A command runs in a root with the checkout bound at its own path and the working
 # folder kept, so paths of the checkout (dist/, build/, tests/) mean the same file
@@ -50,7 +50,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 ROOTS=$CACHE/roots
 MIRROR=http://deb.debian.org/debian
 # Bump to remake every root when the way they are made changes.
-ROOT_LAYOUT=1
+ROOT_LAYOUT=2
 # Bump to remake every venv when the way they are made changes.
 VENV_LAYOUT=2
 SYSTEM_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
@@ -82,7 +82,7 @@ root_dir() { echo "$ROOTS/$1"; }
 venv_in_root() { echo "/opt/marundex/venvs/$1"; }
 
 # ensure_emulation: the other CPUs' binaries run through qemu-user, registered
-# with binfmt_misc with the F flag, so that the emulator works inside a chroot too.
+# with binfmt_misc with the F flag, so that the emulator works inside a root too.
 ensure_emulation() {
   local cpus cpu qemu
   [ -f /proc/sys/fs/binfmt_misc/status ] ||
@@ -99,7 +99,7 @@ ensure_emulation() {
 # cross compilers of the other CPUs.
 host_packages() {
   local cpus cpu
-  echo debootstrap qemu-user-static binfmt-support
+  echo mmdebstrap bubblewrap qemu-user-static binfmt-support
   listing cpus matrix cpus --emulated
   for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
 }
@@ -108,12 +108,13 @@ host_packages() {
 emulated_cpu() { echo "QEMU_CPU=$(matrix cpu "$1" qemu_cpu)"; }
 
 # in_root DIR [NAME=VALUE...] CMD...: CMD inside the root file system DIR (of a
-# root, or that root being made, DIR.tmp), in a mount namespace of its own with
-# /dev, /proc and the checkout; in a clean environment (see clean_env) with the
-# root's own PATH, HOME and TMPDIR, the CPU model of an emulated root's qemu,
-# and the given variables.
+# root, or that root being made, DIR.tmp), in a mount namespace of its own
+# (bubblewrap's) with /dev, /proc and the checkout at its own path, in the working
+# folder when the root has it (else in /); in a clean environment (see clean_env)
+# with the root's own PATH, HOME and TMPDIR, the CPU model of an emulated root's
+# qemu, and the given variables.
 in_root() {
-  local dir=$1 path=$SYSTEM_PATH given=() allowed
+  local dir=$1 path=$SYSTEM_PATH given=() allowed emulator=() cwd=/ sysroot
   shift
   while [[ $# -gt 1 && $1 =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; do
     given+=("$1")
@@ -123,63 +124,48 @@ in_root() {
   allowed_env allowed
   # The root's name service and certificates follow the host's.
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
-  mkdir -p "$dir/etc/ssl/certs" "$dir$REPO"
+  mkdir -p "$dir/etc/ssl/certs"
   cp /etc/ssl/certs/ca-certificates.crt "$dir/etc/ssl/certs/ca-certificates.crt"
-  # An emulated root, once made, also sees this machine's /usr at $HOST_USR, its
-  # x86-64 loader and libraries where that loader looks, and the cross C library,
-  # so that this machine's cross compiler runs there natively.
-  local emulator=() cross=0 sysroot=
+  # As root, bubblewrap keeps no capability unless asked: apt and dpkg need them.
+  local mounts=(--bind "$dir" / --dev-bind /dev /dev --proc /proc --bind "$REPO" "$REPO" --cap-add ALL)
   root_spec "$(basename "${dir%.tmp}")"
-  if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
-  if [ -f "$dir/.marundex-root" ]; then
-    if [ "$R_EMULATED" = 1 ]; then
-      cross=1
+  if [ "$R_EMULATED" = 1 ]; then
+    emulator=("$(emulated_cpu "$R_CPU")")
+    # An emulated root, once made, also sees this machine's /usr at $HOST_USR, its
+    # x86-64 loader and libraries where that loader looks, and the cross C library
+    # at its own path, where its linker scripts name it: this machine's cross
+    # compiler runs there natively.
+    if [ -f "$dir/.marundex-root" ]; then
       sysroot=/usr/$(matrix cpu "$R_CPU" cross_prefix)
-      sysroot=${sysroot%-}
-      mkdir -p "$dir$HOST_USR" "$dir/usr/lib64" "$dir/usr/lib/x86_64-linux-gnu" "$dir$sysroot"
       [ -e "$dir/lib64" ] || ln -s usr/lib64 "$dir/lib64"
+      mounts+=(--ro-bind /usr "$HOST_USR" --ro-bind /usr/lib64 /usr/lib64
+        --ro-bind /usr/lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu --ro-bind "${sysroot%-}" "${sysroot%-}")
     fi
   fi
-  # shellcheck disable=SC2016  # expanded by the inner shell
-  unshare --mount --propagation private -- /bin/sh -c '
-    dir=$1 repo=$2 cwd=$3 cross=$4 host_usr=$5 sysroot=$6
-    shift 6
-    mount --rbind /dev "$dir/dev" && mount -t proc proc "$dir/proc" &&
-      mount --bind "$repo" "$dir$repo" || exit 125
-    if [ "$cross" = 1 ]; then
-      # The cross C library'"'"'s linker scripts name it at its own path.
-      for bind in "/usr $host_usr" /usr/lib64 /usr/lib/x86_64-linux-gnu "$sysroot"; do
-        mount --bind -o ro "${bind%% *}" "$dir${bind#* }" || exit 125
-      done
-    fi
-    exec chroot "$dir" /bin/sh -c "cd \"\$0\" 2>/dev/null || cd /; exec \"\$@\"" "$cwd" "$@"' \
-    _ "$dir" "$REPO" "$PWD" "$cross" "$HOST_USR" "$sysroot" \
-    env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${emulator[@]}" "${given[@]}" "$@"
+  if [[ $PWD == "$REPO" || $PWD == "$REPO/"* ]] || [ -d "$dir$PWD" ]; then cwd=$PWD; fi
+  bwrap "${mounts[@]}" --chdir "$cwd" -- \
+    /usr/bin/env -i "${allowed[@]}" PATH="$path" HOME=/root TMPDIR=/tmp LANG=C.UTF-8 "${emulator[@]}" "${given[@]}" "$@"
 }
 
-# ensure_root ROOT: the root file system, bootstrapped and with its packages.
+# ensure_root ROOT: the root file system, bootstrapped with its packages.
 ensure_root() {
-  local root=$1 dir suite arch packages stamp
+  local root=$1 dir suite arch packages stamp emulator=()
   dir=$(root_dir "$root")
   root_spec "$root"
-  suite=$R_SUITE arch=$R_ARCH packages=("${R_PACKAGES[@]}")
-  stamp="layout=$ROOT_LAYOUT suite=$suite arch=$arch packages=${packages[*]}"
+  suite=$R_SUITE arch=$R_ARCH packages=(ca-certificates "${R_PACKAGES[@]}")
+  stamp="layout=$ROOT_LAYOUT suite=$suite arch=$arch packages=${R_PACKAGES[*]}"
   stamp_matches "$dir/.marundex-root" "$stamp" && return 0
 
   say "$root: making $dir ($suite, $arch); this takes minutes"
   rm -rf "$dir" "$dir.tmp"
   mkdir -p "$ROOTS"
-  local emulator=()
   if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
-  run_logged "$LOGS/root-$root-debootstrap.log" "$root: debootstrap" \
-    env "${emulator[@]}" debootstrap --arch="$arch" --variant=minbase "$suite" "$dir.tmp" "$MIRROR"
-  # The archive this machine reaches can be older than its Release files allow.
-  echo 'Acquire::Check-Valid-Until "false";' >"$dir.tmp/etc/apt/apt.conf.d/99marundex"
-  run_logged "$LOGS/root-$root-apt-update.log" "$root: apt-get update" in_root "$dir.tmp" apt-get update
-  run_logged "$LOGS/root-$root-apt-install.log" "$root: apt-get install ${packages[*]}" \
-    in_root "$dir.tmp" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    ca-certificates "${packages[@]}"
-  in_root "$dir.tmp" apt-get clean
+  # Check-Valid-Until: the archive this machine reaches can be older than its
+  # Release files allow; the option stays in the root for later apt runs.
+  run_logged "$LOGS/root-$root-mmdebstrap.log" "$root: mmdebstrap with ${packages[*]}" \
+    env "${emulator[@]}" mmdebstrap --mode=root --variant=minbase --architectures="$arch" \
+    --aptopt='Acquire::Check-Valid-Until "false"' --include="$(IFS=,; echo "${packages[*]}")" \
+    "$suite" "$dir.tmp" "$MIRROR"
   stamp_write "$dir.tmp/.marundex-root" "$stamp"
   mv "$dir.tmp" "$dir"
 }

@@ -17,10 +17,10 @@ step() { printf '\n=== %s\n' "$*"; }
 step "system packages"
 # clang-tidy 19: older ones cannot parse the standard library's <expected>.
 # The cross compilers of the other CPUs build their wheels and their binutils read
-# their symbols and instructions; debootstrap, qemu and binfmt-support make and
-# run the Debian roots (here, so that no two apt-get run at once).
+# their symbols and instructions; mmdebstrap, bubblewrap, qemu and binfmt-support
+# make, enter and run the Debian roots (here, so that no two apt-get run at once).
 packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck ccache
-  debootstrap qemu-user-static binfmt-support)
+  mmdebstrap bubblewrap qemu-user-static binfmt-support)
 cpus=()
 listing cpus matrix cpus --emulated
 for cpu in "${cpus[@]}"; do
@@ -31,8 +31,8 @@ apt_install_missing "${packages[@]}"
 
 mkdir -p "$build"
 # The Debian roots of the newer interpreters and of aarch64 take a fresh machine
-# most of half an hour, mostly waiting on the network and on emulated package
-# scripts, one core at a time: they are made beside the steps up to the release.
+# minutes, mostly waiting on the network and on emulated package scripts: they
+# are made beside the steps up to the release.
 step "Debian roots of tools/roots.sh: made in the background (log: $build/roots-setup.log)"
 tools/roots.sh setup >"$build/roots-setup.log" 2>&1 &
 roots_pid=$!

@@ -6,7 +6,7 @@
 # --find-links dist --only-binary :all: marundex`, checked to have installed that
 # interpreter's wheel unbuilt, then the Python suite against the installed module
 # (on the free-threaded build also with the lock forced off). Under emulation the
-# suite is 5 times slower: the whole suite runs on one aarch64 interpreter, and
+# suite is 3 times slower: the whole suite runs on one aarch64 interpreter, and
 # on the others (their suite in the matrix) the cross-platform identity check
 # and a smoke test. Then the sdist, built by pip as a user's would and installed
 # into fresh venvs: with the host's g++ (a smoke test), and with the newest g++
