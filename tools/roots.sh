@@ -161,9 +161,11 @@ ensure_root() {
   mkdir -p "$ROOTS"
   if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
   # Check-Valid-Until: the archive this machine reaches can be older than its
-  # Release files allow; the option stays in the root for later apt runs.
+  # Release files allow; the option stays in the root for later apt runs. The
+  # mounts mmdebstrap makes in the root (/proc, /sys, devices) belong to a mount
+  # namespace of its own: however it ends, none is left for a rerun's rm -rf.
   run_logged "$LOGS/root-$root-mmdebstrap.log" "$root: mmdebstrap with ${packages[*]}" \
-    env "${emulator[@]}" mmdebstrap --mode=root --variant=minbase --architectures="$arch" \
+    env "${emulator[@]}" unshare --mount --propagation private -- mmdebstrap --mode=root --variant=minbase --architectures="$arch" \
     --aptopt='Acquire::Check-Valid-Until "false"' --include="$(IFS=,; echo "${packages[*]}")" \
     "$suite" "$dir.tmp" "$MIRROR"
   stamp_write "$dir.tmp/.marundex-root" "$stamp"
