@@ -79,7 +79,6 @@ CPU_KEYS = {
     "qemu_cpu": str,
     "cross_prefix": str,
     "cross_packages": list,
-    "cmake_toolchain": str,
     "manylinux": str,
     "fma_pattern": str,
 }
@@ -135,8 +134,6 @@ def load(path=None):
             raise MatrixError(f"{path}: cpu {name!r}: fma_pattern: {e}") from None
         if not QEMU_CPU.fullmatch(cpu["qemu_cpu"]):
             raise MatrixError(f"{path}: cpu {name!r}: qemu_cpu is not a qemu CPU model: {cpu['qemu_cpu']!r}")
-        if cpu["cmake_toolchain"] and not os.path.isfile(os.path.join(REPO, cpu["cmake_toolchain"])):
-            raise MatrixError(f"{path}: cpu {name!r}: no file {cpu['cmake_toolchain']}")
 
     roots = data.get("root", {})
     for name, root in roots.items():
@@ -259,8 +256,6 @@ class Matrix:
             raise MatrixError(f"no cpu {name!r} (cpus: {' '.join(self.cpus)})")
         if field == "emulated":
             return self.emulated_cpu(name)
-        if field == "cmake_toolchain" and self.cpus[name][field]:
-            return os.path.join(REPO, self.cpus[name][field])
         if field in CPU_KEYS:
             return self.cpus[name][field]
         raise MatrixError(f"no cpu field {field!r}")

@@ -79,13 +79,14 @@ for variant in plain sanitized; do
 done
 
 # The same suite for each other CPU: built by its cross compiler, with GoogleTest
-# from Debian's sources, and run under qemu-user.
+# from Debian's sources, and run under qemu-user, as the CPU's row says.
 for cpu in "${cpus[@]}"; do
   step "core C++ tests ($cpu, emulated)"
-  toolchain=$(matrix cpu "$cpu" cmake_toolchain)
-  [ -n "$toolchain" ] || die "no CMake toolchain file for $cpu in tools/matrix.toml"
-  configure "$build/core-$cpu" "${cached[@]}" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+  read -r prefix qemu qemu_cpu <<<"$(matrix cpu "$cpu" cross_prefix qemu qemu_cpu)" ||
+    die "no row of $cpu in tools/matrix.toml"
+  configure "$build/core-$cpu" "${cached[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/tools/cmake/cross.cmake" \
+    -DMARUNDEX_CROSS_CPU="$cpu" -DMARUNDEX_CROSS_PREFIX="$prefix" -DMARUNDEX_CROSS_QEMU="$qemu" \
+    -DMARUNDEX_CROSS_QEMU_CPU="$qemu_cpu" -DMARUNDEX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
   cmake --build "$build/core-$cpu" -j2
   ctest --test-dir "$build/core-$cpu" --output-on-failure -j2
 done
