@@ -126,8 +126,7 @@ in_root() {
   cp /etc/resolv.conf "$dir/etc/resolv.conf"
   mkdir -p "$dir/etc/ssl/certs"
   cp /etc/ssl/certs/ca-certificates.crt "$dir/etc/ssl/certs/ca-certificates.crt"
-  # As root, bubblewrap keeps no capability unless asked: apt and dpkg need them.
-  local mounts=(--bind "$dir" / --dev-bind /dev /dev --proc /proc --bind "$REPO" "$REPO" --cap-add ALL)
+  local mounts=(--bind "$dir" / --dev-bind /dev /dev --proc /proc --bind "$REPO" "$REPO")
   root_spec "$(basename "${dir%.tmp}")"
   if [ "$R_EMULATED" = 1 ]; then
     emulator=("$(emulated_cpu "$R_CPU")")
