@@ -16,7 +16,7 @@ on one line. Run it through tools/matrix.
     cpus [--emulated]         CPU names
     cpu CPU FIELD...          a CPU's fields, on one line
     roots                     root names
-    root ROOT FIELD...        a root's fields, on one line
+    root ROOT FIELD...        a root's fields, on one line (its CPU's too)
     check                     read the file and say what it holds
 
 Flags print as 1 or 0, lists as space-separated words, paths as absolute ones.
@@ -268,6 +268,8 @@ class Matrix:
             return self.cpus[root["cpu"]]["debian_arch"]
         if field == "emulated":
             return self.emulated_cpu(root["cpu"])
+        if field in CPU_KEYS:
+            return self.cpus[root["cpu"]][field]
         if field == "packages":
             # Its targets' series in order, each with its -dev and -venv, then its own.
             series = sorted({r["series"] for r in self.targets.values() if r.get("root") == name},

@@ -68,13 +68,14 @@ spec() {
   read -r _ ROOT SERIES SUITE <<<"$facts"
 }
 
-# root_spec ROOT: set R_SUITE, R_ARCH, R_CPU, R_EMULATED (1 or 0) and R_PACKAGES
-# (an array) of the root ROOT.
+# root_spec ROOT: set R_SUITE, R_ARCH, R_CPU, R_EMULATED (1 or 0), R_QEMU_CPU (the
+# model qemu-user emulates for it), R_CROSS_PREFIX and R_PACKAGES (an array) of
+# the root ROOT.
 root_spec() {
   local facts
-  facts=$(matrix root "$1" suite arch cpu emulated packages) || die "unknown root $1"
+  facts=$(matrix root "$1" suite arch cpu emulated qemu_cpu cross_prefix packages) || die "unknown root $1"
   local packages
-  read -r R_SUITE R_ARCH R_CPU R_EMULATED packages <<<"$facts"
+  read -r R_SUITE R_ARCH R_CPU R_EMULATED R_QEMU_CPU R_CROSS_PREFIX packages <<<"$facts"
   read -r -a R_PACKAGES <<<"$packages"
 }
 
@@ -104,9 +105,6 @@ host_packages() {
   for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
 }
 
-# emulated_cpu CPU: QEMU_CPU=MODEL, the model qemu-user emulates for CPU.
-emulated_cpu() { echo "QEMU_CPU=$(matrix cpu "$1" qemu_cpu)"; }
-
 # in_root DIR [NAME=VALUE...] CMD...: CMD inside the root file system DIR (of a
 # root, or that root being made, DIR.tmp), in a mount namespace of its own
 # (bubblewrap's) with /dev, /proc and the checkout at its own path, in the working
@@ -129,13 +127,13 @@ in_root() {
   local mounts=(--bind "$dir" / --dev-bind /dev /dev --proc /proc --bind "$REPO" "$REPO")
   root_spec "$(basename "${dir%.tmp}")"
   if [ "$R_EMULATED" = 1 ]; then
-    emulator=("$(emulated_cpu "$R_CPU")")
+    emulator=("QEMU_CPU=$R_QEMU_CPU")
     # An emulated root, once made, also sees this machine's /usr at $HOST_USR, its
     # x86-64 loader and libraries where that loader looks, and the cross C library
     # at its own path, where its linker scripts name it: this machine's cross
     # compiler runs there natively.
     if [ -f "$dir/.marundex-root" ]; then
-      sysroot=/usr/$(matrix cpu "$R_CPU" cross_prefix)
+      sysroot=/usr/$R_CROSS_PREFIX
       [ -e "$dir/lib64" ] || ln -s usr/lib64 "$dir/lib64"
       mounts+=(--ro-bind /usr "$HOST_USR" --ro-bind /usr/lib64 /usr/lib64
         --ro-bind /usr/lib/x86_64-linux-gnu /usr/lib/x86_64-linux-gnu --ro-bind "${sysroot%-}" "${sysroot%-}")
@@ -158,7 +156,7 @@ ensure_root() {
   say "$root: making $dir ($suite, $arch); this takes minutes"
   rm -rf "$dir" "$dir.tmp"
   mkdir -p "$ROOTS"
-  if [ "$R_EMULATED" = 1 ]; then emulator=("$(emulated_cpu "$R_CPU")"); fi
+  if [ "$R_EMULATED" = 1 ]; then emulator=("QEMU_CPU=$R_QEMU_CPU"); fi
   # Check-Valid-Until: the archive this machine reaches can be older than its
   # Release files allow; the option stays in the root for later apt runs. The
   # mounts mmdebstrap makes in the root (/proc, /sys, devices) belong to a mount
@@ -275,7 +273,7 @@ case $cmd in
     spec "$1"
     root_spec "$ROOT"
     if [ "$R_EMULATED" = 1 ]; then
-      echo "$HOST_USR/bin/$(matrix cpu "$R_CPU" cross_prefix)g++-12"
+      echo "$HOST_USR/bin/${R_CROSS_PREFIX}g++-12"
     else
       echo g++-12
     fi
