@@ -31,6 +31,7 @@
 #
 # Usage (as root on Debian 12):
 #   tools/roots.sh setup [NAME...]     make sure the roots and venvs exist
+#   tools/roots.sh host-packages       the Debian packages this machine needs for them, one a line
 #   tools/roots.sh names               the interpreters, one a line
 #   tools/roots.sh python NAME         the venv's python, as a path inside its root
 #   tools/roots.sh base NAME           the root's interpreter (for fresh venvs)
@@ -97,10 +98,12 @@ ensure_emulation() {
 }
 
 # host_packages: what this machine needs to make and enter the roots, and the
-# cross compilers of the other CPUs.
+# cross compilers of the other CPUs. Packages are installed without their
+# recommendations, so what the tools use of those is named here: mmdebstrap only
+# recommends arch-test, and refuses a root of another CPU without it.
 host_packages() {
   local cpus cpu
-  echo mmdebstrap bubblewrap qemu-user-static binfmt-support
+  echo mmdebstrap arch-test bubblewrap qemu-user-static binfmt-support
   listing cpus matrix cpus --emulated
   for cpu in "${cpus[@]}"; do matrix cpu "$cpu" cross_packages; done
 }
@@ -267,6 +270,11 @@ shift
 case $cmd in
   names)
     exec "$TOOLS/matrix" names --root
+    ;;
+  host-packages)
+    [ $# -eq 0 ] || die "usage: $0 host-packages"
+    host_packages | tr ' ' '\n'
+    exit 0
     ;;
   cxx)
     [ $# -eq 1 ] || die "usage: $0 cxx NAME"

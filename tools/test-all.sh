@@ -15,18 +15,16 @@ source tools/lib.sh
 step() { printf '\n=== %s\n' "$*"; }
 
 step "system packages"
-# clang-tidy 19: older ones cannot parse the standard library's <expected>.
-# The cross compilers of the other CPUs build their wheels and their binutils read
-# their symbols and instructions; mmdebstrap, bubblewrap, qemu and binfmt-support
-# make, enter and run the Debian roots (here, so that no two apt-get run at once).
-packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck ccache
-  mmdebstrap bubblewrap qemu-user-static binfmt-support)
+# clang-tidy 19: older ones cannot parse the standard library's <expected>. The
+# Debian roots need theirs (mmdebstrap, bubblewrap, qemu, the cross compilers of
+# the other CPUs, whose binutils also read the wheels' symbols and instructions):
+# installed here, so that no two apt-get run at once.
+packages=(g++ libgtest-dev libbenchmark-dev clang-format clang-tidy-19 shellcheck ccache)
+roots_host=()
+listing roots_host tools/roots.sh host-packages
+packages+=("${roots_host[@]}")
 cpus=()
 listing cpus matrix cpus --emulated
-for cpu in "${cpus[@]}"; do
-  read -r -a cross <<<"$(matrix cpu "$cpu" cross_packages)"
-  packages+=("${cross[@]}")
-done
 apt_install_missing "${packages[@]}"
 
 mkdir -p "$build"
