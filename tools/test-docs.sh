@@ -39,10 +39,12 @@ if ! cmp -s "$requirements" "$tooling/requirements-docs.txt" 2>/dev/null; then
   } >"$work/tooling.log" 2>&1 || die "making $tooling failed: $(tail -n 20 "$work/tooling.log")"
 fi
 
-say "mkdocs build --strict"
 # (Material's notice about its successor is no warning of this site's.)
 export NO_MKDOCS_2_WARNING=1
-"$tooling/bin/mkdocs" build --strict --quiet --config-file "$root/mkdocs.yml" --site-dir "$root/build/site"
+# Not --quiet: it drops warnings before strict mode counts them, and the build
+# passes whatever the site warns. Its log is shown when it fails.
+run_logged "$work/site.log" "mkdocs build --strict" \
+  "$tooling/bin/mkdocs" build --strict --config-file "$root/mkdocs.yml" --site-dir "$root/build/site"
 
 # A new venv every run: the pages' own pip commands install marundex into it.
 say "the code blocks of README.md and docs/, in a fresh venv"
