@@ -61,7 +61,7 @@ def indicator_sma(
             "Output array must not share memory with the input array".
         TypeError, OverflowError, BufferError, RuntimeError: see the module.
 
-    Example:
+    Examples:
         >>> data, output = numpy.array([1.0, 2.0, 4.0, 8.0]), numpy.empty(4)
         >>> indicator_sma(3, data, output)
         >>> output.tolist()
@@ -97,7 +97,7 @@ def indicator_ema(
             "Output array must not share memory with the input array".
         TypeError, OverflowError, BufferError, RuntimeError: see the module.
 
-    Example:
+    Examples:
         >>> data, output = numpy.array([1.0, 2.0, 4.0, 8.0, numpy.nan, 16.0]), numpy.empty(6)
         >>> indicator_ema(3, data, output)
         >>> output.tolist()
@@ -116,13 +116,16 @@ def indicator_macd(
     """MACD line, its signal line and the histogram of `data`, into the three outputs.
 
     Parameters:
-        fast_period, slow_period: the two averages of the MACD line (fast minus
-            slow); both greater than 0, fast_period less than slow_period.
+        fast_period: the fast average of the MACD line (fast minus slow); greater
+            than 0 and less than slow_period.
+        slow_period: the slow average of the MACD line; greater than fast_period.
         signal_period: the average of the signal line; greater than 0.
         data: the input series (only read; may be read-only).
-        macd_output, signal_output, hist_output: receive the MACD line, the signal
-            line and the histogram (MACD minus signal); each the length of `data`,
-            three separate arrays.
+        macd_output: receives the MACD line; the length of `data`.
+        signal_output: receives the signal line; the length of `data`, separate
+            from macd_output.
+        hist_output: receives the histogram (MACD minus signal); the length of
+            `data`, separate from the other two outputs.
 
     NaN: the MACD line is NaN before slow_period - 1; the signal and histogram are
     NaN before T = slow_period + signal_period - 2. Seeding: at the first position
@@ -155,7 +158,7 @@ def indicator_macd(
         TypeError, OverflowError, BufferError, RuntimeError: see the module; an
             exception raised by an output's `__len__` passes through.
 
-    Example:
+    Examples:
         >>> data, outputs = numpy.array([1.0, 2.0, 4.0, 8.0]), [numpy.empty(4) for _ in range(3)]
         >>> indicator_macd(2, 3, 2, data, *outputs)
         >>> [output.tolist() for output in outputs]
@@ -173,8 +176,11 @@ def indicator_atr(
 
     Parameters:
         period: 0 to 2**64 - 1.
-        high, low, close: the bars, of equal length n (only read; may be read-only,
-            and may be one and the same array).
+        high: the bars' highs, n of them (only read; may be read-only).
+        low: the bars' lows, n of them (only read; may be read-only, and may be
+            the array given as high).
+        close: the bars' closes, n of them (only read; may be read-only, and may be
+            the array given as high or low).
         output: receives the averages; at least n long when 0 < period < n (the
             rest stays NaN).
 
@@ -201,7 +207,7 @@ def indicator_atr(
             "Output array must not share memory with the close array".
         TypeError, OverflowError, BufferError, RuntimeError: see the module.
 
-    Example:
+    Examples:
         >>> high, low, close = numpy.array([10.0, 11, 12, 13]), numpy.array([9.0, 9.5, 10, 12]), numpy.array([9.5, 10.5, 11, 12.5])
         >>> output = numpy.empty(4); indicator_atr(2, high, low, close, output)
         >>> output.tolist()
