@@ -65,10 +65,10 @@ Result<void> atr(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noe
     }
     // The kernel writes the output while it reads the inputs (whatever the period:
     // an unusable one still fills the output with NaN).
-    const std::array<std::pair<const SeriesView*, const char*>, 3> inputs{{
-        {&*high_view, "Output array must not share memory with the high array"},
-        {&*low_view, "Output array must not share memory with the low array"},
-        {&*close_view, "Output array must not share memory with the close array"},
+    const std::array<std::pair<const SeriesView*, StaticText>, 3> inputs{{
+        {&*high_view, StaticText{"Output array must not share memory with the high array"}},
+        {&*low_view, StaticText{"Output array must not share memory with the low array"}},
+        {&*close_view, StaticText{"Output array must not share memory with the close array"}},
     }};
     for (const auto& [input_view, message] : inputs) {
         if (output_view->shares_memory_with(*input_view)) {

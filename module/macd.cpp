@@ -24,24 +24,24 @@ constexpr CallSignature signature{.function_name = "indicator_macd",
                                   .required_positional_count = 7};
 
 constexpr std::array<const char*, 3> output_names{"macd_output", "signal_output", "hist_output"};
-constexpr std::array<const char*, 3> contiguity_messages{
+constexpr std::array<StaticText, 3> contiguity_messages{
     "MACD output array must be C-contiguous", "Signal output array must be C-contiguous",
     "Histogram output array must be C-contiguous"};
-constexpr std::array<const char*, 3> writeable_messages{"MACD output array must be writeable",
-                                                        "Signal output array must be writeable",
-                                                        "Histogram output array must be writeable"};
-constexpr std::array<const char*, 3> input_sharing_messages{
+constexpr std::array<StaticText, 3> writeable_messages{"MACD output array must be writeable",
+                                                       "Signal output array must be writeable",
+                                                       "Histogram output array must be writeable"};
+constexpr std::array<StaticText, 3> input_sharing_messages{
     "MACD output array must not share memory with the input array",
     "Signal output array must not share memory with the input array",
     "Histogram output array must not share memory with the input array"};
-constexpr const char* length_message = "All output arrays must have the same length as input data";
+constexpr StaticText length_message = "All output arrays must have the same length as input data";
 
 // Two of the outputs, by their place in the parameter list, and the refusal when
 // they share memory.
 struct OutputPair {
     std::size_t first;
     std::size_t second;
-    const char* message;
+    StaticText message;
 };
 constexpr std::array<OutputPair, 3> output_pairs{{
     {0, 1, "MACD output array must not share memory with the signal output array"},

@@ -8,7 +8,7 @@
 
 namespace marundex::runtime {
 
-inline PyErr value_error(const char* text) noexcept {
+inline PyErr value_error(StaticText text) noexcept {
     return PyErr::with_fixed_text(PyExc_ValueError, text);
 }
 
@@ -17,16 +17,16 @@ inline bool rejects_writes(PyObject* output, const SeriesView& view) noexcept {
     return view.length > 0 && !is_writeable(output);
 }
 
-inline PyErr not_contiguous_error(const char* text, const char* parameter, const SeriesView& view,
+inline PyErr not_contiguous_error(StaticText text, const char* parameter, const SeriesView& view,
                                   notes::ArrayRole role) noexcept {
     return value_error(text).with_note(notes::contiguity(parameter, view, role));
 }
 
-inline PyErr read_only_error(const char* text, const char* parameter) noexcept {
+inline PyErr read_only_error(StaticText text, const char* parameter) noexcept {
     return value_error(text).with_note(notes::read_only(parameter));
 }
 
-inline PyErr shared_memory_error(const char* text) noexcept {
+inline PyErr shared_memory_error(StaticText text) noexcept {
     return value_error(text).with_note(notes::shared_memory());
 }
 

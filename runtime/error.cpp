@@ -32,7 +32,7 @@ void set_pending(PyObject* exception_class, const char* text, std::size_t size) 
 
 }  // namespace
 
-PyErr PyErr::with_fixed_text(PyObject* exception_class, const char* text) noexcept {
+PyErr PyErr::with_fixed_text(PyObject* exception_class, StaticText text) noexcept {
     return PyErr(FixedText{exception_class, text});
 }
 
@@ -40,7 +40,7 @@ PyErr PyErr::with_owned_text(PyObject* exception_class, std::string text) noexce
     return PyErr(OwnedText{exception_class, std::move(text)});
 }
 
-PyErr PyErr::type_mismatch(PyObject* object, const char* target) noexcept {
+PyErr PyErr::type_mismatch(PyObject* object, StaticText target) noexcept {
     return PyErr(TypeMismatch{Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(object))), target});
 }
 
@@ -99,7 +99,7 @@ void PyErr::drop() noexcept {
 
 void PyErr::raise_deferred() noexcept {
     if (auto* fixed = std::get_if<FixedText>(&state_)) {
-        set_pending(fixed->exception_class, fixed->text, std::strlen(fixed->text));
+        set_pending(fixed->exception_class, fixed->text.c_str(), std::strlen(fixed->text.c_str()));
     } else if (auto* owned = std::get_if<OwnedText>(&state_)) {
         set_pending(owned->exception_class, owned->text.data(), owned->text.size());
     } else if (auto* mismatch = std::get_if<TypeMismatch>(&state_)) {
@@ -107,7 +107,9 @@ void PyErr::raise_deferred() noexcept {
         try {
             text = type_name_text(reinterpret_cast<PyTypeObject*>(mismatch->type), true);
             text.insert(0, 1, '\'');
-            text.append("' object cannot be converted to '").append(mismatch->target).append("'");
+            text.append("' object cannot be converted to '")
+                .append(mismatch->target.c_str())
+                .append("'");
         } catch (...) {
             internal_failure("could not compose an error message");
         }

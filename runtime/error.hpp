@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "python_api.hpp"
+#include "static_text.hpp"
 
 namespace marundex::runtime {
 
@@ -18,11 +19,11 @@ namespace marundex::runtime {
 class PyErr {
   public:
     // `exception_class` must outlive the error: the module only names built-in classes.
-    static PyErr with_fixed_text(PyObject* exception_class, const char* text) noexcept;
+    static PyErr with_fixed_text(PyObject* exception_class, StaticText text) noexcept;
     static PyErr with_owned_text(PyObject* exception_class, std::string text) noexcept;
     // TypeError "'<qualified name of object's type>' object cannot be converted to '<target>'",
     // composed only when the exception object is created.
-    static PyErr type_mismatch(PyObject* object, const char* target) noexcept;
+    static PyErr type_mismatch(PyObject* object, StaticText target) noexcept;
     // Takes over the reference to `exception`, an exception instance.
     static PyErr from_exception(PyObject* instance) noexcept;
 
@@ -53,7 +54,7 @@ class PyErr {
   private:
     struct FixedText {
         PyObject* exception_class;
-        const char* text;
+        StaticText text;
     };
     struct OwnedText {
         PyObject* exception_class;
@@ -61,7 +62,7 @@ class PyErr {
     };
     struct TypeMismatch {
         PyObject* type;  // strong reference
-        const char* target;
+        StaticText target;
     };
     struct Materialised {
         PyObject* instance;  // strong reference

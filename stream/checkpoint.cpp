@@ -24,7 +24,7 @@ constexpr std::array<std::uint64_t, 256> crc_table = [] {
     return table;
 }();
 
-runtime::PyErr damaged(const char* why) noexcept {
+runtime::PyErr damaged(runtime::StaticText why) noexcept {
     return runtime::value_error(why);
 }
 

@@ -62,6 +62,13 @@ PyErr not_contiguous_error(const char* title) noexcept {
         [&] { return owned_value_error(std::string(title) + " array must be C-contiguous"); });
 }
 
+PyErr not_writeable_error(const char* title, const char* parameter) noexcept {
+    return composed([&] {
+        return owned_value_error(std::string(title) + " array must be writeable")
+            .with_note(notes::read_only(parameter));
+    });
+}
+
 PyErr shared_memory_error(const char* title, const char* other_noun) noexcept {
     return composed([&] {
         return owned_value_error(std::string(title) + " array must not share memory with the " +

@@ -41,6 +41,8 @@ PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by
 PyErr owned_value_error(std::string text) noexcept;
 // "<Title> array must be C-contiguous".
 PyErr not_contiguous_error(const char* title) noexcept;
+// "<Title> array must be writeable", with its note.
+PyErr not_writeable_error(const char* title, const char* parameter) noexcept;
 // "<Title> array must not share memory with the <noun> array", with its note.
 PyErr shared_memory_error(const char* title, const char* other_noun) noexcept;
 PyErr inconsistent_checkpoint() noexcept;
@@ -386,9 +388,8 @@ class StreamType {
         }
         for (std::size_t k = 0; k < output_count; ++k) {
             if (outputs[k].size() > 0 && !is_writeable(output_objects[k])) {
-                return failure(read_only_error(
-                    (std::string(Indicator::outputs[k].title) + " array must be writeable").c_str(),
-                    Indicator::outputs[k].parameter));
+                return failure(not_writeable_error(Indicator::outputs[k].title,
+                                                   Indicator::outputs[k].parameter));
             }
         }
         for (std::size_t k = 0; k < output_count; ++k) {

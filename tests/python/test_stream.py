@@ -9,8 +9,9 @@ import threading
 import numpy as np
 import pytest
 
+import cases as refusals
 from stream_cases import INDICATORS, batch, feed, inputs_for, random_cuts
-from support import check_ok, free_threaded_build, run_python
+from support import PARAMS, check_ok, free_threaded_build, run_python, snapshot
 
 marundex = pytest.importorskip("marundex")
 ms = pytest.importorskip("marundex_stream")
@@ -157,6 +158,38 @@ def test_refused_states(make, error, message):
     with pytest.raises(error) as raised:
         make()
     assert str(raised.value) == message
+
+
+# The batch functions' refusals that come through a length protocol, which the
+# stream types never call: their calls are valid ones there.
+THROUGH_LENGTH = {"macd-length-protocol-fails", "macd-reshaped-output"}
+
+
+@pytest.mark.parametrize("case_id", sorted(set(refusals.CASES) - THROUGH_LENGTH))
+@pytest.mark.parametrize("method", ["update", "preview"])
+@pytest.mark.parametrize("symbols", [None, 8])
+def test_the_batch_refusals_refuse_a_stream_call_and_move_nothing(case_id, method, symbols):
+    """Each bad argument of the batch functions' table, given to the stream type: a
+    series refuses it with the batch's exception class, a universe of 8 symbols
+    (where a 2-D array is an array of another shape) with some exception; neither
+    writes an output or moves a state."""
+    call = refusals.CASES[case_id]()
+    name = call.name.removeprefix("indicator_").upper()
+    params = PARAMS[call.name]
+    periods = params[: INDICATORS[name][1]]
+    given = dict(zip(params, call.args)) | call.kwargs
+    try:
+        state = getattr(ms, name)(*(given[p] for p in periods), symbols=symbols)
+    except Exception as raised:  # a bad period: refused where the stream type takes it
+        assert type(raised) is call.exc_type
+        return
+    before = [snapshot(a) for a in call.outputs]
+    arguments = call.args[len(periods) :]
+    keywords = {k: v for k, v in call.kwargs.items() if k not in periods}
+    with pytest.raises(call.exc_type if symbols is None else Exception):
+        getattr(state, method)(*arguments, **keywords)
+    assert [snapshot(a) for a in call.outputs] == before
+    assert np.all(np.asarray(state.bars) == 0)
 
 
 def test_threads_on_one_universe_get_their_own_bits():
