@@ -10,7 +10,7 @@ namespace marundex::runtime {
 
 namespace {
 
-constexpr const char* array_target = "PyArray<T, D>";
+constexpr StaticText array_target = "PyArray<T, D>";
 
 [[gnu::cold, gnu::noinline]] PyErr not_an_array_error(PyObject* object, const char* parameter,
                                                       const char* note) noexcept {
@@ -65,15 +65,19 @@ Result<BorrowedGrid> borrow_float64_grid(PyObject* object, const char* parameter
     return borrow_tested(object, parameter);
 }
 
-Result<GridView> float64_grid_output(PyObject* object, const char* parameter, int max_dimensions,
-                                     const char* note) noexcept {
+Result<TestedGridOutput> float64_grid_output(PyObject* object, const char* parameter,
+                                             int max_dimensions, const char* note) noexcept {
     MARUNDEX_TRY(tested,
                  require(check_float64_grid(object, max_dimensions), object, parameter, note));
-    const std::optional<GridView> view = current_grid(object, sizeof(double));
-    if (!view) {
-        internal_failure("an array that passed its test has no view");
+    return TestedGridOutput(object, max_dimensions);
+}
+
+Result<GridView> TestedGridOutput::view(const char* parameter) const noexcept {
+    const std::optional<GridView> now = current_grid(object_, sizeof(double));
+    if (!now || now->dimensions > max_dimensions_) {
+        return failure(moved_error(parameter));
     }
-    return *view;
+    return *now;
 }
 
 Result<BorrowedGrid> borrow_int64_vector(PyObject* object, const char* parameter,

@@ -49,9 +49,30 @@ class BorrowedGrid {
 Result<BorrowedGrid> borrow_float64_grid(PyObject* object, const char* parameter,
                                          int max_dimensions, const char* note) noexcept;
 
-// The same test for an output, which is not registered.
-Result<GridView> float64_grid_output(PyObject* object, const char* parameter, int max_dimensions,
-                                     const char* note) noexcept;
+// An output array that passed its test. It is not registered, and its view is
+// taken only when asked: after the call's last borrow, which may run Python code
+// that reshapes or moves the array. The object is the caller's argument, alive for
+// the call.
+class TestedGridOutput {
+  public:
+    // The array's view as it is now; a ValueError naming `parameter` when it no
+    // longer has the dimensions its test allowed.
+    [[nodiscard]] Result<GridView> view(const char* parameter) const noexcept;
+    [[nodiscard]] PyObject* object() const noexcept { return object_; }
+
+  private:
+    friend Result<TestedGridOutput> float64_grid_output(PyObject*, const char*, int,
+                                                        const char*) noexcept;
+    TestedGridOutput(PyObject* object, int max_dimensions) noexcept
+        : object_(object), max_dimensions_(max_dimensions) {}
+
+    PyObject* object_;
+    int max_dimensions_;
+};
+
+// The same test for an output.
+Result<TestedGridOutput> float64_grid_output(PyObject* object, const char* parameter,
+                                             int max_dimensions, const char* note) noexcept;
 
 // A one-dimensional int64 array, borrowed as an input.
 Result<BorrowedGrid> borrow_int64_vector(PyObject* object, const char* parameter,

@@ -330,14 +330,12 @@ class StreamType {
                                                        dimensions, note));
             inputs[k].emplace(std::move(*borrowed));
         }
-        std::array<GridView, output_count> outputs{};
-        std::array<PyObject*, output_count> output_objects{};
+        std::array<std::optional<TestedGridOutput>, output_count> tested_outputs;
         for (std::size_t k = 0; k < output_count; ++k) {
-            PyObject* object = slots[input_count + k];
-            MARUNDEX_TRY(view, float64_grid_output(object, Indicator::outputs[k].parameter,
-                                                   dimensions, note));
-            outputs[k] = *view;
-            output_objects[k] = object;
+            MARUNDEX_TRY(
+                tested, float64_grid_output(slots[input_count + k], Indicator::outputs[k].parameter,
+                                            dimensions, note));
+            tested_outputs[k].emplace(*tested);
         }
         PyObject* const rows_object = slots[input_count + output_count];
         std::optional<BorrowedGrid> rows;
@@ -346,11 +344,20 @@ class StreamType {
             rows.emplace(std::move(*borrowed));
         }
 
-        // The module's own checks, in order: contiguity, rows, shapes, writes, memory.
+        // Every view is taken after the last borrow, which may run another module's
+        // Python code: an array it reshapes or moves leaves no stale view behind. Then
+        // the module's own checks, in order: contiguity, rows, shapes, writes, memory.
         std::array<GridView, input_count> views{};
         for (std::size_t k = 0; k < input_count; ++k) {
             MARUNDEX_TRY(view, inputs[k]->view(Indicator::inputs[k].parameter));
             views[k] = *view;
+        }
+        std::array<GridView, output_count> outputs{};
+        for (std::size_t k = 0; k < output_count; ++k) {
+            MARUNDEX_TRY(view, tested_outputs[k]->view(Indicator::outputs[k].parameter));
+            outputs[k] = *view;
+        }
+        for (std::size_t k = 0; k < input_count; ++k) {
             MARUNDEX_TRY(ok, contiguous(views[k], Indicator::inputs[k]));
         }
         for (std::size_t k = 0; k < output_count; ++k) {
@@ -387,7 +394,7 @@ class StreamType {
             }
         }
         for (std::size_t k = 0; k < output_count; ++k) {
-            if (outputs[k].size() > 0 && !is_writeable(output_objects[k])) {
+            if (outputs[k].size() > 0 && !is_writeable(tested_outputs[k]->object())) {
                 return failure(not_writeable_error(Indicator::outputs[k].title,
                                                    Indicator::outputs[k].parameter));
             }

@@ -115,6 +115,36 @@ print("OK")
     check_ok(run_python(code))
 
 
+def test_an_output_resized_by_the_borrow_of_rows_is_seen_as_it_is_now():
+    """Borrowing rows runs the other module's Python code; an output it moves must not
+    be written through the view taken before."""
+    code = foreign() + """
+import marundex_stream
+
+universe = marundex_stream.SMA(2, symbols=3)
+data, out, rows = np.ones(3), np.zeros(3), np.array([0, 1, 2])
+
+
+class ResizesTheOutput(dict):
+    def get(self, key, default=None):
+        if key == id(rows):
+            out.resize(1 << 20, refcheck=False)
+        return 0
+
+
+answers = ResizesTheOutput()
+try:
+    universe.update(data, out, rows=rows)
+except ValueError as refused:
+    assert str(refused) == "All arrays must have the same shape", refused
+else:
+    raise AssertionError("a moved output was written through its old view")
+assert universe.bars.tolist() == [0, 0, 0]
+print("OK")
+"""
+    check_ok(run_python(code))
+
+
 def test_the_table_found_first_stays_in_use():
     code = (
         foreign()
