@@ -182,7 +182,9 @@ struct GridView {
 
 // The view of an array of one or two dimensions as it is now, elements of
 // `element_size` bytes, or nothing for another number of dimensions. C-contiguous
-// as NumPy has it: the strides of the axes longer than 1 are those of packed rows.
+// as NumPy has it: the strides of the axes longer than 1 are those of packed rows,
+// and an array with no element is contiguous whatever its strides ((0, k) has
+// strides (0, 0)).
 inline std::optional<GridView> current_grid(PyObject* array, std::int64_t element_size) noexcept {
     const ArrayObjectFields& fields = array_fields(array);
     if (fields.nd != 1 && fields.nd != 2) {
@@ -199,6 +201,9 @@ inline std::optional<GridView> current_grid(PyObject* array, std::int64_t elemen
             contiguous = false;
         }
         packed *= extent;
+    }
+    if (rows * columns == 0) {
+        contiguous = true;
     }
     return GridView{fields.data, fields.nd, rows, columns, contiguous};
 }

@@ -235,6 +235,12 @@ def test_threads_on_one_series_are_serialized():
     assert out[0] == 2.0
 
 
+def test_a_tick_in_which_no_symbol_traded():
+    universe = ms.EMA(3, symbols=4)
+    universe.update(np.zeros((0, 3)), np.zeros((0, 3)), rows=np.array([], dtype=np.int64))
+    assert universe.bars.tolist() == [0, 0, 0, 0]
+
+
 @pytest.mark.skipif(not free_threaded_build(), reason="only a free-threaded build runs without the lock")
 def test_importing_the_module_alone_leaves_the_lock_off():
     proc = run_python("""
