@@ -412,27 +412,26 @@ class StreamType {
                                        Indicator::outputs[j].noun));
             }
         }
-        std::span<const std::int64_t> row_indices;
+        std::span<const std::int64_t> given_rows;
         if (rows_view) {
-            row_indices = {reinterpret_cast<const std::int64_t*>(rows_view->data),
-                           static_cast<std::size_t>(rows_view->rows)};
-            for (const std::int64_t row : row_indices) {
-                if (row < 0 || static_cast<std::uint64_t>(row) >= *symbols) {
-                    return failure(row_out_of_range_error(row, *symbols));
-                }
-            }
+            given_rows = {reinterpret_cast<const std::int64_t*>(rows_view->data),
+                          static_cast<std::size_t>(rows_view->rows)};
         }
 
-        std::optional<std::int64_t> repeated;
+        std::optional<RowRefusal> refused;
         without_interpreter_lock([&] {
             const std::scoped_lock lock(universe.mutex());
-            if (rows_view && (repeated = universe.repeated(row_indices))) {
+            if (rows_view && (refused = universe.take_rows(given_rows))) {
                 return;
             }
-            compute<Commit>(universe, views, outputs, row_indices, rows_view.has_value());
+            compute<Commit>(universe, views, outputs,
+                            universe.taken_rows(rows_view ? given_rows.size() : 0),
+                            rows_view.has_value());
         });
-        if (repeated) {
-            return failure(row_repeated_error(*repeated));
+        if (refused) {
+            return failure(refused->kind == RowRefusal::out_of_range
+                               ? row_out_of_range_error(refused->row, *symbols)
+                               : row_repeated_error(refused->row));
         }
         return {};
     }

@@ -2,6 +2,7 @@
 // universe, with the lock that serializes the calls on them.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +26,12 @@ enum class MakeError { state, memory };
 struct MakeFailure {
     MakeError kind;
     core::StateError state_error;
+};
+
+// Why the rows of a call were refused, and the first row at fault.
+struct RowRefusal {
+    enum Kind { out_of_range, repeated } kind;
+    std::int64_t row;
 };
 
 template <class Indicator>
@@ -86,19 +93,37 @@ class Universe {
     // The states, for a caller that holds the lock.
     [[nodiscard]] std::span<State> states() noexcept { return states_; }
 
-    // Whether `rows` repeats a symbol; all are below the number of symbols. For a
-    // caller that holds the lock: the marks are shared by every call.
-    [[nodiscard]] std::optional<std::int64_t> repeated(
-        std::span<const std::int64_t> rows) noexcept {
+    // Copies the caller's `rows` into the universe's own memory and checks the copy:
+    // every row in range, then none repeated. The computation indexes the states with
+    // the copy only, so a thread that rewrites the caller's array meanwhile makes
+    // wrong numbers at worst, never an index that was not checked. For a caller that
+    // holds the lock: the copy and the marks are shared by every call.
+    [[nodiscard]] std::optional<RowRefusal> take_rows(
+        std::span<const std::int64_t> given) noexcept {
+        // Rows beyond symbols + 1 are read for their range only: the first symbols + 1
+        // in range already hold a repeat.
+        const std::size_t kept = std::min(given.size(), taken_.size());
+        std::copy_n(given.begin(), kept, taken_.begin());
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            const std::int64_t row = i < kept ? taken_[i] : given[i];
+            if (row < 0 || static_cast<std::uint64_t>(row) >= states_.size()) {
+                return RowRefusal{RowRefusal::out_of_range, row};
+            }
+        }
         ++epoch_;
-        for (const std::int64_t row : rows) {
-            std::uint64_t& mark = marks_[static_cast<std::size_t>(row)];
+        for (std::size_t i = 0; i < kept; ++i) {
+            std::uint64_t& mark = marks_[static_cast<std::size_t>(taken_[i])];
             if (mark == epoch_) {
-                return row;
+                return RowRefusal{RowRefusal::repeated, taken_[i]};
             }
             mark = epoch_;
         }
         return std::nullopt;
+    }
+
+    // The rows that take_rows() accepted, for a caller that holds the lock.
+    [[nodiscard]] std::span<const std::int64_t> taken_rows(std::size_t count) const noexcept {
+        return std::span<const std::int64_t>(taken_).first(count);
     }
 
   private:
@@ -122,7 +147,7 @@ class Universe {
         // the allocator, which may then raise rather than return null.
         constexpr std::uint64_t most_states =
             static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) /
-            (sizeof(State) + sizeof(std::uint64_t));
+            (sizeof(State) + sizeof(std::uint64_t) + sizeof(std::int64_t));
         if (count > most_states) {
             return std::unexpected(no_memory);
         }
@@ -134,6 +159,7 @@ class Universe {
             made->states_.reserve(static_cast<std::size_t>(count));
             if (symbols) {
                 made->marks_.assign(static_cast<std::size_t>(count), 0);
+                made->taken_.assign(static_cast<std::size_t>(count) + 1, 0);
             }
         } catch (const std::bad_alloc&) {
             return std::unexpected(no_memory);
@@ -161,6 +187,8 @@ class Universe {
     std::vector<State> states_;
     // Which call last named each symbol in its rows.
     std::vector<std::uint64_t> marks_;
+    // The rows of the call that holds the lock, copied from the caller's array.
+    std::vector<std::int64_t> taken_;
     std::uint64_t epoch_ = 0;
     std::size_t words_per_state_ = 0;
     mutable StateLock mutex_;

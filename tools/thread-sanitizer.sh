@@ -69,7 +69,8 @@ in_process=("$tests/test_borrow_registry.py::test_borrows_from_several_threads"
   "$tests/test_errors.py::test_failures_on_other_threads_leave_this_thread_working"
   "$tests/test_interpreter_lock.py"
   "$tests/test_stream.py::test_threads_on_one_universe_get_their_own_bits"
-  "$tests/test_stream.py::test_threads_on_one_series_are_serialized")
+  "$tests/test_stream.py::test_threads_on_one_series_are_serialized"
+  "$tests/test_stream.py::test_rows_rewritten_by_another_thread_during_a_call_never_index_outside_the_states")
 
 status=0
 echo "--- stress, the lock as set and forced off"

@@ -241,6 +241,42 @@ def test_a_tick_in_which_no_symbol_traded():
     assert universe.bars.tolist() == [0, 0, 0, 0]
 
 
+def test_rows_rewritten_by_another_thread_during_a_call_never_index_outside_the_states():
+    """The rows are read once into the universe's own memory, checked there, and
+    only that copy indexes the states: the race makes a refusal or wrong numbers,
+    never a crash."""
+    proc = run_python("""
+        import threading
+        import numpy as np
+        import marundex_stream
+
+        symbols = 2000
+        universe = marundex_stream.SMA(5, symbols=symbols)
+        rows = np.arange(symbols, dtype=np.int64)
+        data, out = np.ones((symbols, 50)), np.empty((symbols, 50))
+        stop = threading.Event()
+
+        def rewrite():
+            while not stop.is_set():
+                rows[0] = 1 << 40
+                rows[0] = 0
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        try:
+            for _ in range(400):
+                try:
+                    universe.update(data, out, rows=rows)
+                except ValueError as refused:
+                    assert str(refused) == f"Row index {1 << 40} is out of range for {symbols} symbols"
+        finally:
+            stop.set()
+            writer.join()
+        print("OK")
+    """)
+    check_ok(proc)
+
+
 @pytest.mark.skipif(not free_threaded_build(), reason="only a free-threaded build runs without the lock")
 def test_importing_the_module_alone_leaves_the_lock_off():
     proc = run_python("""
