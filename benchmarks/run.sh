@@ -61,11 +61,20 @@ venv() {
     echo "$dir/bin/python"
 }
 
-for role in bench-oldest bench-main bench-free-threaded; do
-    name=$(matrix one --role $role)
+roles=(bench-oldest bench-main bench-free-threaded)
+# Live bars are measured on the main interpreter alone.
+[[ ${1:-} != --stream ]] || roles=(bench-main)
+for role in "${roles[@]}"; do
+    name=$(matrix one --role "$role")
     [[ -x $("$root/tools/interpreters.sh" python "$name") ]] || "$root/tools/interpreters.sh" setup "$name" >&2
 done
 py=$(venv bench-main)
+
+if [[ ${1:-} == --stream ]]; then
+    shift
+    exec "$py" "$root/benchmarks/stream.py" --results "$root/benchmarks/results" "$@"
+fi
+
 ft=$(venv bench-free-threaded)
 py311=$(venv bench-oldest)
 
@@ -85,11 +94,6 @@ if [[ ${1:-} == --scaling ]]; then
     shift
     exec "$py" "$root/benchmarks/scaling.py" run --python "$py" --ft-python "$ft" \
         --results "$root/benchmarks/results" "$@"
-fi
-
-if [[ ${1:-} == --stream ]]; then
-    shift
-    exec "$py" "$root/benchmarks/stream.py" --results "$root/benchmarks/results" "$@"
 fi
 
 if [[ ${1:-} == --universe ]]; then
