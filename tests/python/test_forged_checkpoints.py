@@ -78,3 +78,15 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
     with pytest.raises(ValueError) as raised:
         ms._restore(sealed(words[:at] + packed + words[at + 8 : -8]))
     assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
+
+
+# An empty universe has no state to check its periods: the header's are checked as
+# its constructor checks them.
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1))])
+def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
+    words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
+    header = 8 * 5
+    packed = struct.pack(f"<{len(forged)}Q", *forged)
+    with pytest.raises(ValueError) as raised:
+        ms._restore(sealed(words[:header] + packed + words[header + len(packed) : -8]))
+    assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
