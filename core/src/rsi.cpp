@@ -1,0 +1,154 @@
+#include "checkpoint.hpp"
+#include "float64_access.hpp"
+
+namespace marundex::core {
+
+using detail::is_finite;
+using detail::load;
+using detail::quiet_nan;
+using detail::store;
+
+namespace {
+
+struct RsiFactors {
+    std::uint64_t period;
+    double period_double;
+    double keep;
+};
+
+// What the averages carry from one bar to the next.
+struct RsiCarry {
+    std::uint64_t finite_run;
+    double previous;
+    double gain;
+    double loss;
+};
+
+// 100 * (gain / (gain + loss)), each operation rounded on its own; 0 when nothing
+// moved at all, as TA-Lib gives there.
+double index_of(double gain, double loss) noexcept {
+    const double total = gain + loss;
+    if (total == 0.0) {
+        return 0.0;
+    }
+    return 100.0 * (gain / total);
+}
+
+// One step of Wilder's average: (average * (period - 1) + x) / period.
+double smoothed(const RsiFactors& f, double average, double x) noexcept {
+    return (average * f.keep + x) / f.period_double;
+}
+
+// Writes the index of every bar of `data` and returns what the bars leave.
+RsiCarry advance_index(const RsiFactors& f, RsiCarry carry, InputRun data, OutputRun out) noexcept {
+    const std::size_t n = data.length;
+    // The pre-fill comes before any read when the output overlaps the input.
+    if (f.period == 0 || detail::overlap(data, out)) {
+        detail::fill_nan(out);
+    }
+    if (f.period == 0) {
+        if (n != 0) {
+            carry.previous = load(data.data, n - 1);
+        }
+        return carry;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = load(data.data, i);
+        const double change = x - carry.previous;
+        carry.previous = x;
+        if (!is_finite(change)) {
+            if (carry.finite_run < f.period) {
+                carry.finite_run = 0;
+                carry.gain = +0.0;
+                carry.loss = +0.0;
+            }
+            store(out.data, i, quiet_nan);
+            continue;
+        }
+        const double gain = change > 0.0 ? change : 0.0;
+        const double loss = change < 0.0 ? -change : 0.0;
+        if (carry.finite_run < f.period) {
+            carry.gain = carry.gain + gain;
+            carry.loss = carry.loss + loss;
+            if (++carry.finite_run < f.period) {
+                store(out.data, i, quiet_nan);
+                continue;
+            }
+            // The seeds are true divisions of the sums.
+            carry.gain = carry.gain / f.period_double;
+            carry.loss = carry.loss / f.period_double;
+        } else {
+            carry.gain = smoothed(f, carry.gain, gain);
+            carry.loss = smoothed(f, carry.loss, loss);
+        }
+        store(out.data, i, index_of(carry.gain, carry.loss));
+    }
+    return carry;
+}
+
+}  // namespace
+
+RsiState::RsiState(std::uint64_t period) noexcept
+    : period_(period),
+      period_double_(detail::period_as_double(period)),
+      keep_(period_double_ - 1.0),
+      previous_(quiet_nan) {}
+
+void RsiState::advance(InputRun data, OutputRun out) noexcept {
+    const RsiCarry carry = advance_index({period_, period_double_, keep_},
+                                         {finite_run_, previous_, gain_, loss_}, data, out);
+    finite_run_ = carry.finite_run;
+    previous_ = carry.previous;
+    gain_ = carry.gain;
+    loss_ = carry.loss;
+    bars_ += data.length;
+}
+
+void RsiState::preview(InputRun data, OutputRun out) const noexcept {
+    advance_index({period_, period_double_, keep_}, {finite_run_, previous_, gain_, loss_}, data,
+                  out);
+}
+
+std::uint64_t RsiState::period() const noexcept {
+    return period_;
+}
+
+std::uint64_t RsiState::bars() const noexcept {
+    return bars_;
+}
+
+// period, bars, finite run, previous input, gain, loss.
+// Of the same shape as the states with a window, whose size varies.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
+std::size_t RsiState::checkpoint_size() const noexcept {
+    return 6;
+}
+
+void RsiState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter(words)
+        .put(period_)
+        .put(bars_)
+        .put(finite_run_)
+        .put(previous_)
+        .put(gain_)
+        .put(loss_);
+}
+
+std::expected<RsiState, StateError> RsiState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    if (words.size() != 6) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    detail::CheckpointReader in(words);
+    RsiState state(in.word());
+    state.bars_ = in.word();
+    state.finite_run_ = in.word();
+    state.previous_ = in.value();
+    state.gain_ = in.value();
+    state.loss_ = in.value();
+    if (state.finite_run_ > state.period_) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    return state;
+}
+}  // namespace marundex::core
