@@ -162,10 +162,23 @@ struct Atr : Resumable<core::AtrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Rsi : Resumable<core::RsiState, 1, 1> {
+    static constexpr const char* name = "RSI";
+    static constexpr std::uint64_t kind = 5;
+    static constexpr const char* doc =
+        "RSI(period, symbols=None)\n--\n\n"
+        "Wilder's relative strength index, 100 * gain / (gain + loss) of the averaged "
+        "changes; the first value at bar period.";
+    // One change is no average: TA-Lib refuses period 1 as well.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi>;
 
 }  // namespace marundex::stream

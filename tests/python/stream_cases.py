@@ -1,14 +1,16 @@
-"""The four stream types beside their batch functions: how to build, feed and
-compare them, shared by the stream tests."""
+"""The stream types beside their batch: how to build, feed and compare them, shared
+by the stream tests. The four have batch functions in marundex; a catalogue type's
+batch is one update over the whole series on a new object."""
 
 import numpy as np
 
-# name: (batch function, number of periods, inputs, outputs)
+# name: (batch function or None, number of periods, inputs, outputs)
 INDICATORS = {
     "SMA": ("indicator_sma", 1, ("data",), ("output",)),
     "EMA": ("indicator_ema", 1, ("data",), ("output",)),
     "MACD": ("indicator_macd", 3, ("data",), ("macd_output", "signal_output", "hist_output")),
     "ATR": ("indicator_atr", 1, ("high", "low", "close"), ("output",)),
+    "RSI": (None, 1, ("data",), ("output",)),
 }
 
 
@@ -17,7 +19,12 @@ def batch(marundex, name, periods, inputs):
     function, _, _, outputs = INDICATORS[name]
     n = inputs[0].shape[0]
     outs = [np.full(n, 7.0) for _ in outputs]
-    getattr(marundex, function)(*periods, *inputs, *outs)
+    if function is None:
+        import marundex_stream
+
+        getattr(marundex_stream, name)(*periods).update(*inputs, *outs)
+    else:
+        getattr(marundex, function)(*periods, *inputs, *outs)
     return outs
 
 
