@@ -71,10 +71,19 @@ class Universe {
     }
 
     // The universe that wrote these words, or why no universe could have: the
-    // states must be of one indicator with the same periods.
+    // states must be of one indicator with the same periods, and periods that no
+    // constructor takes are refused for an empty universe too, which has no state
+    // to check them.
     static std::expected<std::unique_ptr<Universe>, MakeFailure> from_states(
         const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
         std::size_t words_each, std::span<const std::uint64_t> words) noexcept {
+        if (count == 0) {
+            if (auto made = Indicator::make(periods); !made) {
+                const bool memory = made.error() == core::StateError::out_of_memory;
+                return std::unexpected(MakeFailure{memory ? MakeError::memory : MakeError::state,
+                                                   core::StateError::bad_checkpoint});
+            }
+        }
         return build(periods, symbols, count,
                      [&](std::uint64_t s) -> std::expected<State, core::StateError> {
                          auto state = State::from_checkpoint(

@@ -158,6 +158,28 @@ AtrFactors factors_of(std::uint64_t period) noexcept {
     return {period, p, 1.0 / p};
 }
 
+// Whether some series leaves this carry after `bars` bars. A state without a period
+// keeps what it was made with. Otherwise the previous close is the constructor's NaN
+// before the first bar; the sum starts at +0 and takes true ranges from bar 1 on,
+// and a sum that starts at +0 is never -0; the average is the constructor's NaN
+// until bar `period`, and the sum's mean right after it.
+bool consistent(const AtrFactors& f, std::uint64_t bars, const AtrCarry& carry) noexcept {
+    if (!detail::valid_bars(bars)) {
+        return false;
+    }
+    const std::uint64_t seen = f.period == 0 ? 0 : bars;
+    if (seen == 0 && !detail::same_bits(carry.previous_close, quiet_nan)) {
+        return false;
+    }
+    if (seen <= 1 ? !detail::same_bits(carry.sum, +0.0) : detail::same_bits(carry.sum, -0.0)) {
+        return false;
+    }
+    if (seen <= f.period) {
+        return detail::same_bits(carry.average, quiet_nan);
+    }
+    return seen - 1 != f.period || detail::same_bits(carry.average, carry.sum / f.period_double);
+}
+
 }  // namespace
 
 void atr(std::uint64_t period, InputRun high, InputRun low, InputRun close,
@@ -255,6 +277,10 @@ std::expected<AtrState, StateError> AtrState::from_checkpoint(
     state.previous_close_ = in.value();
     state.sum_ = in.value();
     state.average_ = in.value();
+    if (!consistent({state.period_, state.period_double_, state.alpha_}, state.bars_,
+                    {state.previous_close_, state.sum_, state.average_})) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
     return state;
 }
 }  // namespace marundex::core

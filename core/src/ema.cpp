@@ -112,6 +112,29 @@ double seeded_bar(const EmaFactors& f, double average, InputRun data, OutputRun 
     return average;
 }
 
+// Whether some series leaves this carry after `bars` bars. The seed sum adds finite
+// inputs from -0: it is -0 before the first, that input itself after it, and never
+// NaN. The average is the constructor's NaN until the seed, the seed's mean right
+// at it, and never NaN after it: finite inputs cannot make it so. With period 1 the
+// old average is weighed by 0, so the average is the last finite input.
+bool consistent(const EmaFactors& f, std::uint64_t bars, const EmaCarry& carry) noexcept {
+    const std::uint64_t run = carry.finite_run;
+    if (!detail::valid_bars(bars) || run > f.period || run > bars) {
+        return false;
+    }
+    if (run == 0 ? !detail::same_bits(carry.seed_sum, -0.0)
+                 : detail::is_nan(carry.seed_sum) || (run == 1 && !is_finite(carry.seed_sum))) {
+        return false;
+    }
+    if (f.period == 0 || run < f.period) {
+        return detail::same_bits(carry.average, quiet_nan);
+    }
+    if (bars == f.period) {
+        return detail::same_bits(carry.average, carry.seed_sum / f.period_double);
+    }
+    return f.period == 1 ? is_finite(carry.average) : !detail::is_nan(carry.average);
+}
+
 }  // namespace
 
 void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
@@ -196,7 +219,8 @@ std::expected<EmaState, StateError> EmaState::from_checkpoint(
     state.finite_run_ = in.word();
     state.seed_sum_ = in.value();
     state.average_ = in.value();
-    if (state.finite_run_ > state.period_) {
+    if (!consistent({state.period_, state.period_double_, state.alpha_, state.beta_}, state.bars_,
+                    {state.finite_run_, state.seed_sum_, state.average_})) {
         return std::unexpected(StateError::bad_checkpoint);
     }
     return state;

@@ -250,6 +250,22 @@ MacdCarry advance_lines(const MacdFactors& factors, MacdCarry carry, std::uint64
 
 constexpr MacdCarry no_averages{quiet_nan, quiet_nan, quiet_nan};
 
+// Whether some series leaves these averages after `bars` bars: no step is taken
+// before bar slow_period - 1, so the three keep the constructor's NaN until then,
+// and the signal line keeps it until its start. A step that leaves the fast average
+// NaN leaves the signal line NaN too.
+bool consistent(std::uint64_t slow_period, std::uint64_t signal_from, std::uint64_t bars,
+                const MacdCarry& carry) noexcept {
+    if (bars < slow_period && !(detail::same_bits(carry.fast_average, quiet_nan) &&
+                                detail::same_bits(carry.slow_average, quiet_nan))) {
+        return false;
+    }
+    if (bars <= signal_from && !detail::same_bits(carry.signal_line, quiet_nan)) {
+        return false;
+    }
+    return !is_nan(carry.fast_average) || is_nan(carry.signal_line);
+}
+
 // A live feed brings one bar at a time. From a steady state, a bar that is no gap
 // and leaves the state steady is one step of the three averages and nothing else:
 // the averages after it, or nothing when the general step must take it.
@@ -452,10 +468,14 @@ std::expected<MacdState, StateError> MacdState::from_checkpoint(
     state->slow_average_ = in.value();
     state->signal_line_ = in.value();
     state->next_slot_ = in.word();
-    if (!detail::valid_slot(state->next_slot_, slow, state->bars_)) {
+    in.take_window(state->window_.get(), slow);
+    if (!detail::valid_bars(state->bars_) ||
+        !detail::valid_slot(state->next_slot_, slow, state->bars_) ||
+        !detail::unreached_slots_clear(state->window_.get(), slow, state->bars_) ||
+        !consistent(slow, state->signal_start_, state->bars_,
+                    {state->fast_average_, state->slow_average_, state->signal_line_})) {
         return std::unexpected(StateError::bad_checkpoint);
     }
-    in.take_window(state->window_.get(), slow);
     return state;
 }
 }  // namespace marundex::core

@@ -86,6 +86,22 @@ double reciprocal_of(std::uint64_t period) noexcept {
     return 1.0 / detail::period_as_double(period);
 }
 
+// Until the window is full, the running sum is that of its inputs, added in order
+// from -0 as advance_sum adds them, and the slots not yet reached are zero. After
+// that the sum has drifted from any sum of the window and may be any value.
+bool consistent_warm_up(std::uint64_t period, std::uint64_t bars, double sum,
+                        const double* slots) noexcept {
+    if (period != 0 && bars >= period) {
+        return true;
+    }
+    const std::uint64_t kept = period == 0 ? 0 : bars;
+    double expected = -0.0;
+    for (std::uint64_t k = 0; k < kept; ++k) {
+        expected = detail::plus(expected, slots[k]);
+    }
+    return detail::same_bits(sum, expected) && detail::unreached_slots_clear(slots, period, kept);
+}
+
 }  // namespace
 
 void sma(std::uint64_t period, InputRun data, OutputRun out) noexcept {
@@ -195,11 +211,12 @@ std::expected<SmaState, StateError> SmaState::from_checkpoint(
     state->bars_ = in.word();
     state->sum_ = in.value();
     state->next_slot_ = in.word();
-    // A window not yet full holds the bars seen from its first slot on.
-    if (!detail::valid_slot(state->next_slot_, period, state->bars_)) {
+    in.take_window(state->window_.get(), period);
+    if (!detail::valid_bars(state->bars_) ||
+        !detail::valid_slot(state->next_slot_, period, state->bars_) ||
+        !consistent_warm_up(period, state->bars_, state->sum_, state->window_.get())) {
         return std::unexpected(StateError::bad_checkpoint);
     }
-    in.take_window(state->window_.get(), period);
     return state;
 }
 }  // namespace marundex::core

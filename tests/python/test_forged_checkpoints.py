@@ -1,0 +1,92 @@
+"""Checkpoints edited and sealed again, so that their checksum holds: a state that
+no series could have left is refused as inconsistent."""
+
+import struct
+
+import numpy as np
+import pytest
+
+ms = pytest.importorskip("marundex_stream")
+
+# Each state's words, in order; a window's slots come last.
+FIELDS = {
+    "SMA": ["period", "bars", "sum", "next", "slot 0", "slot 1", "slot 2"],
+    "EMA": ["period", "bars", "run", "seed sum", "average"],
+    "MACD": ["fast", "slow", "signal", "bars", "fast average", "slow average", "signal line", "next",
+             "slot 0", "slot 1"],
+    "ATR": ["period", "bars", "close", "sum", "average"],
+}
+
+
+def crc64_xz(data):
+    crc = 2**64 - 1
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xC96C5795D7870F42 if crc & 1 else crc >> 1
+    return crc ^ (2**64 - 1)
+
+
+def sealed(body):
+    return body + struct.pack("<Q", crc64_xz(body))
+
+
+# The series 1, 2, 3, ... (ATR: high and low 1 away from the close), `fed` bars of it,
+# then one field changed. Rows are single-series checkpoints of the given periods.
+FORGED = [
+    ("SMA", (3,), 2, "sum", 4.0),  # the window holds 1 and 2
+    ("SMA", (3,), 2, "slot 2", 5.0),  # a slot past the bars seen
+    ("SMA", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("SMA", (0,), 2, "sum", 1.0),
+    ("SMA", (3,), 5, "bars", 2**63),
+    ("EMA", (3,), 0, "seed sum", 1e300),
+    ("EMA", (3,), 1, "seed sum", np.inf),  # one input: the sum is that input
+    ("EMA", (3,), 2, "seed sum", np.nan),
+    ("EMA", (3,), 1, "run", 2),
+    ("EMA", (3,), 2, "average", 1.0),  # before the seed
+    ("EMA", (3,), 3, "average", 2.5),  # at the seed: the seed sum 6 over 3
+    ("EMA", (3,), 5, "average", np.nan),
+    ("EMA", (1,), 3, "average", np.inf),  # the last input, with period 1
+    ("EMA", (3,), 5, "bars", 2**64 - 1),
+    ("ATR", (2,), 0, "sum", 1e6),
+    ("ATR", (2,), 0, "close", 1.0),
+    ("ATR", (2,), 1, "sum", 2.0),  # bar 0 has no true range
+    ("ATR", (2,), 4, "sum", -0.0),  # a sum from +0 is never -0
+    ("ATR", (2,), 2, "average", 1.0),  # before bar 2
+    ("ATR", (2,), 3, "average", 5.0),  # right after it: the sum 4 over 2
+    ("ATR", (0,), 3, "close", 1.0),  # no period: nothing moves
+    ("ATR", (2,), 3, "bars", 2**63),
+    ("MACD", (1, 2, 2), 1, "fast average", 1.0),
+    ("MACD", (1, 2, 2), 1, "slow average", 1.0),
+    ("MACD", (1, 2, 2), 2, "signal line", 0.5),  # the signal line starts at bar 2
+    ("MACD", (1, 2, 2), 6, "fast average", np.nan),  # with a signal line
+    ("MACD", (1, 2, 2), 1, "slot 1", 3.0),
+    ("MACD", (1, 2, 2), 6, "bars", 2**63),
+]
+
+
+@pytest.mark.parametrize("name, periods, fed, field, value", FORGED)
+def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
+    state = getattr(ms, name)(*periods)
+    x = np.arange(1.0, fed + 1)
+    inputs = [x + 1, x - 1, x] if name == "ATR" else [x]
+    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
+    words = state.__reduce__()[1][0]
+    assert sealed(words[:-8]) == words
+    at = 8 * (5 + len(periods) + FIELDS[name].index(field))
+    packed = struct.pack("<Q", value) if isinstance(value, int) else struct.pack("<d", value)
+    with pytest.raises(ValueError) as raised:
+        ms._restore(sealed(words[:at] + packed + words[at + 8 : -8]))
+    assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
+
+
+# An empty universe has no state to check its periods: the header's are checked as
+# its constructor checks them.
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1))])
+def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
+    words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
+    header = 8 * 5
+    packed = struct.pack(f"<{len(forged)}Q", *forged)
+    with pytest.raises(ValueError) as raised:
+        ms._restore(sealed(words[:header] + packed + words[header + len(packed) : -8]))
+    assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
