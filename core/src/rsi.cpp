@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
 
@@ -86,6 +88,26 @@ RsiCarry advance_index(const RsiFactors& f, RsiCarry carry, InputRun data, Outpu
     return carry;
 }
 
+// Whether some series leaves this carry after `bars` bars. Bar 0 has no change, so
+// the run of finite changes is shorter than the bars seen; the last input is the
+// constructor's NaN before the first bar. The sums and averages of gains and losses
+// start at +0 and take only +0 or positive values (an overflow makes +inf): never
+// NaN, never a sign bit; +0 both while the run is empty.
+bool consistent(const RsiFactors& f, std::uint64_t bars, const RsiCarry& carry) noexcept {
+    const std::uint64_t run = carry.finite_run;
+    if (!detail::valid_bars(bars) || run > f.period || (run != 0 && run >= bars)) {
+        return false;
+    }
+    if (bars == 0 && !detail::same_bits(carry.previous, quiet_nan)) {
+        return false;
+    }
+    if (run == 0) {
+        return detail::same_bits(carry.gain, +0.0) && detail::same_bits(carry.loss, +0.0);
+    }
+    const auto non_negative = [](double x) { return !detail::is_nan(x) && !std::signbit(x); };
+    return non_negative(carry.gain) && non_negative(carry.loss);
+}
+
 }  // namespace
 
 RsiState::RsiState(std::uint64_t period) noexcept
@@ -146,7 +168,8 @@ std::expected<RsiState, StateError> RsiState::from_checkpoint(
     state.previous_ = in.value();
     state.gain_ = in.value();
     state.loss_ = in.value();
-    if (state.finite_run_ > state.period_) {
+    if (!consistent({state.period_, state.period_double_, state.keep_}, state.bars_,
+                    {state.finite_run_, state.previous_, state.gain_, state.loss_})) {
         return std::unexpected(StateError::bad_checkpoint);
     }
     return state;

@@ -1,9 +1,7 @@
 """The catalogue's stream types against their definitions: TA-Lib's values on clean
-random walks, the plain reference bit for bit on messy series, the NaN rule on worked
-bars, and checkpoints that only a forger could write. Live equals batch, copies and
-damaged checkpoints are rows of test_stream.py's tables."""
-
-import struct
+random walks, the plain reference bit for bit on messy series, and the NaN rule on
+worked bars. Live equals batch, copies, damaged and forged checkpoints and refused
+parameters are rows of the tables of test_stream.py and test_forged_checkpoints.py."""
 
 import numpy as np
 import pytest
@@ -69,40 +67,3 @@ def test_gives_the_plain_references_bits(name, periods, seed):
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
     (got,) = run(name, periods, [np.array(data, dtype=np.float64)])
     np.testing.assert_array_equal(got, np.array(expected))
-
-
-def crc64(data):
-    crc = (1 << 64) - 1
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xC96C5795D7870F42 if crc & 1 else crc >> 1
-    return crc ^ ((1 << 64) - 1)
-
-
-def forged(state, changes):
-    """The state's checkpoint with words changed and its checksum made good."""
-    _, (words,) = state.__reduce__()
-    body = bytearray(words[:-8])
-    for word, value in changes.items():
-        body[8 * word : 8 * word + 8] = struct.pack("=Q", value)
-    return bytes(body) + struct.pack("=Q", crc64(body))
-
-
-# Header: 5 words, then the periods, then each state's words.
-@pytest.mark.parametrize(
-    "name, periods, changes",
-    [
-        ("RSI", (3,), {5: 1, 6: 1}),  # a period below the smallest
-        ("RSI", (3,), {6: 4}),  # the state's period is not the header's
-        ("RSI", (3,), {8: 4}),  # more finite changes than the period
-        ("RSI", (3,), {2: 99}),  # no type of that kind
-    ],
-)
-def test_forged_checkpoints_are_refused(name, periods, changes):
-    state = getattr(ms, name)(*periods)
-    state.update(np.ones(1), np.empty(1))
-    assert ms._restore(forged(state, {7: 6})).bars == 6  # the forger's own check
-    with pytest.raises(ValueError) as raised:
-        ms._restore(forged(state, changes))
-    assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
