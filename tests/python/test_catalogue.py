@@ -32,6 +32,8 @@ def test_agrees_with_talib_on_clean_random_walks(name, periods):
     for seed in range(10):
         rng = np.random.default_rng(seed)
         x = np.cumsum(rng.normal(size=1500)) + 100.0 * (1 + seed)
+        if seed % 2:  # whole ticks: flat stretches, where nothing moved
+            x = np.round(x)
         expected = [np.asarray(getattr(talib, CATALOGUE[name][0])(x, *periods))]
         for got, want in zip(run(name, periods, [x]), expected):
             assert np.array_equal(np.isnan(got), np.isnan(want)), seed
