@@ -24,12 +24,13 @@ import sys
 
 import numpy as np
 
+from stream_cases import CATALOGUE
+
 HERE = pathlib.Path(__file__).resolve().parent
 DIGESTS = HERE / "identity_digests.json"
 FUNCTIONS = ("sma", "ema", "macd", "atr")
-# The catalogue's stream types, whose batch is one update on a new object:
-# lower-case name: (number of outputs, smallest period).
-STREAM_TYPES = {"rsi": (1, 2)}
+# The catalogue's stream types, whose batch is one update on a new object.
+STREAM_TYPES = {name.lower(): row for name, row in CATALOGUE.items()}
 DIGESTED = FUNCTIONS + tuple(STREAM_TYPES)
 CANONICAL_NAN = 0x7FF8000000000000
 MASK64 = (1 << 64) - 1
@@ -139,9 +140,9 @@ def cases():
     for kind in KINDS:
         for n in LENGTHS:
             data = _series(rng, kind, n)
-            for name, (_, smallest) in STREAM_TYPES.items():
+            for name, row in STREAM_TYPES.items():
                 for period in _periods(rng, n):
-                    yield name, (max(period, smallest),), (data,)
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
 
 
 class Digests:
@@ -171,7 +172,7 @@ def _computed(marundex, name, periods, inputs):
     if name in STREAM_TYPES:
         import marundex_stream
 
-        outputs = [np.empty(n) for _ in range(STREAM_TYPES[name][0])]
+        outputs = [np.empty(n) for _ in STREAM_TYPES[name].outputs]
         getattr(marundex_stream, name.upper())(*periods).update(*inputs, *outputs)
         return outputs
     outputs = [np.empty(n) for _ in range(3 if name == "macd" else 1)]

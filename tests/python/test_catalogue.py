@@ -1,29 +1,25 @@
-"""The catalogue's stream types against their definitions: TA-Lib's values on clean
-random walks, the plain reference bit for bit on messy series, and the NaN rule on
-worked bars. Live equals batch, copies, damaged and forged checkpoints and refused
-parameters are rows of the tables of test_stream.py and test_forged_checkpoints.py."""
+"""The catalogue's stream types (stream_cases.CATALOGUE) against their definitions:
+TA-Lib's values on clean random walks, the plain reference bit for bit on messy
+series, the NaN rule on worked bars, and parameters below their smallest. Live
+equals batch, copies and damaged checkpoints come from test_stream.py's tables,
+forged ones from test_forged_checkpoints.py's."""
 
 import numpy as np
 import pytest
 
 import reference
-from stream_cases import messy_bars
+from stream_cases import CATALOGUE, batch, inputs_for
 from support import array_bits, mismatches
 
 ms = pytest.importorskip("marundex_stream")
 
-# name: (TA-Lib function, periods to try, reference)
-CATALOGUE = {
-    "RSI": ("RSI", [(2,), (3,), (14,), (50,)], reference.rsi),
-}
-CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row[1]]
+# The periods TA-Lib takes, and a series long enough for them.
+CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods) <= 300]
 NAN = float("nan")
 
 
 def run(name, periods, inputs):
-    outs = [np.full(len(inputs[0]), 7.0)]
-    getattr(ms, name)(*periods).update(*inputs, *outs)
-    return outs
+    return batch(None, name, periods, inputs)
 
 
 @pytest.mark.parametrize("name, periods", CASES)
@@ -31,11 +27,15 @@ def test_agrees_with_talib_on_clean_random_walks(name, periods):
     talib = pytest.importorskip("talib")
     for seed in range(10):
         rng = np.random.default_rng(seed)
-        x = np.cumsum(rng.normal(size=1500)) + 100.0 * (1 + seed)
+        close = np.cumsum(rng.normal(size=1500)) + 100.0 * (1 + seed)
         if seed % 2:  # whole ticks: flat stretches, where nothing moved
-            x = np.round(x)
-        expected = [np.asarray(getattr(talib, CATALOGUE[name][0])(x, *periods))]
-        for got, want in zip(run(name, periods, [x]), expected):
+            close = np.round(close)
+        spread = rng.uniform(0.0, 2.0, 1500)
+        arrays = {"data": close, "close": close, "high": close + spread, "low": close - spread[::-1],
+                  "volume": rng.uniform(1e3, 1e5, 1500)}
+        inputs = [arrays[k] for k in CATALOGUE[name].inputs]
+        expected = [np.asarray(e) for e in CATALOGUE[name].talib(talib, inputs, periods)]
+        for got, want in zip(run(name, periods, inputs), expected, strict=True):
             assert np.array_equal(np.isnan(got), np.isnan(want)), seed
             real = ~np.isnan(want)
             assert np.all(np.abs(got[real] - want[real]) <= 1e-9 * np.maximum(1.0, np.abs(want[real]))), seed
@@ -44,11 +44,11 @@ def test_agrees_with_talib_on_clean_random_walks(name, periods):
 @pytest.mark.parametrize("name, periods", CASES)
 @pytest.mark.parametrize("seed", range(4))
 def test_gives_the_plain_references_bits(name, periods, seed):
-    rng = np.random.default_rng(100 + seed)
-    x = messy_bars(rng, 400)
-    expected = CATALOGUE[name][2](*periods, x.tolist())
-    (got,) = run(name, periods, [x])
-    assert mismatches(array_bits(got), expected) == []
+    inputs = inputs_for(name, np.random.default_rng(100 + seed), 400)
+    expected = getattr(reference, name.lower())(*periods, *(x.tolist() for x in inputs))
+    outputs = run(name, periods, inputs)
+    for got, want in zip(outputs, expected if len(outputs) > 1 else [expected], strict=True):
+        assert mismatches(array_bits(got), want) == []
 
 
 @pytest.mark.parametrize(
@@ -69,3 +69,14 @@ def test_gives_the_plain_references_bits(name, periods, seed):
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
     (got,) = run(name, periods, [np.array(data, dtype=np.float64)])
     np.testing.assert_array_equal(got, np.array(expected))
+
+
+@pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() for p in row.parameters])
+@pytest.mark.parametrize("symbols", [None, 3])
+def test_a_parameter_below_its_smallest_is_refused(name, parameter, symbols):
+    row = CATALOGUE[name]
+    given = dict(row.parameters) | {parameter: row.parameters[parameter] - 1}
+    with pytest.raises(ValueError) as raised:
+        getattr(ms, name)(**given, symbols=symbols)
+    title = parameter.replace("_", " ").capitalize()
+    assert str(raised.value) == f"{title} must be at least {row.parameters[parameter]}"

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import cases as refusals
-from stream_cases import INDICATORS, batch, feed, inputs_for, random_cuts
+from stream_cases import CATALOGUE, INDICATORS, batch, feed, inputs_for, random_cuts
 from support import PARAMS, check_ok, free_threaded_build, run_python, snapshot
 
 marundex = pytest.importorskip("marundex")
@@ -21,7 +21,7 @@ PERIODS = {
     "EMA": [(0,), (1,), (20,), (300,), (301,), (2**64 - 1,)],
     "MACD": [(12, 26, 9), (1, 2, 1), (3, 299, 2), (2, 5, 2**64 - 1), (2, 5, 2**64 - 4)],
     "ATR": [(0,), (1,), (14,), (299,), (300,), (2**64 - 1,)],
-    "RSI": [(2,), (3,), (14,), (299,), (300,), (2**64 - 1,)],
+    **{name: row.periods for name, row in CATALOGUE.items()},
 }
 CASES = [(name, p) for name in INDICATORS for p in PERIODS[name]]
 
@@ -153,8 +153,6 @@ def test_bad_calls_write_nothing_and_move_nothing(make, call, error, message):
         (lambda: ms.MACD(3, 3, 1), ValueError, "Fast period must be less than slow period"),
         (lambda: ms.EMA(3, symbols=2**62), MemoryError, "Not enough memory for the states"),
         (lambda: ms.EMA(), TypeError, "EMA() missing 1 required positional argument: 'period'"),
-        (lambda: ms.RSI(1), ValueError, "Period must be at least 2"),
-        (lambda: ms.RSI(0, symbols=3), ValueError, "Period must be at least 2"),
     ],
 )
 def test_refused_states(make, error, message):
