@@ -155,7 +155,8 @@ class ATR:
 class RSI:
     """Wilder's relative strength index: 100 * (gain / (gain + loss)), each an average
     of the changes, seeded by the mean of the first period of them, then
-    (average * (period - 1) + change) / period. NaN before bar period.
+    (1 - alpha) * average + alpha * change with alpha = 1 / period. NaN before bar
+    period.
 
     A NaN or infinite input gives NaN at its own bar and the next (the two changes
     it takes part in); the averages skip them. Raises ValueError "Period must be at

@@ -15,7 +15,8 @@ namespace {
 struct RsiFactors {
     std::uint64_t period;
     double period_double;
-    double keep;
+    double alpha;
+    double beta;
 };
 
 // What the averages carry from one bar to the next.
@@ -36,9 +37,20 @@ double index_of(double gain, double loss) noexcept {
     return 100.0 * (gain / total);
 }
 
-// One step of Wilder's average: (average * (period - 1) + x) / period.
+// One step of Wilder's average, the EMA's step with alpha = 1 / period: two
+// separately rounded products, then their sum. Only the product with the average
+// is on the chain from bar to bar.
 double smoothed(const RsiFactors& f, double average, double x) noexcept {
-    return (average * f.keep + x) / f.period_double;
+    return f.beta * average + f.alpha * x;
+}
+
+// The gain and the loss of a finite change, +0 where there is none.
+double gain_of(double change) noexcept {
+    return change > 0.0 ? change : 0.0;
+}
+
+double loss_of(double change) noexcept {
+    return change < 0.0 ? -change : 0.0;
 }
 
 // Writes the index of every bar of `data` and returns what the bars leave.
@@ -54,37 +66,52 @@ RsiCarry advance_index(const RsiFactors& f, RsiCarry carry, InputRun data, Outpu
         }
         return carry;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = load(data.data, i);
-        const double change = x - carry.previous;
-        carry.previous = x;
-        if (!is_finite(change)) {
-            if (carry.finite_run < f.period) {
+    std::size_t i = 0;
+    if (carry.finite_run < f.period) {
+        // Until the seed: a bad change starts the run of good changes, and its sums,
+        // afresh.
+        for (; i < n; ++i) {
+            const double x = load(data.data, i);
+            const double change = x - carry.previous;
+            carry.previous = x;
+            store(out.data, i, quiet_nan);
+            if (!is_finite(change)) {
                 carry.finite_run = 0;
                 carry.gain = +0.0;
                 carry.loss = +0.0;
+                continue;
             }
+            carry.gain = carry.gain + gain_of(change);
+            carry.loss = carry.loss + loss_of(change);
+            if (++carry.finite_run == f.period) {
+                // The seeds are true divisions of the sums.
+                carry.gain = carry.gain / f.period_double;
+                carry.loss = carry.loss / f.period_double;
+                store(out.data, i, index_of(carry.gain, carry.loss));
+                ++i;
+                break;
+            }
+        }
+    }
+    // Seeded, unless the loop above took the whole run: a bad change is skipped.
+    double previous = carry.previous;
+    double gain = carry.gain;
+    double loss = carry.loss;
+    for (; i < n; ++i) {
+        const double x = load(data.data, i);
+        const double change = x - previous;
+        previous = x;
+        if (!is_finite(change)) {
             store(out.data, i, quiet_nan);
             continue;
         }
-        const double gain = change > 0.0 ? change : 0.0;
-        const double loss = change < 0.0 ? -change : 0.0;
-        if (carry.finite_run < f.period) {
-            carry.gain = carry.gain + gain;
-            carry.loss = carry.loss + loss;
-            if (++carry.finite_run < f.period) {
-                store(out.data, i, quiet_nan);
-                continue;
-            }
-            // The seeds are true divisions of the sums.
-            carry.gain = carry.gain / f.period_double;
-            carry.loss = carry.loss / f.period_double;
-        } else {
-            carry.gain = smoothed(f, carry.gain, gain);
-            carry.loss = smoothed(f, carry.loss, loss);
-        }
-        store(out.data, i, index_of(carry.gain, carry.loss));
+        gain = smoothed(f, gain, gain_of(change));
+        loss = smoothed(f, loss, loss_of(change));
+        store(out.data, i, index_of(gain, loss));
     }
+    carry.previous = previous;
+    carry.gain = gain;
+    carry.loss = loss;
     return carry;
 }
 
@@ -113,11 +140,12 @@ bool consistent(const RsiFactors& f, std::uint64_t bars, const RsiCarry& carry) 
 RsiState::RsiState(std::uint64_t period) noexcept
     : period_(period),
       period_double_(detail::period_as_double(period)),
-      keep_(period_double_ - 1.0),
+      alpha_(1.0 / period_double_),
+      beta_(1.0 - alpha_),
       previous_(quiet_nan) {}
 
 void RsiState::advance(InputRun data, OutputRun out) noexcept {
-    const RsiCarry carry = advance_index({period_, period_double_, keep_},
+    const RsiCarry carry = advance_index({period_, period_double_, alpha_, beta_},
                                          {finite_run_, previous_, gain_, loss_}, data, out);
     finite_run_ = carry.finite_run;
     previous_ = carry.previous;
@@ -127,8 +155,8 @@ void RsiState::advance(InputRun data, OutputRun out) noexcept {
 }
 
 void RsiState::preview(InputRun data, OutputRun out) const noexcept {
-    advance_index({period_, period_double_, keep_}, {finite_run_, previous_, gain_, loss_}, data,
-                  out);
+    advance_index({period_, period_double_, alpha_, beta_}, {finite_run_, previous_, gain_, loss_},
+                  data, out);
 }
 
 std::uint64_t RsiState::period() const noexcept {
@@ -168,7 +196,7 @@ std::expected<RsiState, StateError> RsiState::from_checkpoint(
     state.previous_ = in.value();
     state.gain_ = in.value();
     state.loss_ = in.value();
-    if (!consistent({state.period_, state.period_double_, state.keep_}, state.bars_,
+    if (!consistent({state.period_, state.period_double_, state.alpha_, state.beta_}, state.bars_,
                     {state.finite_run_, state.previous_, state.gain_, state.loss_})) {
         return std::unexpected(StateError::bad_checkpoint);
     }

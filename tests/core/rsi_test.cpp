@@ -42,8 +42,9 @@ const std::vector<RsiCase> rsi_cases = {
     {"InfinityBeforeSeed", 2, {1, 2, inf, 3, 4, 5, 4}, {nan, nan, nan, nan, nan, 100, 50}},
     {"NothingMoved", 2, {5, 5, 5, 5}, {nan, nan, 0, 0}},
     // Period 3 over rises 2, 1 and a fall 3: gain and loss 3 / 3, so 50; then a rise
-    // of 1: gain (1 * 2 + 1) / 3 = 1 and loss (1 * 2 + 0) / 3.
-    {"WorkedPeriod3", 3, {1, 3, 4, 1, 2}, {nan, nan, nan, 50, 100 * (1.0 / (1.0 + 2.0 / 3))}},
+    // of 1: gain (1 - 1/3) * 1 + (1/3) * 1 = 1 and loss (1 - 1/3) * 1, so 60 (where
+    // (1 * 2 + 1) / 3 and (1 * 2) / 3 would give 60.00000000000001).
+    {"WorkedPeriod3", 3, {1, 3, 4, 1, 2}, {nan, nan, nan, 50, 60}},
     {"PeriodZero", 0, {1, 2, 3}, {nan, nan, nan}},
     {"HugePeriod", max_u64, {1, 2, 3}, {nan, nan, nan}},
     {"Empty", 2, {}, {}},

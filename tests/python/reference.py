@@ -243,7 +243,8 @@ def rsi(period, data):
     data[i - 1] (bar 0 has none); a change that is not finite has no value. The
     averages are seeded at the end of the first `period` finite changes in a row, by
     their gains' and losses' sums (left to right from +0.0) over the period, and
-    then take each finite change as (average * (period - 1) + x) / period. The index
+    then take each finite change as (1 - alpha) * average + alpha * x with alpha =
+    1 / period. The index
     is 100 * (gain / (gain + loss)), or 0 where the sum is 0."""
     data = list(data)
     n = len(data)
@@ -266,8 +267,10 @@ def rsi(period, data):
                 loss = loss + (-v if v < 0.0 else 0.0)
             gain, loss = gain / p, loss / p
         else:
-            gain = (gain * (p - 1.0) + (c if c > 0.0 else 0.0)) / p
-            loss = (loss * (p - 1.0) + (-c if c < 0.0 else 0.0)) / p
+            alpha = 1.0 / p
+            beta = 1.0 - alpha
+            gain = beta * gain + alpha * (c if c > 0.0 else 0.0)
+            loss = beta * loss + alpha * (-c if c < 0.0 else 0.0)
         total = gain + loss
         out[i] = 0.0 if total == 0.0 else 100.0 * (gain / total)
     return out

@@ -279,8 +279,9 @@ class RsiState {
   private:
     std::uint64_t period_;
     double period_double_;
-    // period - 1, the weight of the average carried over.
-    double keep_;
+    // 1 / period, and 1 - alpha for the average carried over.
+    double alpha_;
+    double beta_;
     std::uint64_t bars_ = 0;
     // Finite changes in a row so far, up to `period`: the averages are seeded at `period`.
     std::uint64_t finite_run_ = 0;
