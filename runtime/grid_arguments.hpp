@@ -61,8 +61,9 @@ class TestedGridOutput {
     [[nodiscard]] PyObject* object() const noexcept { return object_; }
 
   private:
-    friend Result<TestedGridOutput> float64_grid_output(PyObject*, const char*, int,
-                                                        const char*) noexcept;
+    friend Result<TestedGridOutput> float64_grid_output(PyObject* object, const char* parameter,
+                                                        int max_dimensions,
+                                                        const char* note) noexcept;
     TestedGridOutput(PyObject* object, int max_dimensions) noexcept
         : object_(object), max_dimensions_(max_dimensions) {}
 
