@@ -20,6 +20,10 @@ runs without the interpreter lock; calls on one object are serialized.
 SMA's period and MACD's slow period set a window of earlier inputs that the state
 keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
+
+The catalogue's types (RSI) have no batch function: their batch is one update over
+the whole series on a new object. Each agrees with TA-Lib's function of the same
+name and is defined to the bit on the guide's Definitions page.
 """
 
 from typing import Any, SupportsIndex
@@ -27,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -139,6 +143,35 @@ class ATR:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "ATR": ...
     def __deepcopy__(self, memo: Any) -> "ATR": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class RSI:
+    """Wilder's relative strength index: 100 * (gain / (gain + loss)), each an average
+    of the changes, seeded by the mean of the first period of them, then
+    (1 - alpha) * average + alpha * change with alpha = 1 / period. NaN before bar
+    period.
+
+    A NaN or infinite input gives NaN at its own bar and the next (the two changes
+    it takes part in); the averages skip them. Raises ValueError "Period must be at
+    least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the index of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "RSI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "RSI": ...
+    def __deepcopy__(self, memo: Any) -> "RSI": ...
     @property
     def period(self) -> int: ...
     @property

@@ -1,12 +1,19 @@
-// The four indicators as the stream types see them: their periods, their input and
-// output arrays with the words that name them in messages, and their resumable
-// states from the core.
+// The table of stream types: for each indicator its name, its parameters, its input
+// and output arrays with the words that name them in messages, its docstring and its
+// resumable state from the core. A new type is one entry here and its name in
+// `Catalogue` at the end; the template (stream_type.hpp) and the module (module.cpp)
+// take everything else from the entry.
+//
+// An entry derives from `Resumable<State, Inputs, Outputs>`, which makes, copies and
+// runs the state through its usual members; an entry whose state differs says so
+// itself (MACD's three periods).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <utility>
 
 #include "marundex/core.hpp"
 
@@ -22,6 +29,25 @@ struct ArrayRole {
 
 inline constexpr ArrayRole input_role{"data", "Input", "input"};
 inline constexpr ArrayRole output_role{"output", "Output", "output"};
+inline constexpr std::array<ArrayRole, 1> data_input{input_role};
+inline constexpr std::array<ArrayRole, 1> one_output{output_role};
+inline constexpr std::array<ArrayRole, 3> bar_inputs{{
+    {"high", "High", "high"},
+    {"low", "Low", "low"},
+    {"close", "Close", "close"},
+}};
+
+// A constructor parameter: its keyword (and attribute), its title in messages, and
+// the smallest value accepted, refused below it at construction with "<Title> must be
+// at least <minimum>". Each takes one word of the checkpoint; every parameter today
+// is an integer period, kept as it is.
+struct Parameter {
+    const char* name;
+    const char* title;
+    std::uint64_t minimum;
+};
+
+inline constexpr std::array<Parameter, 1> any_period{{{"period", "Period", 0}}};
 
 template <std::size_t Inputs, std::size_t Outputs>
 struct Runs {
@@ -29,109 +55,130 @@ struct Runs {
     std::array<core::OutputRun, Outputs> outputs;
 };
 
-struct Sma {
+// Making, copying and running a state with one period: made by create() where the
+// state may fail (it keeps a window), else by its constructor; copied by copy() or
+// as a value; run with its inputs, then its outputs, in the table's order.
+template <class S, std::size_t Inputs, std::size_t Outputs>
+struct Resumable {
+    using State = S;
+    using Run = Runs<Inputs, Outputs>;
+    // The title of the parameter that sets the window, in "... must be at most".
+    static constexpr const char* window_title = "Period";
+
+    template <std::size_t N>
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, N>& p) noexcept {
+        return std::apply(
+            [](auto... value) -> std::expected<State, core::StateError> {
+                if constexpr (requires { State::create(value...); }) {
+                    return State::create(value...);
+                } else {
+                    return State(value...);
+                }
+            },
+            p);
+    }
+    static std::expected<State, core::StateError> copy(const State& state) noexcept {
+        if constexpr (requires { state.copy(); }) {
+            return state.copy();
+        } else {
+            return state;
+        }
+    }
+    // The parameters a state was made with, which a checkpoint's header must repeat.
+    static std::array<std::uint64_t, 1> parameters_of(const State& state) noexcept {
+        return {state.period()};
+    }
+    static void advance(State& state, const Run& run) noexcept {
+        apply_runs(run, [&state](auto... r) { state.advance(r...); });
+    }
+    static void preview(const State& state, const Run& run) noexcept {
+        apply_runs(run, [&state](auto... r) { state.preview(r...); });
+    }
+
+  private:
+    template <class F>
+    static void apply_runs(const Run& run, F&& f) noexcept {
+        [&]<std::size_t... I, std::size_t... O>(std::index_sequence<I...>,
+                                                std::index_sequence<O...>) {
+            f(run.inputs[I]..., run.outputs[O]...);
+        }
+        (std::make_index_sequence<Inputs>(), std::make_index_sequence<Outputs>());
+    }
+};
+
+struct Sma : Resumable<core::SmaState, 1, 1> {
     static constexpr const char* name = "SMA";
     static constexpr std::uint64_t kind = 1;  // in checkpoints
-    static constexpr std::array<const char*, 1> periods{"period"};
-    static constexpr std::array<ArrayRole, 1> inputs{input_role};
-    static constexpr std::array<ArrayRole, 1> outputs{output_role};
-    using State = core::SmaState;
-    using Run = Runs<1, 1>;
-
-    static std::expected<State, core::StateError> make(
-        const std::array<std::uint64_t, 1>& p) noexcept {
-        return State::create(p[0]);
-    }
-    static std::expected<State, core::StateError> copy(const State& state) noexcept {
-        return state.copy();
-    }
-    static void advance(State& state, const Run& run) noexcept {
-        state.advance(run.inputs[0], run.outputs[0]);
-    }
-    static void preview(const State& state, const Run& run) noexcept {
-        state.preview(run.inputs[0], run.outputs[0]);
-    }
+    static constexpr const char* doc =
+        "SMA(period, symbols=None)\n--\n\nSimple moving average, resumable.";
+    static constexpr auto parameters = any_period;
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
 };
 
-struct Ema {
+struct Ema : Resumable<core::EmaState, 1, 1> {
     static constexpr const char* name = "EMA";
-    static constexpr std::uint64_t kind = 2;  // in checkpoints
-    static constexpr std::array<const char*, 1> periods{"period"};
-    static constexpr std::array<ArrayRole, 1> inputs{input_role};
-    static constexpr std::array<ArrayRole, 1> outputs{output_role};
-    using State = core::EmaState;
-    using Run = Runs<1, 1>;
-
-    static std::expected<State, core::StateError> make(
-        const std::array<std::uint64_t, 1>& p) noexcept {
-        return State(p[0]);
-    }
-    static std::expected<State, core::StateError> copy(const State& state) noexcept {
-        return state;
-    }
-    static void advance(State& state, const Run& run) noexcept {
-        state.advance(run.inputs[0], run.outputs[0]);
-    }
-    static void preview(const State& state, const Run& run) noexcept {
-        state.preview(run.inputs[0], run.outputs[0]);
-    }
+    static constexpr std::uint64_t kind = 2;
+    static constexpr const char* doc =
+        "EMA(period, symbols=None)\n--\n\nExponential moving average, resumable.";
+    static constexpr auto parameters = any_period;
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
 };
 
-struct Macd {
+struct Macd : Resumable<core::MacdState, 1, 3> {
     static constexpr const char* name = "MACD";
-    static constexpr std::uint64_t kind = 3;  // in checkpoints
-    static constexpr std::array<const char*, 3> periods{"fast_period", "slow_period",
-                                                        "signal_period"};
-    static constexpr std::array<ArrayRole, 1> inputs{input_role};
+    static constexpr std::uint64_t kind = 3;
+    static constexpr const char* doc =
+        "MACD(fast_period, slow_period, signal_period, symbols=None)\n--\n\n"
+        "MACD line, signal line and histogram, resumable.";
+    // Zero and the order of the periods are the core's refusals.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"fast_period", "Fast period", 0},
+        {"slow_period", "Slow period", 0},
+        {"signal_period", "Signal period", 0},
+    }};
+    static constexpr auto inputs = data_input;
     static constexpr std::array<ArrayRole, 3> outputs{{
         {"macd_output", "MACD output", "MACD output"},
         {"signal_output", "Signal output", "signal output"},
         {"hist_output", "Histogram output", "histogram output"},
     }};
-    using State = core::MacdState;
-    using Run = Runs<1, 3>;
+    static constexpr const char* window_title = "Slow period";
 
-    static std::expected<State, core::StateError> make(
-        const std::array<std::uint64_t, 3>& p) noexcept {
-        return State::create(p[0], p[1], p[2]);
-    }
-    static std::expected<State, core::StateError> copy(const State& state) noexcept {
-        return state.copy();
-    }
-    static void advance(State& state, const Run& run) noexcept {
-        state.advance(run.inputs[0], run.outputs[0], run.outputs[1], run.outputs[2]);
-    }
-    static void preview(const State& state, const Run& run) noexcept {
-        state.preview(run.inputs[0], run.outputs[0], run.outputs[1], run.outputs[2]);
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return {state.fast_period(), state.slow_period(), state.signal_period()};
     }
 };
 
-struct Atr {
+struct Atr : Resumable<core::AtrState, 3, 1> {
     static constexpr const char* name = "ATR";
-    static constexpr std::uint64_t kind = 4;  // in checkpoints
-    static constexpr std::array<const char*, 1> periods{"period"};
-    static constexpr std::array<ArrayRole, 3> inputs{{
-        {"high", "High", "high"},
-        {"low", "Low", "low"},
-        {"close", "Close", "close"},
-    }};
-    static constexpr std::array<ArrayRole, 1> outputs{output_role};
-    using State = core::AtrState;
-    using Run = Runs<3, 1>;
-
-    static std::expected<State, core::StateError> make(
-        const std::array<std::uint64_t, 1>& p) noexcept {
-        return State(p[0]);
-    }
-    static std::expected<State, core::StateError> copy(const State& state) noexcept {
-        return state;
-    }
-    static void advance(State& state, const Run& run) noexcept {
-        state.advance(run.inputs[0], run.inputs[1], run.inputs[2], run.outputs[0]);
-    }
-    static void preview(const State& state, const Run& run) noexcept {
-        state.preview(run.inputs[0], run.inputs[1], run.inputs[2], run.outputs[0]);
-    }
+    static constexpr std::uint64_t kind = 4;
+    static constexpr const char* doc =
+        "ATR(period, symbols=None)\n--\n\nAverage true range, resumable.";
+    static constexpr auto parameters = any_period;
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
 };
+
+struct Rsi : Resumable<core::RsiState, 1, 1> {
+    static constexpr const char* name = "RSI";
+    static constexpr std::uint64_t kind = 5;
+    static constexpr const char* doc =
+        "RSI(period, symbols=None)\n--\n\n"
+        "Wilder's relative strength index, 100 * gain / (gain + loss) of the averaged "
+        "changes; the first value at bar period.";
+    // One change is no average: TA-Lib refuses period 1 as well.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
+template <class... Indicators>
+struct TypeList {};
+
+// The types of marundex_stream, in the order of its __all__.
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi>;
 
 }  // namespace marundex::stream

@@ -1,7 +1,10 @@
-// marundex_stream: the module definition, its four types and its initialisation.
+// marundex_stream: the module definition, its types (indicators.hpp) and its
+// initialisation.
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -21,7 +24,7 @@ PyCFunction as_function(FastMethod method) noexcept {
 }
 
 template <class Indicator>
-PyType_Spec* spec_of(const char* doc) noexcept {
+PyType_Spec* spec_of() noexcept {
     using T = StreamType<Indicator>;
     static std::array<PyMethodDef, 7> methods{{
         {"update", as_function(T::update), METH_FASTCALL | METH_KEYWORDS,
@@ -41,11 +44,12 @@ PyType_Spec* spec_of(const char* doc) noexcept {
              "Bars consumed: an int, or an int64 array with one count per symbol.", nullptr},
             {"symbols", T::symbols, nullptr, "None for one series, else the number of symbols.",
              nullptr},
-            {Indicator::periods[Index], T::template period<Index>, nullptr, nullptr, nullptr}...,
+            {Indicator::parameters[Index].name, T::template period<Index>, nullptr, nullptr,
+             nullptr}...,
         }};
     }
-    (std::make_index_sequence<Indicator::periods.size()>());
-    static std::string doc_text = doc;
+    (std::make_index_sequence<Indicator::parameters.size()>());
+    static std::string doc_text = Indicator::doc;
     static std::array<PyType_Slot, 6> slots{{
         {Py_tp_new, reinterpret_cast<void*>(T::create)},
         {Py_tp_dealloc, reinterpret_cast<void*>(T::dealloc)},
@@ -75,20 +79,23 @@ PyModuleDef definition = {
 
 constexpr int python_api_version = 1013;
 
+// The type of the checkpoint's kind restores it.
+template <class... Indicators>
+Result<PyObject*> restore_to(TypeList<Indicators...> /*types*/,
+                             std::span<const std::uint64_t> words) noexcept {
+    std::optional<Result<PyObject*>> restored;
+    ((words[indicator] == Indicators::kind &&
+      (restored.emplace(StreamType<Indicators>::restore(words)), true)) ||
+     ...);
+    if (!restored) {
+        return failure(inconsistent_checkpoint());
+    }
+    return std::move(*restored);
+}
+
 Result<PyObject*> restore_checkpoint(PyObject* checkpoint) noexcept {
     MARUNDEX_TRY(words, checked_words(checkpoint));
-    switch ((*words)[indicator]) {
-        case Sma::kind:
-            return StreamType<Sma>::restore(*words);
-        case Ema::kind:
-            return StreamType<Ema>::restore(*words);
-        case Macd::kind:
-            return StreamType<Macd>::restore(*words);
-        case Atr::kind:
-            return StreamType<Atr>::restore(*words);
-        default:
-            return failure(inconsistent_checkpoint());
-    }
+    return restore_to(Catalogue{}, *words);
 }
 
 PyObject* restore(PyObject* /*module*/, PyObject* checkpoint) noexcept {
@@ -100,9 +107,9 @@ std::atomic<std::int64_t> owning_interpreter{-1};
 WriteOnce<PyObject*> module_cache;
 
 template <class Indicator>
-Result<void> add_type(PyObject* module, PyObject* all, const char* doc) noexcept {
+Result<void> add_type(PyObject* module, PyObject* all) noexcept {
     const char* name = Indicator::name;
-    const OwnedRef type(PyType_FromSpec(spec_of<Indicator>(doc)));
+    const OwnedRef type(PyType_FromSpec(spec_of<Indicator>()));
     if (!type) {
         return failure(PyErr::fetch());
     }
@@ -116,6 +123,14 @@ Result<void> add_type(PyObject* module, PyObject* all, const char* doc) noexcept
         return failure(PyErr::fetch());
     }
     return {};
+}
+
+template <class... Indicators>
+Result<void> add_types(TypeList<Indicators...> /*types*/, PyObject* module,
+                       PyObject* all) noexcept {
+    Result<void> added;
+    ((added = add_type<Indicators>(module, all), added.has_value()) && ...);
+    return added;
 }
 
 Result<PyObject*> initialise() noexcept {
@@ -145,19 +160,7 @@ Result<PyObject*> initialise() noexcept {
     if (!all) {
         return failure(PyErr::fetch());
     }
-    MARUNDEX_TRY(sma, add_type<Sma>(module.get(), all.get(),
-                                    "SMA(period, symbols=None)\n--\n\n"
-                                    "Simple moving average, resumable."));
-    MARUNDEX_TRY(ema, add_type<Ema>(module.get(), all.get(),
-                                    "EMA(period, symbols=None)\n--\n\n"
-                                    "Exponential moving average, resumable."));
-    MARUNDEX_TRY(macd, add_type<Macd>(module.get(), all.get(),
-                                      "MACD(fast_period, slow_period, signal_period, "
-                                      "symbols=None)\n--\n\n"
-                                      "MACD line, signal line and histogram, resumable."));
-    MARUNDEX_TRY(atr, add_type<Atr>(module.get(), all.get(),
-                                    "ATR(period, symbols=None)\n--\n\n"
-                                    "Average true range, resumable."));
+    MARUNDEX_TRY(types, add_types(Catalogue{}, module.get(), all.get()));
     // Pickle's way back to an object: the module's one function.
     static PyMethodDef restore_definition{"_restore", restore, METH_O,
                                           "The stream object of a checkpoint (pickle's path)."};

@@ -103,6 +103,13 @@ PyErr make_failure_error(const MakeFailure& failure, const char* window_paramete
     return PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for the states");
 }
 
+PyErr below_minimum_error(const char* title, std::uint64_t minimum) noexcept {
+    return composed([&] {
+        return owned_value_error(std::string(title) + " must be at least " +
+                                 std::to_string(minimum));
+    });
+}
+
 PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept {
     return composed([&] {
         return owned_value_error("Row index " + std::to_string(row) + " is out of range for " +

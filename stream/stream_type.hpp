@@ -35,6 +35,8 @@ Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyO
 
 // The refusals that do not depend on the indicator.
 PyErr make_failure_error(const MakeFailure& failure, const char* window_parameter) noexcept;
+// "<Title> must be at least <minimum>".
+PyErr below_minimum_error(const char* title, std::uint64_t minimum) noexcept;
 PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
 PyErr row_repeated_error(std::int64_t row) noexcept;
 PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
@@ -64,7 +66,7 @@ class StreamType {
     using U = Universe<Indicator>;
     static constexpr std::size_t input_count = Indicator::inputs.size();
     static constexpr std::size_t output_count = Indicator::outputs.size();
-    static constexpr std::size_t period_count = Indicator::periods.size();
+    static constexpr std::size_t period_count = Indicator::parameters.size();
 
     static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
         return run_in_call_frame([&] { return make(type, args, kwargs); });
@@ -113,6 +115,9 @@ class StreamType {
         typename U::Periods periods{};
         for (std::size_t k = 0; k < period_count; ++k) {
             periods[k] = words[header_words + k];
+            if (periods[k] < Indicator::parameters[k].minimum) {
+                return failure(inconsistent_checkpoint());
+            }
         }
         const std::optional<std::uint64_t> symbols =
             words[HeaderField::symbols] == one_series
@@ -130,7 +135,7 @@ class StreamType {
                                        words.subspan(fixed));
         if (!universe) {
             if (universe.error().kind == MakeError::memory) {
-                return failure(make_failure_error(universe.error(), "Period"));
+                return failure(make_failure_error(universe.error(), Indicator::window_title));
             }
             return failure(inconsistent_checkpoint());
         }
@@ -156,7 +161,7 @@ class StreamType {
     static constexpr auto constructor_parameters = [] {
         std::array<const char*, period_count + 1> names{};
         for (std::size_t k = 0; k < period_count; ++k) {
-            names[k] = Indicator::periods[k];
+            names[k] = Indicator::parameters[k].name;
         }
         names[period_count] = "symbols";
         return names;
@@ -207,7 +212,11 @@ class StreamType {
         MARUNDEX_TRY(bound, bind_tuple_call(constructor_signature, args, kwargs, slots));
         typename U::Periods periods{};
         for (std::size_t k = 0; k < period_count; ++k) {
-            MARUNDEX_TRY(p, convert_period(slots[k], Indicator::periods[k]));
+            const Parameter& parameter = Indicator::parameters[k];
+            MARUNDEX_TRY(p, convert_period(slots[k], parameter.name));
+            if (*p < parameter.minimum) {
+                return failure(below_minimum_error(parameter.title, parameter.minimum));
+            }
             periods[k] = *p;
         }
         std::optional<std::uint64_t> symbols;
@@ -215,11 +224,9 @@ class StreamType {
             MARUNDEX_TRY(n, convert_period(slots[period_count], "symbols"));
             symbols = *n;
         }
-        // The window belongs to the period that sets it: MACD's slow one.
-        const char* window_parameter = period_count == 3 ? "Slow period" : "Period";
         auto universe = U::make(periods, symbols);
         if (!universe) {
-            return failure(make_failure_error(universe.error(), window_parameter));
+            return failure(make_failure_error(universe.error(), Indicator::window_title));
         }
         return wrap(type, std::move(*universe));
     }
@@ -230,7 +237,7 @@ class StreamType {
         // The source's lock is taken without the interpreter lock, as every call takes it.
         without_interpreter_lock([&] { twin = universe_of(self).copy(); });
         if (!twin) {
-            return failure(make_failure_error(twin.error(), "Period"));
+            return failure(make_failure_error(twin.error(), Indicator::window_title));
         }
         return wrap(Py_TYPE(self), std::move(*twin));
     }

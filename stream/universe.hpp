@@ -38,7 +38,7 @@ template <class Indicator>
 class Universe {
   public:
     using State = typename Indicator::State;
-    using Periods = std::array<std::uint64_t, Indicator::periods.size()>;
+    using Periods = std::array<std::uint64_t, Indicator::parameters.size()>;
 
     // One series when `symbols` is empty, else that many states.
     static std::expected<std::unique_ptr<Universe>, MakeFailure> make(
@@ -88,7 +88,7 @@ class Universe {
                      [&](std::uint64_t s) -> std::expected<State, core::StateError> {
                          auto state = State::from_checkpoint(
                              words.subspan(static_cast<std::size_t>(s) * words_each, words_each));
-                         if (state && periods_of(*state) != periods) {
+                         if (state && Indicator::parameters_of(*state) != periods) {
                              return std::unexpected(core::StateError::bad_checkpoint);
                          }
                          return state;
@@ -138,14 +138,6 @@ class Universe {
   private:
     Universe(const Periods& periods, std::optional<std::uint64_t> symbols) noexcept
         : periods_(periods), symbols_(symbols) {}
-
-    static Periods periods_of(const State& state) noexcept {
-        if constexpr (Indicator::periods.size() == 3) {
-            return {state.fast_period(), state.slow_period(), state.signal_period()};
-        } else {
-            return {state.period()};
-        }
-    }
 
     template <class Make>
     static std::expected<std::unique_ptr<Universe>, MakeFailure> build(

@@ -24,9 +24,14 @@ import sys
 
 import numpy as np
 
+from stream_cases import CATALOGUE
+
 HERE = pathlib.Path(__file__).resolve().parent
 DIGESTS = HERE / "identity_digests.json"
 FUNCTIONS = ("sma", "ema", "macd", "atr")
+# The catalogue's stream types, whose batch is one update on a new object.
+STREAM_TYPES = {name.lower(): row for name, row in CATALOGUE.items()}
+DIGESTED = FUNCTIONS + tuple(STREAM_TYPES)
 CANONICAL_NAN = 0x7FF8000000000000
 MASK64 = (1 << 64) - 1
 HUGE_PERIODS = (2**32 + 1, 2**63, 2**64 - 1)
@@ -130,11 +135,19 @@ def cases():
             low = [m - abs(s - 100.0) for m, s in zip(mid, spread)]
             for period in _periods(rng, n):
                 yield "atr", (period,), (high, low, data)
+    # A stream of its own, so that a new type leaves the cases before it as they were.
+    rng = SplitMix64(20261210)
+    for kind in KINDS:
+        for n in LENGTHS:
+            data = _series(rng, kind, n)
+            for name, row in STREAM_TYPES.items():
+                for period in _periods(rng, n):
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
 
 
 class Digests:
     def __init__(self):
-        self.hashes = {name: hashlib.sha256() for name in FUNCTIONS}
+        self.hashes = {name: hashlib.sha256() for name in DIGESTED}
         self.nan_patterns = collections.Counter()
         self.outputs = 0
 
@@ -154,16 +167,31 @@ class Digests:
         return {"outputs": self.outputs, **{name: h.hexdigest() for name, h in self.hashes.items()}}
 
 
+def _computed(marundex, name, periods, inputs):
+    n = len(inputs[0])
+    if name in STREAM_TYPES:
+        import marundex_stream
+
+        outputs = [np.empty(n) for _ in STREAM_TYPES[name].outputs]
+        getattr(marundex_stream, name.upper())(*periods).update(*inputs, *outputs)
+        return outputs
+    outputs = [np.empty(n) for _ in range(3 if name == "macd" else 1)]
+    getattr(marundex, "indicator_" + name)(*periods, *inputs, *outputs)
+    return outputs
+
+
+def _expected(reference, name, periods, arrays):
+    result = getattr(reference, name)(*periods, *arrays)
+    return result if name == "macd" else [result]
+
+
 def run_marundex(marundex, only=None):
     digests = Digests()
     for name, periods, arrays in cases():
         if only is not None and name != only:
             continue
         inputs = [np.array(a, dtype=np.float64) for a in arrays]
-        n = len(inputs[0])
-        outputs = [np.empty(n) for _ in range(3 if name == "macd" else 1)]
-        getattr(marundex, "indicator_" + name)(*periods, *inputs, *outputs)
-        digests.add(name, periods, outputs)
+        digests.add(name, periods, _computed(marundex, name, periods, inputs))
     return digests
 
 
@@ -174,8 +202,7 @@ def run_reference(only=None):
     for name, periods, arrays in cases():
         if only is not None and name != only:
             continue
-        result = getattr(reference, name)(*periods, *arrays)
-        digests.add(name, periods, result if name == "macd" else [result])
+        digests.add(name, periods, _expected(reference, name, periods, arrays))
     return digests
 
 
@@ -189,10 +216,8 @@ def first_difference(marundex, name):
         if fn != name:
             continue
         inputs = [np.array(a, dtype=np.float64) for a in arrays]
-        outputs = [np.empty(len(inputs[0])) for _ in range(3 if name == "macd" else 1)]
-        getattr(marundex, "indicator_" + name)(*periods, *inputs, *outputs)
-        expected = getattr(reference, name)(*periods, *arrays)
-        for k, (got, want) in enumerate(zip(outputs, expected if name == "macd" else [expected])):
+        outputs = _computed(marundex, name, periods, inputs)
+        for k, (got, want) in enumerate(zip(outputs, _expected(reference, name, periods, arrays))):
             bad = mismatches(array_bits(got), want)
             if bad:
                 return f"periods {periods}, n = {len(inputs[0])}, output {k}: first mismatches {bad[:3]}"
@@ -216,7 +241,7 @@ def main(argv):
 
     digests = run_marundex(marundex)
     got, want = digests.result(), stored()
-    bad = [name for name in ("outputs", *FUNCTIONS) if got[name] != want[name]]
+    bad = [name for name in ("outputs", *DIGESTED) if got[name] != want[name]]
     verdict = "identical to the reference" if not bad else "DIFFERENT in " + ", ".join(bad)
     print(f"identity: {digests.outputs:,} outputs {verdict}; NaN stored: {nan_summary(digests.nan_patterns)}")
     return 1 if bad else 0

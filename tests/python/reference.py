@@ -1,4 +1,4 @@
-"""Slow, plain-Python statements of the four marundex kernels.
+"""Slow, plain-Python statements of the marundex kernels and stream types.
 
 Each ``*_into`` function follows its kernel step by step on Python lists of
 floats: the same operations, in the same order, each one a separately rounded
@@ -32,6 +32,7 @@ __all__ = [
     "ema",
     "macd",
     "atr",
+    "rsi",
 ]
 
 
@@ -231,4 +232,45 @@ def atr(period, high, low, close, out_length=None):
     high, low, close = list(high), list(low), list(close)
     out = [0.0] * (len(high) if out_length is None else out_length)
     atr_into(period, high, low, close, out)
+    return out
+
+
+# --- the catalogue -----------------------------------------------------------------
+
+
+def rsi(period, data):
+    """Wilder's RSI as its definition states it. The change of bar i is data[i] -
+    data[i - 1] (bar 0 has none); a change that is not finite has no value. The
+    averages are seeded at the end of the first `period` finite changes in a row, by
+    their gains' and losses' sums (left to right from +0.0) over the period, and
+    then take each finite change as (1 - alpha) * average + alpha * x with alpha =
+    1 / period. The index
+    is 100 * (gain / (gain + loss)), or 0 where the sum is 0."""
+    data = list(data)
+    n = len(data)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    p = float(period)
+    changes = [HOLE] + [data[i] - data[i - 1] for i in range(1, n)]
+    gain = loss = None
+    for i in range(n):
+        c = changes[i]
+        if not is_finite(c):
+            continue
+        if gain is None:
+            if i < period or not all(is_finite(v) for v in changes[i - period + 1 : i + 1]):
+                continue
+            gain, loss = 0.0, 0.0
+            for v in changes[i - period + 1 : i + 1]:
+                gain = gain + (v if v > 0.0 else 0.0)
+                loss = loss + (-v if v < 0.0 else 0.0)
+            gain, loss = gain / p, loss / p
+        else:
+            alpha = 1.0 / p
+            beta = 1.0 - alpha
+            gain = beta * gain + alpha * (c if c > 0.0 else 0.0)
+            loss = beta * loss + alpha * (-c if c < 0.0 else 0.0)
+        total = gain + loss
+        out[i] = 0.0 if total == 0.0 else 100.0 * (gain / total)
     return out

@@ -1,14 +1,28 @@
-"""The four stream types beside their batch functions: how to build, feed and
-compare them, shared by the stream tests."""
+"""The stream types beside their batch: how to build, feed and compare them, shared
+by the stream tests. The four have batch functions in marundex; a catalogue type's
+batch is one update over the whole series on a new object."""
+
+import collections
 
 import numpy as np
 
-# name: (batch function, number of periods, inputs, outputs)
+# A catalogue type: its parameters with the smallest value each takes, its arrays,
+# the periods the tables try, and TA-Lib's outputs in the order of ours, from TA-Lib,
+# the inputs and the periods. Its plain statement is reference.<name in lower case>.
+Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs periods talib")
+
+CATALOGUE = {
+    "RSI": Catalogued({"period": 2}, ("data",), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
+                      lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
+}
+
+# name: (batch function or None, number of periods, inputs, outputs)
 INDICATORS = {
     "SMA": ("indicator_sma", 1, ("data",), ("output",)),
     "EMA": ("indicator_ema", 1, ("data",), ("output",)),
     "MACD": ("indicator_macd", 3, ("data",), ("macd_output", "signal_output", "hist_output")),
     "ATR": ("indicator_atr", 1, ("high", "low", "close"), ("output",)),
+    **{name: (None, len(row.parameters), row.inputs, row.outputs) for name, row in CATALOGUE.items()},
 }
 
 
@@ -17,7 +31,12 @@ def batch(marundex, name, periods, inputs):
     function, _, _, outputs = INDICATORS[name]
     n = inputs[0].shape[0]
     outs = [np.full(n, 7.0) for _ in outputs]
-    getattr(marundex, function)(*periods, *inputs, *outs)
+    if function is None:
+        import marundex_stream
+
+        getattr(marundex_stream, name)(*periods).update(*inputs, *outs)
+    else:
+        getattr(marundex, function)(*periods, *inputs, *outs)
     return outs
 
 
@@ -68,7 +87,7 @@ def messy_bars(rng, n):
 
 
 def inputs_for(name, rng, n):
-    if name == "ATR":
+    if INDICATORS[name][2] == ("high", "low", "close"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
         return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
     return [messy_bars(rng, n)]

@@ -15,6 +15,7 @@ FIELDS = {
     "MACD": ["fast", "slow", "signal", "bars", "fast average", "slow average", "signal line", "next",
              "slot 0", "slot 1"],
     "ATR": ["period", "bars", "close", "sum", "average"],
+    "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
 }
 
 
@@ -62,6 +63,13 @@ FORGED = [
     ("MACD", (1, 2, 2), 6, "fast average", np.nan),  # with a signal line
     ("MACD", (1, 2, 2), 1, "slot 1", 3.0),
     ("MACD", (1, 2, 2), 6, "bars", 2**63),
+    ("RSI", (3,), 0, "previous", 1.0),  # before the first bar
+    ("RSI", (3,), 2, "run", 2),  # bar 0 has no change
+    ("RSI", (3,), 6, "run", 4),  # more changes than the period
+    ("RSI", (3,), 1, "gain", 1.0),  # no change yet: +0
+    ("RSI", (3,), 3, "loss", -0.0),  # a sum from +0 is never -0
+    ("RSI", (3,), 6, "gain", np.nan),
+    ("RSI", (3,), 6, "bars", 2**63),
 ]
 
 
@@ -82,7 +90,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1))])
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

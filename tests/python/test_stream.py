@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import cases as refusals
-from stream_cases import INDICATORS, batch, feed, inputs_for, random_cuts
+from stream_cases import CATALOGUE, INDICATORS, batch, feed, inputs_for, random_cuts
 from support import PARAMS, check_ok, free_threaded_build, run_python, snapshot
 
 marundex = pytest.importorskip("marundex")
@@ -21,6 +21,7 @@ PERIODS = {
     "EMA": [(0,), (1,), (20,), (300,), (301,), (2**64 - 1,)],
     "MACD": [(12, 26, 9), (1, 2, 1), (3, 299, 2), (2, 5, 2**64 - 1), (2, 5, 2**64 - 4)],
     "ATR": [(0,), (1,), (14,), (299,), (300,), (2**64 - 1,)],
+    **{name: row.periods for name, row in CATALOGUE.items()},
 }
 CASES = [(name, p) for name in INDICATORS for p in PERIODS[name]]
 

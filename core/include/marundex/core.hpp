@@ -255,4 +255,39 @@ class AtrState {
     double average_;
 };
 
+// RSI, Wilder's relative strength index: the bars seen, the last input, the run of
+// finite changes until the first `period` of them seed the averages, and the sums of
+// their gains and losses, then the two averages. A change that is not finite (an
+// input or the one before it NaN or infinite, or a difference that overflows) gives
+// NaN at its own bar: before the seed it starts the run afresh, after it the
+// averages skip it. A period of 0 gives NaN throughout.
+class RsiState {
+  public:
+    explicit RsiState(std::uint64_t period) noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<RsiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    // 1 / period, and 1 - alpha for the average carried over.
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    // Finite changes in a row so far, up to `period`: the averages are seeded at `period`.
+    std::uint64_t finite_run_ = 0;
+    double previous_;
+    double gain_ = +0.0;
+    double loss_ = +0.0;
+};
+
 }  // namespace marundex::core

@@ -1,0 +1,82 @@
+"""The catalogue's stream types (stream_cases.CATALOGUE) against their definitions:
+TA-Lib's values on clean random walks, the plain reference bit for bit on messy
+series, the NaN rule on worked bars, and parameters below their smallest. Live
+equals batch, copies and damaged checkpoints come from test_stream.py's tables,
+forged ones from test_forged_checkpoints.py's."""
+
+import numpy as np
+import pytest
+
+import reference
+from stream_cases import CATALOGUE, batch, inputs_for
+from support import array_bits, mismatches
+
+ms = pytest.importorskip("marundex_stream")
+
+# The periods TA-Lib takes, and a series long enough for them.
+CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods) <= 300]
+NAN = float("nan")
+
+
+def run(name, periods, inputs):
+    return batch(None, name, periods, inputs)
+
+
+@pytest.mark.parametrize("name, periods", CASES)
+def test_agrees_with_talib_on_clean_random_walks(name, periods):
+    talib = pytest.importorskip("talib")
+    for seed in range(10):
+        rng = np.random.default_rng(seed)
+        close = np.cumsum(rng.normal(size=1500)) + 100.0 * (1 + seed)
+        if seed % 2:  # whole ticks: flat stretches, where nothing moved
+            close = np.round(close)
+        spread = rng.uniform(0.0, 2.0, 1500)
+        arrays = {"data": close, "close": close, "high": close + spread, "low": close - spread[::-1],
+                  "volume": rng.uniform(1e3, 1e5, 1500)}
+        inputs = [arrays[k] for k in CATALOGUE[name].inputs]
+        expected = [np.asarray(e) for e in CATALOGUE[name].talib(talib, inputs, periods)]
+        for got, want in zip(run(name, periods, inputs), expected, strict=True):
+            assert np.array_equal(np.isnan(got), np.isnan(want)), seed
+            real = ~np.isnan(want)
+            assert np.all(np.abs(got[real] - want[real]) <= 1e-9 * np.maximum(1.0, np.abs(want[real]))), seed
+
+
+@pytest.mark.parametrize("name, periods", CASES)
+@pytest.mark.parametrize("seed", range(4))
+def test_gives_the_plain_references_bits(name, periods, seed):
+    inputs = inputs_for(name, np.random.default_rng(100 + seed), 400)
+    expected = getattr(reference, name.lower())(*periods, *(x.tolist() for x in inputs))
+    outputs = run(name, periods, inputs)
+    for got, want in zip(outputs, expected if len(outputs) > 1 else [expected], strict=True):
+        assert mismatches(array_bits(got), want) == []
+
+
+@pytest.mark.parametrize(
+    "name, periods, data, expected",
+    [
+        # Seeded at bar 2 by the mean gain 1 and loss 0; the NaN spoils the changes of
+        # bars 3 and 4 and the averages skip them: (1 * 1 + 1) / 2, then 0.5 and 0.5.
+        ("RSI", (2,), [1, 2, 3, NAN, 5, 6, 5, 4, 5, 6], [NAN, NAN, 100, NAN, NAN, 100, 50, 25, 62.5, 81.25]),
+        ("RSI", (2,), [1, 2, 3, np.inf, 5, 6, 5], [NAN, NAN, 100, NAN, NAN, 100, 50]),
+        # Before the seed a bad change starts the run of changes afresh.
+        ("RSI", (2,), [1, 2, -np.inf, 3, 4, 5, 4], [NAN, NAN, NAN, NAN, NAN, 100, 50]),
+        # Nothing moved: 0, as TA-Lib gives.
+        ("RSI", (2,), [5, 5, 5, 5], [NAN, NAN, 0, 0]),
+        # A change too large for a double is a bad change; 1 - -1e308 is not.
+        ("RSI", (2,), [1e308, -1e308, 1, 0, 1], [NAN, NAN, NAN, 100, 100]),
+    ],
+)
+def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
+    (got,) = run(name, periods, [np.array(data, dtype=np.float64)])
+    np.testing.assert_array_equal(got, np.array(expected))
+
+
+@pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() for p in row.parameters])
+@pytest.mark.parametrize("symbols", [None, 3])
+def test_a_parameter_below_its_smallest_is_refused(name, parameter, symbols):
+    row = CATALOGUE[name]
+    given = dict(row.parameters) | {parameter: row.parameters[parameter] - 1}
+    with pytest.raises(ValueError) as raised:
+        getattr(ms, name)(**given, symbols=symbols)
+    title = parameter.replace("_", " ").capitalize()
+    assert str(raised.value) == f"{title} must be at least {row.parameters[parameter]}"
