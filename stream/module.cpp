@@ -84,9 +84,10 @@ template <class... Indicators>
 Result<PyObject*> restore_to(TypeList<Indicators...> /*types*/,
                              std::span<const std::uint64_t> words) noexcept {
     std::optional<Result<PyObject*>> restored;
-    ((words[indicator] == Indicators::kind &&
-      (restored.emplace(StreamType<Indicators>::restore(words)), true)) ||
-     ...);
+    // The fold stops at the first kind that matches; its value is not needed.
+    static_cast<void>(((words[indicator] == Indicators::kind &&
+                        (restored.emplace(StreamType<Indicators>::restore(words)), true)) ||
+                       ...));
     if (!restored) {
         return failure(inconsistent_checkpoint());
     }
@@ -129,7 +130,8 @@ template <class... Indicators>
 Result<void> add_types(TypeList<Indicators...> /*types*/, PyObject* module,
                        PyObject* all) noexcept {
     Result<void> added;
-    ((added = add_type<Indicators>(module, all), added.has_value()) && ...);
+    // The fold stops at the first failure, which `added` keeps.
+    static_cast<void>(((added = add_type<Indicators>(module, all), added.has_value()) && ...));
     return added;
 }
 
