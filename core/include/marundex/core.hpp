@@ -334,4 +334,49 @@ class WmaState {
     std::uint64_t next_slot_ = 0;
 };
 
+// The states whose output at bar i is a function of x[i] and x[i - period] alone:
+// the bars seen and the last `period` inputs. NaN before bar period, and where
+// either input is NaN or infinite. A period of 0 gives NaN throughout.
+template <class Formula>
+class LaggedState {
+  public:
+    [[nodiscard]] static std::expected<LaggedState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<LaggedState, StateError> copy() const noexcept;
+
+    LaggedState(LaggedState&& other) noexcept;
+    LaggedState& operator=(LaggedState&& other) noexcept;
+    LaggedState(const LaggedState&) = delete;
+    LaggedState& operator=(const LaggedState&) = delete;
+    ~LaggedState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<LaggedState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit LaggedState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    // The inputs of the last min(bars, period) bars, in order round from the slot
+    // of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// Momentum, x[i] - x[i - period].
+struct Momentum {
+    static double of(double now, double then) noexcept;
+};
+using MomState = LaggedState<Momentum>;
+extern template class LaggedState<Momentum>;
+
 }  // namespace marundex::core
