@@ -189,10 +189,22 @@ struct Wma : Resumable<core::WmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Mom : Resumable<core::MomState, 1, 1> {
+    static constexpr const char* name = "MOM";
+    static constexpr std::uint64_t kind = 9;
+    static constexpr const char* doc =
+        "MOM(period, symbols=None)\n--\n\n"
+        "Momentum, x[i] - x[i - period]; the first value at bar period.";
+    // The change over one bar is a momentum too; TA-Lib takes period 1.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom>;
 
 }  // namespace marundex::stream

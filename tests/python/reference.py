@@ -34,6 +34,7 @@ __all__ = [
     "atr",
     "rsi",
     "wma",
+    "mom",
 ]
 
 
@@ -307,4 +308,17 @@ def wma(period, data):
                 s = s + v
                 w = w + float(k) * v
         out[i] = w / divisor
+    return out
+
+
+def mom(period, data):
+    """Momentum as its definition states it: x[i] - x[i - period] from bar period on,
+    no value where either input is NaN or infinite."""
+    data = list(data)
+    out = [HOLE] * len(data)
+    if period == 0:
+        return out
+    for i in range(period, len(data)):
+        if is_finite(data[i]) and is_finite(data[i - period]):
+            out[i] = data[i] - data[i - period]
     return out
