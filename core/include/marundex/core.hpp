@@ -379,4 +379,12 @@ struct Momentum {
 using MomState = LaggedState<Momentum>;
 extern template class LaggedState<Momentum>;
 
+// Rate of change in percent, ((x[i] / x[i - period]) - 1) * 100; 0 where
+// x[i - period] is zero.
+struct RateOfChange {
+    static double of(double now, double then) noexcept;
+};
+using RocState = LaggedState<RateOfChange>;
+extern template class LaggedState<RateOfChange>;
+
 }  // namespace marundex::core
