@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -225,6 +225,32 @@ class MOM:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "MOM": ...
     def __deepcopy__(self, memo: Any) -> "MOM": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class ROC:
+    """Rate of change in percent: ((x[i] / x[i - period]) - 1) * 100, 0 where
+    x[i - period] is 0. NaN before bar period.
+
+    A NaN or infinite input gives NaN at its own bar and the one period after it.
+    Raises ValueError "Period must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the rate of change of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "ROC":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "ROC": ...
+    def __deepcopy__(self, memo: Any) -> "ROC": ...
     @property
     def period(self) -> int: ...
     @property

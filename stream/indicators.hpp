@@ -201,10 +201,23 @@ struct Mom : Resumable<core::MomState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Roc : Resumable<core::RocState, 1, 1> {
+    static constexpr const char* name = "ROC";
+    static constexpr std::uint64_t kind = 10;
+    static constexpr const char* doc =
+        "ROC(period, symbols=None)\n--\n\n"
+        "Rate of change in percent, ((x[i] / x[i - period]) - 1) * 100, 0 where "
+        "x[i - period] is 0; the first value at bar period.";
+    // As MOM's: TA-Lib takes period 1.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc>;
 
 }  // namespace marundex::stream

@@ -35,6 +35,7 @@ __all__ = [
     "rsi",
     "wma",
     "mom",
+    "roc",
 ]
 
 
@@ -321,4 +322,19 @@ def mom(period, data):
     for i in range(period, len(data)):
         if is_finite(data[i]) and is_finite(data[i - period]):
             out[i] = data[i] - data[i - period]
+    return out
+
+
+def roc(period, data):
+    """The rate of change as its definition states it: ((x[i] / x[i - period]) - 1)
+    * 100 from bar period on, 0 where x[i - period] is zero, no value where either
+    input is NaN or infinite."""
+    data = list(data)
+    out = [HOLE] * len(data)
+    if period == 0:
+        return out
+    for i in range(period, len(data)):
+        now, then = data[i], data[i - period]
+        if is_finite(now) and is_finite(then):
+            out[i] = 0.0 if then == 0.0 else ((now / then) - 1.0) * 100.0
     return out

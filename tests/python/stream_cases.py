@@ -21,6 +21,8 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.WMA(*inputs, *periods)], windowed=True),
     "MOM": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
+    "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.ROC(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -69,6 +69,8 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
         # Its own bar and the one a period later; TA-Lib's give inf and -inf there.
         ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
+        # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.
+        ("ROC", (2,), [1, 2, np.inf, 4, 0, 8, 4], [NAN, NAN, NAN, 100, NAN, 100, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
