@@ -74,10 +74,8 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
     // takes the plain one's losses in again and again, so they are never carried
     // further than a window.
     std::uint64_t to_renewal = period - bars % period;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = load(data.data, i);
-        // Until the window is full the leaving input is a slot not yet reached: +0.
-        const double leaving = input_before(i, period);
+    // One bar, given its input and the one leaving the window.
+    const auto step = [&](std::size_t i, double x, double leaving) noexcept {
         carry.bad += static_cast<std::uint64_t>(!is_finite(x));
         carry.bad -= static_cast<std::uint64_t>(!is_finite(leaving));
         const bool renewed = --to_renewal == 0;
@@ -88,12 +86,13 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
             carry.sum = quiet_nan;
             carry.weighted = quiet_nan;
             store(out.data, i, quiet_nan);
-            continue;
+            return;
         }
         // Each weight falls by one and the newest input comes in at `period`: the
-        // weighted sum takes the old plain sum off before that sum moves on.
-        double weighted = (carry.weighted - carry.sum) + f.period_double * x;
-        double sum = (carry.sum - leaving) + x;
+        // weighted sum takes the old plain sum off. Each sum takes one addition on
+        // the chain from bar to bar, the SMA's difference first.
+        double weighted = carry.weighted + (f.period_double * x - carry.sum);
+        double sum = carry.sum + (x - leaving);
         if (renewed || !is_finite(weighted) || !is_finite(sum)) {
             // A renewed window, the first good one after a bad input, or sums that
             // overflowed.
@@ -105,6 +104,16 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
         carry.sum = sum;
         carry.weighted = weighted;
         store(out.data, i, weighted / f.divisor);
+    };
+    // While the input leaving the window came before this run, the window has it;
+    // until the window is full that is a slot not yet reached, +0.
+    const std::size_t from_window = period < n ? static_cast<std::size_t>(period) : n;
+    std::size_t i = 0;
+    for (; i < from_window; ++i) {
+        step(i, load(data.data, i), input_before(i, period));
+    }
+    for (; i < n; ++i) {
+        step(i, load(data.data, i), load(data.data, i - period));
     }
     return carry;
 }

@@ -36,15 +36,16 @@ TEST_P(WmaByHand, MatchesBitForBit) {
 }
 
 const std::vector<WmaCase> wma_cases = {
-    // (0 + 0 + 3 * 6) / 6, then the running sums: weighted (18 - 6) + 3 * 0 and
-    // (12 - 6) + 3 * 3, over 6.
+    // (0 + 0 + 3 * 6) / 6, then the running sums: weighted 18 + (3 * 0 - 6) and
+    // 12 + (3 * 3 - 6), over 6.
     {"WorkedPeriod3", 3, {0, 0, 6, 0, 3}, {nan, nan, 3, 2, 2.5}},
-    // 1e16 + 1 rounds to 1e16, so the carried sums lose a one at bar 4 (4 / 3); the
-    // window renewed at bar 5 sums itself afresh (TA-Lib's stay off: 2, 8/3, ...).
+    // Near 1e16 a double steps by 2 or 4: the carried sums are off at bars 2 and 4
+    // (4 / 3 for 1); the window renewed at bar 5 sums itself afresh (TA-Lib's stay
+    // off: 2, 8/3, ...).
     {"RenewedEveryWindow",
      2,
      {1, 1, 1e16, 1, 1, 1, 1},
-     {nan, 1, 2e16 / 3, (1e16 + 2) / 3, 4.0 / 3, 1, 1}},
+     {nan, 1, (2e16 + 4) / 3, (1e16 + 2) / 3, 4.0 / 3, 1, 1}},
     // The NaN spoils the two windows that hold it; the next sums itself afresh.
     {"NanInTheWindow", 2, {1, 4, nan, 1, 4, 7}, {nan, 3, nan, nan, 3, 6}},
     {"Infinities", 2, {1, 4, inf, -inf, 1, 4}, {nan, 3, nan, nan, nan, 3}},

@@ -286,7 +286,7 @@ def wma(period, data):
     the weighted sum W of a good window are summed afresh, oldest input first from
     -0.0, when the window is renewed (bar i + 1 a multiple of `period`), when the
     window before it had no value, or when the carried sums are not finite; else
-    they are carried: W = (W - S) + period * x[i], then S = (S - x[i - period]) + x[i].
+    they are carried: W = W + (period * x[i] - S), then S = S + (x[i] - x[i - period]).
     The output is W / (period * (period + 1) / 2)."""
     data = list(data)
     n = len(data)
@@ -301,8 +301,8 @@ def wma(period, data):
         if not all(is_finite(v) for v in window):
             s = w = math.nan
             continue
-        w = (w - s) + p * data[i]
-        s = (s - (data[i - period] if i >= period else 0.0)) + data[i]
+        w = w + (p * data[i] - s)
+        s = s + (data[i] - (data[i - period] if i >= period else 0.0))
         if (i + 1) % period == 0 or not (is_finite(w) and is_finite(s)):
             s = w = -0.0
             for k, v in enumerate(window, start=1):
