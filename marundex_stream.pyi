@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -172,6 +172,85 @@ class RSI:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "RSI": ...
     def __deepcopy__(self, memo: Any) -> "RSI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class WMA:
+    """Weighted moving average: sum of k * x over the window, k = 1 for the oldest
+    input up to period for the newest, over period * (period + 1) / 2; plain and
+    weighted sums carried from bar to bar and summed afresh every period bars. NaN
+    before bar period - 1.
+
+    A window that holds a NaN or an infinity gives NaN; the next good window sums
+    itself afresh. Raises ValueError "Period must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "WMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "WMA": ...
+    def __deepcopy__(self, memo: Any) -> "WMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class MOM:
+    """Momentum: x[i] - x[i - period]. NaN before bar period.
+
+    A NaN or infinite input gives NaN at its own bar and the one period after it.
+    Raises ValueError "Period must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the momentum of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "MOM":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "MOM": ...
+    def __deepcopy__(self, memo: Any) -> "MOM": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class ROC:
+    """Rate of change in percent: ((x[i] / x[i - period]) - 1) * 100, 0 where
+    x[i - period] is 0. NaN before bar period.
+
+    A NaN or infinite input gives NaN at its own bar and the one period after it.
+    Raises ValueError "Period must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the rate of change of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "ROC":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "ROC": ...
+    def __deepcopy__(self, memo: Any) -> "ROC": ...
     @property
     def period(self) -> int: ...
     @property

@@ -175,10 +175,49 @@ struct Rsi : Resumable<core::RsiState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Wma : Resumable<core::WmaState, 1, 1> {
+    static constexpr const char* name = "WMA";
+    static constexpr std::uint64_t kind = 6;
+    static constexpr const char* doc =
+        "WMA(period, symbols=None)\n--\n\n"
+        "Weighted moving average, sum of k * x over the window (k = 1 for the oldest, "
+        "period for the newest) / (period * (period + 1) / 2); the first value at bar "
+        "period - 1.";
+    // A window of one is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
+struct Mom : Resumable<core::MomState, 1, 1> {
+    static constexpr const char* name = "MOM";
+    static constexpr std::uint64_t kind = 9;
+    static constexpr const char* doc =
+        "MOM(period, symbols=None)\n--\n\n"
+        "Momentum, x[i] - x[i - period]; the first value at bar period.";
+    // The change over one bar is a momentum too; TA-Lib takes period 1.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
+struct Roc : Resumable<core::RocState, 1, 1> {
+    static constexpr const char* name = "ROC";
+    static constexpr std::uint64_t kind = 10;
+    static constexpr const char* doc =
+        "ROC(period, symbols=None)\n--\n\n"
+        "Rate of change in percent, ((x[i] / x[i - period]) - 1) * 100, 0 where "
+        "x[i - period] is 0; the first value at bar period.";
+    // As MOM's: TA-Lib takes period 1.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc>;
 
 }  // namespace marundex::stream

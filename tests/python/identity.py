@@ -21,6 +21,7 @@ import json
 import pathlib
 import struct
 import sys
+import zlib
 
 import numpy as np
 
@@ -35,6 +36,8 @@ DIGESTED = FUNCTIONS + tuple(STREAM_TYPES)
 CANONICAL_NAN = 0x7FF8000000000000
 MASK64 = (1 << 64) - 1
 HUGE_PERIODS = (2**32 + 1, 2**63, 2**64 - 1)
+# The longest window a state keeps: a windowed type refuses a longer period.
+MAX_WINDOW = 2**24
 LENGTHS = (0, 1, 2, 3, 5, 16, 33, 64, 257, 1000)
 
 
@@ -135,14 +138,16 @@ def cases():
             low = [m - abs(s - 100.0) for m, s in zip(mid, spread)]
             for period in _periods(rng, n):
                 yield "atr", (period,), (high, low, data)
-    # A stream of its own, so that a new type leaves the cases before it as they were.
-    rng = SplitMix64(20261210)
-    for kind in KINDS:
-        for n in LENGTHS:
-            data = _series(rng, kind, n)
-            for name, row in STREAM_TYPES.items():
+    # Each type's cases from a stream of its own, so that a new type leaves the others'
+    # as they were; RSI's, the first, is 20261210.
+    for name, row in STREAM_TYPES.items():
+        rng = SplitMix64(20261210 + zlib.crc32(name.encode()) - zlib.crc32(b"rsi"))
+        for kind in KINDS:
+            for n in LENGTHS:
+                data = _series(rng, kind, n)
                 for period in _periods(rng, n):
-                    yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
+                    if not (row.windowed and period > MAX_WINDOW):
+                        yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
 
 
 class Digests:

@@ -33,6 +33,9 @@ __all__ = [
     "macd",
     "atr",
     "rsi",
+    "wma",
+    "mom",
+    "roc",
 ]
 
 
@@ -273,4 +276,65 @@ def rsi(period, data):
             loss = beta * loss + alpha * (-c if c < 0.0 else 0.0)
         total = gain + loss
         out[i] = 0.0 if total == 0.0 else 100.0 * (gain / total)
+    return out
+
+
+def wma(period, data):
+    """The weighted moving average as its definition states it. A window is the
+    `period` inputs up to bar i, weighted 1 for the oldest up to `period` for the
+    newest; it has no value while it holds a NaN or an infinity. The plain sum S and
+    the weighted sum W of a good window are summed afresh, oldest input first from
+    -0.0, when the window is renewed (bar i + 1 a multiple of `period`), when the
+    window before it had no value, or when the carried sums are not finite; else
+    they are carried: W = W + (period * x[i] - S), then S = S + (x[i] - x[i - period]).
+    The output is W / (period * (period + 1) / 2)."""
+    data = list(data)
+    n = len(data)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    p = float(period)
+    divisor = (p * (p + 1.0)) / 2.0
+    s = w = math.nan
+    for i in range(period - 1, n):
+        window = data[i - period + 1 : i + 1]
+        if not all(is_finite(v) for v in window):
+            s = w = math.nan
+            continue
+        w = w + (p * data[i] - s)
+        s = s + (data[i] - (data[i - period] if i >= period else 0.0))
+        if (i + 1) % period == 0 or not (is_finite(w) and is_finite(s)):
+            s = w = -0.0
+            for k, v in enumerate(window, start=1):
+                s = s + v
+                w = w + float(k) * v
+        out[i] = w / divisor
+    return out
+
+
+def mom(period, data):
+    """Momentum as its definition states it: x[i] - x[i - period] from bar period on,
+    no value where either input is NaN or infinite."""
+    data = list(data)
+    out = [HOLE] * len(data)
+    if period == 0:
+        return out
+    for i in range(period, len(data)):
+        if is_finite(data[i]) and is_finite(data[i - period]):
+            out[i] = data[i] - data[i - period]
+    return out
+
+
+def roc(period, data):
+    """The rate of change as its definition states it: ((x[i] / x[i - period]) - 1)
+    * 100 from bar period on, 0 where x[i - period] is zero, no value where either
+    input is NaN or infinite."""
+    data = list(data)
+    out = [HOLE] * len(data)
+    if period == 0:
+        return out
+    for i in range(period, len(data)):
+        now, then = data[i], data[i - period]
+        if is_finite(now) and is_finite(then):
+            out[i] = 0.0 if then == 0.0 else ((now / then) - 1.0) * 100.0
     return out

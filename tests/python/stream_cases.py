@@ -8,12 +8,21 @@ import numpy as np
 
 # A catalogue type: its parameters with the smallest value each takes, its arrays,
 # the periods the tables try, and TA-Lib's outputs in the order of ours, from TA-Lib,
-# the inputs and the periods. Its plain statement is reference.<name in lower case>.
-Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs periods talib")
+# the inputs and the periods, and whether it keeps a window of inputs (whose length
+# is bounded, so the longest periods are refused). Its plain statement is
+# reference.<name in lower case>.
+Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs periods talib windowed",
+                                    defaults=(False,))
 
 CATALOGUE = {
     "RSI": Catalogued({"period": 2}, ("data",), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
+    "WMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.WMA(*inputs, *periods)], windowed=True),
+    "MOM": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
+    "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.ROC(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

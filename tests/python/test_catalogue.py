@@ -64,6 +64,13 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("RSI", (2,), [5, 5, 5, 5], [NAN, NAN, 0, 0]),
         # A change too large for a double is a bad change; 1 - -1e308 is not.
         ("RSI", (2,), [1e308, -1e308, 1, 0, 1], [NAN, NAN, NAN, 100, 100]),
+        # The windows that hold it, (1 + 2 * 4) / 3 on each side of them.
+        ("WMA", (2,), [1, 4, NAN, 1, 4], [NAN, 3, NAN, NAN, 3]),
+        ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
+        # Its own bar and the one a period later; TA-Lib's give inf and -inf there.
+        ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
+        # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.
+        ("ROC", (2,), [1, 2, np.inf, 4, 0, 8, 4], [NAN, NAN, NAN, 100, NAN, 100, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

@@ -16,6 +16,9 @@ FIELDS = {
              "slot 0", "slot 1"],
     "ATR": ["period", "bars", "close", "sum", "average"],
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
+    "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
+    "MOM": ["period", "bars", "next", "slot 0", "slot 1"],
+    "ROC": ["period", "bars", "next", "slot 0", "slot 1"],
 }
 
 
@@ -70,6 +73,15 @@ FORGED = [
     ("RSI", (3,), 3, "loss", -0.0),  # a sum from +0 is never -0
     ("RSI", (3,), 6, "gain", np.nan),
     ("RSI", (3,), 6, "bars", 2**63),
+    ("WMA", (2,), 1, "sum", 0.0),  # no full window yet: NaN
+    ("WMA", (2,), 5, "bad", 1),  # the window holds no bad input
+    ("WMA", (2,), 5, "slot 1", np.inf),  # nor counts one
+    ("WMA", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
+    ("WMA", (2,), 5, "bars", 2**63),
+    ("MOM", (2,), 1, "next", 0),  # right after the bars seen
+    ("MOM", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
+    ("MOM", (2,), 5, "next", 2),
+    ("ROC", (2,), 1, "slot 1", -0.0),  # a slot not yet reached
 ]
 
 
@@ -90,7 +102,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,))])
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

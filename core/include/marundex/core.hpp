@@ -290,4 +290,101 @@ class RsiState {
     double loss_ = +0.0;
 };
 
+// Weighted moving average, weights 1 for the oldest input of the window up to
+// period for the newest, over their sum period * (period + 1) / 2: the bars seen,
+// the window's plain and weighted sums, carried from bar to bar, the count of its
+// inputs that are NaN or infinite, and the last `period` inputs. A window that holds
+// a bad input gives NaN; the first good window after it, or after sums that
+// overflowed, sums itself afresh. A period of 0 gives NaN throughout.
+class WmaState {
+  public:
+    [[nodiscard]] static std::expected<WmaState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<WmaState, StateError> copy() const noexcept;
+
+    WmaState(WmaState&& other) noexcept;
+    WmaState& operator=(WmaState&& other) noexcept;
+    WmaState(const WmaState&) = delete;
+    WmaState& operator=(const WmaState&) = delete;
+    ~WmaState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<WmaState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit WmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    double period_double_ = 0.0;
+    double divisor_ = 0.0;
+    std::uint64_t bars_ = 0;
+    double sum_;
+    double weighted_;
+    std::uint64_t bad_ = 0;
+    // The inputs of the last min(bars, period) bars, in order round from the slot
+    // of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// The states whose output at bar i is a function of x[i] and x[i - period] alone:
+// the bars seen and the last `period` inputs. NaN before bar period, and where
+// either input is NaN or infinite. A period of 0 gives NaN throughout.
+template <class Formula>
+class LaggedState {
+  public:
+    [[nodiscard]] static std::expected<LaggedState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<LaggedState, StateError> copy() const noexcept;
+
+    LaggedState(LaggedState&& other) noexcept;
+    LaggedState& operator=(LaggedState&& other) noexcept;
+    LaggedState(const LaggedState&) = delete;
+    LaggedState& operator=(const LaggedState&) = delete;
+    ~LaggedState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<LaggedState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit LaggedState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    // The inputs of the last min(bars, period) bars, in order round from the slot
+    // of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// Momentum, x[i] - x[i - period].
+struct Momentum {
+    static double of(double now, double then) noexcept;
+};
+using MomState = LaggedState<Momentum>;
+extern template class LaggedState<Momentum>;
+
+// Rate of change in percent, ((x[i] / x[i - period]) - 1) * 100; 0 where
+// x[i - period] is zero.
+struct RateOfChange {
+    static double of(double now, double then) noexcept;
+};
+using RocState = LaggedState<RateOfChange>;
+extern template class LaggedState<RateOfChange>;
+
 }  // namespace marundex::core
