@@ -10,8 +10,9 @@
 #                                     a thread pool, TA-Lib and pandas; results/universe.*
 #   bash benchmarks/run.sh --scaling  when a thread pool pays: series length × threads ×
 #                                     interpreter and lock; results/scaling.*
-#   bash benchmarks/run.sh --stream   live bars: marundex_stream against recomputing and
-#                                     the incremental libraries; results/stream.*
+#   bash benchmarks/run.sh --stream   live bars: marundex_stream against TA-Lib's stream
+#                                     handles, recomputing and the pure-Python
+#                                     incremental libraries; results/stream.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
