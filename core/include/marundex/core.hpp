@@ -290,4 +290,29 @@ class RsiState {
     double loss_ = +0.0;
 };
 
+// TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
+// close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
+// high, low or previous close is NaN or infinite gives NaN, and no other: a bad
+// high or low spoils its own bar, a bad close the next. The state is the bars seen
+// and the last close.
+class TrangeState {
+  public:
+    TrangeState() noexcept;
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<TrangeState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t bars_ = 0;
+    double previous_close_;
+};
+
 }  // namespace marundex::core
