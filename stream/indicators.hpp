@@ -48,6 +48,7 @@ struct Parameter {
 };
 
 inline constexpr std::array<Parameter, 1> any_period{{{"period", "Period", 0}}};
+inline constexpr std::array<Parameter, 0> no_parameters{};
 
 template <std::size_t Inputs, std::size_t Outputs>
 struct Runs {
@@ -175,10 +176,26 @@ struct Rsi : Resumable<core::RsiState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Trange : Resumable<core::TrangeState, 3, 1> {
+    static constexpr const char* name = "TRANGE";
+    static constexpr std::uint64_t kind = 6;
+    static constexpr const char* doc =
+        "TRANGE(symbols=None)\n--\n\n"
+        "True range, max(high - low, |high - previous close|, |low - previous close|); "
+        "the first value at bar 1.";
+    static constexpr auto parameters = no_parameters;
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::array<std::uint64_t, 0> parameters_of(const State& /*state*/) noexcept {
+        return {};
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Trange>;
 
 }  // namespace marundex::stream

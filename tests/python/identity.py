@@ -141,8 +141,26 @@ def cases():
         for n in LENGTHS:
             data = _series(rng, kind, n)
             for name, row in STREAM_TYPES.items():
+                if row.inputs != ("data",):
+                    continue
                 for period in _periods(rng, n):
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
+    # The types of high, low and close: bars as ATR's, on a stream of their own too.
+    rng = SplitMix64(20261211)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            spread = _series(rng, "walk", n)
+            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
+            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low", "close"):
+                    continue
+                if not row.parameters:
+                    yield name, (), (high, low, close)
+                    continue
+                for period in _periods(rng, n):
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
 
 
 class Digests:

@@ -33,6 +33,7 @@ __all__ = [
     "macd",
     "atr",
     "rsi",
+    "trange",
 ]
 
 
@@ -273,4 +274,16 @@ def rsi(period, data):
             loss = beta * loss + alpha * (-c if c < 0.0 else 0.0)
         total = gain + loss
         out[i] = 0.0 if total == 0.0 else 100.0 * (gain / total)
+    return out
+
+
+def trange(high, low, close):
+    """The true range of bar i >= 1: maxNum of high - low, |high - close'| and |low -
+    close'|, close' being close[i - 1]; no value at bar 0, nor where any of the three
+    inputs is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    out = [HOLE] * len(high)
+    for i in range(1, len(high)):
+        if all(is_finite(v) for v in (high[i], low[i], close[i - 1])):
+            out[i] = true_range(high, low, close, i)
     return out

@@ -14,6 +14,8 @@ Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs per
 CATALOGUE = {
     "RSI": Catalogued({"period": 2}, ("data",), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
+    "TRANGE": Catalogued({}, ("high", "low", "close"), ("output",), [()],
+                         lambda ta, inputs, periods: [ta.TRANGE(*inputs)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -14,7 +14,7 @@ from support import array_bits, mismatches
 ms = pytest.importorskip("marundex_stream")
 
 # The periods TA-Lib takes, and a series long enough for them.
-CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods) <= 300]
+CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods, default=0) <= 300]
 NAN = float("nan")
 
 
@@ -64,10 +64,16 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("RSI", (2,), [5, 5, 5, 5], [NAN, NAN, 0, 0]),
         # A change too large for a double is a bad change; 1 - -1e308 is not.
         ("RSI", (2,), [1e308, -1e308, 1, 0, 1], [NAN, NAN, NAN, 100, 100]),
+        # high, low, close: a bad high spoils its own bar, a bad close the next bar only;
+        # the spread wins where the previous close lies between low and high, a gap
+        # where it does not, and an overflowing difference is the formula's +inf.
+        ("TRANGE", (), ([3, NAN, 4, 6, 5, 9, 1e308], [1, 1, 2, 5, 3, 2, -1e308], [2, 2, np.inf, 4, 4, 3, 0]),
+         [NAN, NAN, 2, NAN, 2, 7, np.inf]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
-    (got,) = run(name, periods, [np.array(data, dtype=np.float64)])
+    series = data if isinstance(data, tuple) else (data,)
+    (got,) = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
     np.testing.assert_array_equal(got, np.array(expected))
 
 

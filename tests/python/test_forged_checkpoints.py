@@ -16,6 +16,7 @@ FIELDS = {
              "slot 0", "slot 1"],
     "ATR": ["period", "bars", "close", "sum", "average"],
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
+    "TRANGE": ["bars", "close"],
 }
 
 
@@ -70,6 +71,8 @@ FORGED = [
     ("RSI", (3,), 3, "loss", -0.0),  # a sum from +0 is never -0
     ("RSI", (3,), 6, "gain", np.nan),
     ("RSI", (3,), 6, "bars", 2**63),
+    ("TRANGE", (), 0, "close", 1.0),  # before the first bar
+    ("TRANGE", (), 3, "bars", 2**63),
 ]
 
 
@@ -77,7 +80,7 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name == "ATR" else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE") else [x]
     state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
