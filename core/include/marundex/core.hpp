@@ -315,4 +315,42 @@ class TrangeState {
     double previous_close_;
 };
 
+// NATR, the average true range as a percentage of the close: 100 times Wilder's
+// average of the true ranges over the close. The bars seen, the last close, the run
+// of good true ranges until the first `period` of them seed the average, and their
+// sum, then the average. A true range that is not finite (a high, low or previous
+// close NaN or infinite, or a difference that overflows) gives NaN at its own bar:
+// before the seed it starts the run afresh, after it the average skips it. A close
+// that is not finite gives NaN at its own bar too. A period of 0 gives NaN
+// throughout.
+class NatrState {
+  public:
+    explicit NatrState(std::uint64_t period) noexcept;
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<NatrState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    // 1 / period, and 1 - alpha for the average carried over.
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    // Good true ranges in a row so far, up to `period`: the average is seeded at `period`.
+    std::uint64_t finite_run_ = 0;
+    double previous_close_;
+    // Their sum until the seed, then the average.
+    double average_ = +0.0;
+};
+
 }  // namespace marundex::core
