@@ -21,7 +21,7 @@ SMA's period and MACD's slow period set a window of earlier inputs that the stat
 keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, TRANGE) have no batch function: their batch is one update over
+The catalogue's types (RSI, TRANGE, NATR) have no batch function: their batch is one update over
 the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "TRANGE"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "TRANGE", "NATR"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -203,6 +203,39 @@ class TRANGE:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "TRANGE": ...
     def __deepcopy__(self, memo: Any) -> "TRANGE": ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class NATR:
+    """Normalised average true range: (average / close) * 100, the average Wilder's
+    of the true ranges, seeded by the mean of the first period of them, then
+    (1 - alpha) * average + alpha * true range with alpha = 1 / period; 0 where the
+    close is zero. NaN before bar period.
+
+    A NaN or infinite input gives NaN at the bars whose true range or close it is,
+    and the average skips those true ranges. Raises ValueError "Period must be at
+    least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the NATR of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "NATR":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "NATR": ...
+    def __deepcopy__(self, memo: Any) -> "NATR": ...
+    @property
+    def period(self) -> int: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

@@ -192,10 +192,23 @@ struct Trange : Resumable<core::TrangeState, 3, 1> {
     }
 };
 
+struct Natr : Resumable<core::NatrState, 3, 1> {
+    static constexpr const char* name = "NATR";
+    static constexpr std::uint64_t kind = 7;
+    static constexpr const char* doc =
+        "NATR(period, symbols=None)\n--\n\n"
+        "Normalised average true range, (average / close) * 100 of Wilder's average of "
+        "the true ranges; the first value at bar period.";
+    // TA-Lib's period 1 gives the true range itself, not normalised.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Trange>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Trange, Natr>;
 
 }  // namespace marundex::stream

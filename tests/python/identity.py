@@ -145,8 +145,11 @@ def cases():
                     continue
                 for period in _periods(rng, n):
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
-    # The types of high, low and close: bars as ATR's, on a stream of their own too.
+    # The types of high, low and close: bars as ATR's, on a stream of their own too,
+    # and each type's periods on a stream of its own, so that a new type leaves the
+    # others' cases as they were.
     rng = SplitMix64(20261211)
+    period_rngs = {name: SplitMix64(int.from_bytes(name.encode(), "little")) for name in STREAM_TYPES}
     for kind in KINDS:
         for n in LENGTHS:
             close = _series(rng, kind, n)
@@ -159,7 +162,7 @@ def cases():
                 if not row.parameters:
                     yield name, (), (high, low, close)
                     continue
-                for period in _periods(rng, n):
+                for period in _periods(period_rngs[name], n):
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
 
 

@@ -34,6 +34,7 @@ __all__ = [
     "atr",
     "rsi",
     "trange",
+    "natr",
 ]
 
 
@@ -286,4 +287,36 @@ def trange(high, low, close):
     for i in range(1, len(high)):
         if all(is_finite(v) for v in (high[i], low[i], close[i - 1])):
             out[i] = true_range(high, low, close, i)
+    return out
+
+
+def natr(period, high, low, close):
+    """NATR as its definition states it. The true range of bar i >= 1 is trange's,
+    and has no value where it is not finite (an overflow included). The average is
+    seeded at the end of the first `period` finite true ranges in a row, by their sum
+    (left to right from +0.0) over the period, and then takes each finite true range
+    as (1 - alpha) * average + alpha * x with alpha = 1 / period. The output, at the
+    seed's bar and every later bar with a finite true range, is (average / close) *
+    100, or 0 where the close is zero, and no value where the close is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    p = float(period)
+    ranges = trange(high, low, close)
+    average = None
+    for i in range(n):
+        if not is_finite(ranges[i]):
+            continue
+        if average is None:
+            if i < period or not all(is_finite(v) for v in ranges[i - period + 1 : i + 1]):
+                continue
+            average = 0.0
+            for v in ranges[i - period + 1 : i + 1]:
+                average = average + v
+            average = average / p
+        else:
+            alpha = 1.0 / p
+            average = (1.0 - alpha) * average + alpha * ranges[i]
+        if is_finite(close[i]):
+            out[i] = 0.0 if close[i] == 0.0 else (average / close[i]) * 100.0
     return out

@@ -16,6 +16,8 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
     "TRANGE": Catalogued({}, ("high", "low", "close"), ("output",), [()],
                          lambda ta, inputs, periods: [ta.TRANGE(*inputs)]),
+    "NATR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -69,6 +69,18 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # where it does not, and an overflowing difference is the formula's +inf.
         ("TRANGE", (), ([3, NAN, 4, 6, 5, 9, 1e308], [1, 1, 2, 5, 3, 2, -1e308], [2, 2, np.inf, 4, 4, 3, 0]),
          [NAN, NAN, 2, NAN, 2, 7, np.inf]),
+        # Bars 2 wide about a close of 4: seeded at bar 2 by the true range 2, so 50.
+        # The NaN high spoils bar 3's true range, which the average skips; then 4
+        # makes (1 - 1/2) * 2 + (1/2) * 4 = 3, so 75, and 2 makes 2.5.
+        ("NATR", (2,), ([5, 5, 5, NAN, 6, 5], [3, 3, 3, 3, 2, 3], [4, 4, 4, 4, 4, 4]),
+         [NAN, NAN, 50, NAN, 75, 62.5]),
+        # A bad close spoils its own bar and the next true range.
+        ("NATR", (2,), ([5, 5, 5, 5, 6, 5], [3, 3, 3, 3, 2, 3], [4, 4, 4, np.inf, 4, 4]),
+         [NAN, NAN, 50, NAN, NAN, 50]),
+        # Before the seed a bad true range, here one that overflows, starts the run
+        # afresh; a close of zero gives 0, as TA-Lib gives.
+        ("NATR", (2,), ([0, 1e308, 1, 1, 1], [0, -1e308, -1, -1, -1], [1, 1, 1, 1, 0]),
+         [NAN, NAN, NAN, 200, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

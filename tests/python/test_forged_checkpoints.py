@@ -17,6 +17,7 @@ FIELDS = {
     "ATR": ["period", "bars", "close", "sum", "average"],
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
     "TRANGE": ["bars", "close"],
+    "NATR": ["period", "bars", "run", "close", "average"],
 }
 
 
@@ -73,6 +74,13 @@ FORGED = [
     ("RSI", (3,), 6, "bars", 2**63),
     ("TRANGE", (), 0, "close", 1.0),  # before the first bar
     ("TRANGE", (), 3, "bars", 2**63),
+    ("NATR", (3,), 0, "close", 1.0),  # before the first bar
+    ("NATR", (3,), 2, "run", 2),  # bar 0 has no true range
+    ("NATR", (3,), 6, "run", 4),  # more true ranges than the period
+    ("NATR", (3,), 1, "average", 1.0),  # no true range yet: +0
+    ("NATR", (3,), 6, "average", -2.0),
+    ("NATR", (3,), 6, "average", np.nan),
+    ("NATR", (3,), 6, "bars", 2**63),
 ]
 
 
@@ -80,7 +88,7 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE") else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR") else [x]
     state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -93,7 +101,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,))])
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("NATR", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
