@@ -205,10 +205,23 @@ struct Natr : Resumable<core::NatrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Willr : Resumable<core::WillrState, 3, 1> {
+    static constexpr const char* name = "WILLR";
+    static constexpr std::uint64_t kind = 8;
+    static constexpr const char* doc =
+        "WILLR(period, symbols=None)\n--\n\n"
+        "Williams' %R, ((highest high - close) / (highest high - lowest low)) * -100 over "
+        "the last period bars; the first value at bar period - 1.";
+    // A window of one bar has no range of its own: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Trange, Natr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Trange, Natr, Willr>;
 
 }  // namespace marundex::stream

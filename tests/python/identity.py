@@ -35,6 +35,7 @@ DIGESTED = FUNCTIONS + tuple(STREAM_TYPES)
 CANONICAL_NAN = 0x7FF8000000000000
 MASK64 = (1 << 64) - 1
 HUGE_PERIODS = (2**32 + 1, 2**63, 2**64 - 1)
+LONGEST_WINDOW = 2**24
 LENGTHS = (0, 1, 2, 3, 5, 16, 33, 64, 257, 1000)
 
 
@@ -163,6 +164,8 @@ def cases():
                     yield name, (), (high, low, close)
                     continue
                 for period in _periods(period_rngs[name], n):
+                    # No longer than the longest window a state keeps (WILLR's).
+                    period = min(period, LONGEST_WINDOW)
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
 
 

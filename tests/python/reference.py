@@ -35,6 +35,7 @@ __all__ = [
     "rsi",
     "trange",
     "natr",
+    "willr",
 ]
 
 
@@ -319,4 +320,30 @@ def natr(period, high, low, close):
             average = (1.0 - alpha) * average + alpha * ranges[i]
         if is_finite(close[i]):
             out[i] = 0.0 if close[i] == 0.0 else (average / close[i]) * 100.0
+    return out
+
+
+def willr(period, high, low, close):
+    """Williams' %R as its definition states it: over the bars i - period + 1 to i,
+    hh the largest high and ll the smallest low (of equal ones the latest, so that
+    -0.0 and 0.0 are told apart as the order leaves them), then ((hh - close[i]) /
+    (hh - ll)) * -100, or 0 where hh - ll is 0. No value before bar period - 1, nor
+    where a high or low of the window, or the close, is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    for i in range(period - 1, n):
+        bars = range(i - period + 1, i + 1)
+        if not all(is_finite(high[k]) and is_finite(low[k]) for k in bars) or not is_finite(close[i]):
+            continue
+        hh, ll = high[bars[0]], low[bars[0]]
+        for k in bars:
+            if high[k] >= hh:
+                hh = high[k]
+            if low[k] <= ll:
+                ll = low[k]
+        spread = hh - ll
+        out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
     return out

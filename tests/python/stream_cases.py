@@ -18,6 +18,8 @@ CATALOGUE = {
                          lambda ta, inputs, periods: [ta.TRANGE(*inputs)]),
     "NATR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
+    "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**24,)],
+                        lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

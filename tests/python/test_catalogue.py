@@ -81,6 +81,14 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # afresh; a close of zero gives 0, as TA-Lib gives.
         ("NATR", (2,), ([0, 1e308, 1, 1, 1], [0, -1e308, -1, -1, -1], [1, 1, 1, 1, 0]),
          [NAN, NAN, NAN, 200, 0]),
+        # Windows of two bars: the NaN high spoils the two windows that hold it; then
+        # hh 6 and ll 2 with close 5, so (1 / 4) * -100, and 8, 4 and 6 make -50.
+        ("WILLR", (2,), ([6, 6, NAN, 6, 6, 8], [2, 2, 2, 2, 4, 4], [4, 5, 4, 3, 5, 6]),
+         [NAN, -25, NAN, NAN, -25, -50]),
+        # A bad close spoils its own bar only; a close at the high gives -0, as TA-Lib.
+        ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
+        # A window without range: 0, as TA-Lib gives.
+        ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
