@@ -18,7 +18,7 @@ CATALOGUE = {
                          lambda ta, inputs, periods: [ta.TRANGE(*inputs)]),
     "NATR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
-    "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**24,)],
+    "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)]),
 }
 
