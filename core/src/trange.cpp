@@ -25,11 +25,12 @@ bool overlap(const Bars& bars, OutputRun out) noexcept {
 // The true range where all three inputs are finite, NaN otherwise. Of finite inputs
 // no candidate is NaN, so maxNum is the plain maximum there; a difference that
 // overflows gives +inf, the value the formula has.
+// Without branches: which bars are bad is decided by the data, and a mispredicted
+// branch would cost more than the true range itself.
 double range_of(double high, double low, double previous_close) noexcept {
-    if (!is_finite(high) || !is_finite(low) || !is_finite(previous_close)) {
-        return quiet_nan;
-    }
-    return detail::true_range(high, low, previous_close);
+    const double range = detail::true_range(high, low, previous_close);
+    const bool finite = is_finite(high) && is_finite(low) && is_finite(previous_close);
+    return finite ? range : quiet_nan;
 }
 
 // Writes the true ranges of `bars` after the close `previous_close` (NaN before the
