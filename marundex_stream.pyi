@@ -17,12 +17,12 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-SMA's period and MACD's slow period set a window of earlier inputs that the state
-keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
+The periods of SMA, WMA, MOM, ROC and WILLR and MACD's slow period set a window of
+earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI) have no batch function: their batch is one update over
-the whole series on a new object. Each agrees with TA-Lib's function of the same
+The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR) have no batch
+function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
 
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -251,6 +251,99 @@ class ROC:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "ROC": ...
     def __deepcopy__(self, memo: Any) -> "ROC": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class TRANGE:
+    """True range: max(high - low, |high - close'|, |low - close'|), close' being the
+    previous bar's close. NaN at bar 0, which has none.
+
+    A NaN or infinite input gives NaN at the bars that use it: a high or low at its
+    own bar, a close at the next bar only. No parameter: symbols=None is the
+    constructor's one argument.
+    """
+
+    def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the true ranges of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "TRANGE":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "TRANGE": ...
+    def __deepcopy__(self, memo: Any) -> "TRANGE": ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class NATR:
+    """Normalised average true range: (average / close) * 100, the average Wilder's
+    of the true ranges, seeded by the mean of the first period of them, then
+    (1 - alpha) * average + alpha * true range with alpha = 1 / period; 0 where the
+    close is zero. NaN before bar period.
+
+    A NaN or infinite input gives NaN at the bars whose true range or close it is,
+    and the average skips those true ranges. Raises ValueError "Period must be at
+    least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the NATR of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "NATR":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "NATR": ...
+    def __deepcopy__(self, memo: Any) -> "NATR": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class WILLR:
+    """Williams' %R: ((hh - close) / (hh - ll)) * -100, hh the highest high and ll
+    the lowest low of the last period bars; 0 where they are equal. NaN before bar
+    period - 1.
+
+    A NaN or infinite high or low gives NaN at every window that holds it, a close at
+    its own bar. Raises ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the %R of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "WILLR":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "WILLR": ...
+    def __deepcopy__(self, memo: Any) -> "WILLR": ...
     @property
     def period(self) -> int: ...
     @property

@@ -48,6 +48,7 @@ struct Parameter {
 };
 
 inline constexpr std::array<Parameter, 1> any_period{{{"period", "Period", 0}}};
+inline constexpr std::array<Parameter, 0> no_parameters{};
 
 template <std::size_t Inputs, std::size_t Outputs>
 struct Runs {
@@ -214,10 +215,52 @@ struct Roc : Resumable<core::RocState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Trange : Resumable<core::TrangeState, 3, 1> {
+    static constexpr const char* name = "TRANGE";
+    static constexpr std::uint64_t kind = 13;
+    static constexpr const char* doc =
+        "TRANGE(symbols=None)\n--\n\n"
+        "True range, max(high - low, |high - previous close|, |low - previous close|); "
+        "the first value at bar 1.";
+    static constexpr auto parameters = no_parameters;
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::array<std::uint64_t, 0> parameters_of(const State& /*state*/) noexcept {
+        return {};
+    }
+};
+
+struct Natr : Resumable<core::NatrState, 3, 1> {
+    static constexpr const char* name = "NATR";
+    static constexpr std::uint64_t kind = 14;
+    static constexpr const char* doc =
+        "NATR(period, symbols=None)\n--\n\n"
+        "Normalised average true range, (average / close) * 100 of Wilder's average of "
+        "the true ranges; the first value at bar period.";
+    // TA-Lib's period 1 gives the true range itself, not normalised.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
+struct Willr : Resumable<core::WillrState, 3, 1> {
+    static constexpr const char* name = "WILLR";
+    static constexpr std::uint64_t kind = 15;
+    static constexpr const char* doc =
+        "WILLR(period, symbols=None)\n--\n\n"
+        "Williams' %R, ((highest high - close) / (highest high - lowest low)) * -100 over "
+        "the last period bars; the first value at bar period - 1.";
+    // A window of one bar has no range of its own: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr>;
 
 }  // namespace marundex::stream

@@ -141,6 +141,8 @@ def cases():
     # Each type's cases from a stream of its own, so that a new type leaves the others'
     # as they were; RSI's, the first, is 20261210.
     for name, row in STREAM_TYPES.items():
+        if row.inputs != ("data",):
+            continue
         rng = SplitMix64(20261210 + zlib.crc32(name.encode()) - zlib.crc32(b"rsi"))
         for kind in KINDS:
             for n in LENGTHS:
@@ -148,6 +150,27 @@ def cases():
                 for period in _periods(rng, n):
                     if not (row.windowed and period > MAX_WINDOW):
                         yield name, tuple(max(period, least) for least in row.parameters.values()), (data,)
+    # The types of high, low and close: bars as ATR's, on a stream of their own too,
+    # and each type's periods on a stream of its own, so that a new type leaves the
+    # others' cases as they were.
+    rng = SplitMix64(20261211)
+    period_rngs = {name: SplitMix64(int.from_bytes(name.encode(), "little")) for name in STREAM_TYPES}
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            spread = _series(rng, "walk", n)
+            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
+            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low", "close"):
+                    continue
+                if not row.parameters:
+                    yield name, (), (high, low, close)
+                    continue
+                for period in _periods(period_rngs[name], n):
+                    # No longer than the longest window a state keeps (WILLR's).
+                    period = min(period, MAX_WINDOW)
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
 
 
 class Digests:

@@ -36,6 +36,9 @@ __all__ = [
     "wma",
     "mom",
     "roc",
+    "trange",
+    "natr",
+    "willr",
 ]
 
 
@@ -337,4 +340,74 @@ def roc(period, data):
         now, then = data[i], data[i - period]
         if is_finite(now) and is_finite(then):
             out[i] = 0.0 if then == 0.0 else ((now / then) - 1.0) * 100.0
+    return out
+
+
+def trange(high, low, close):
+    """The true range of bar i >= 1: maxNum of high - low, |high - close'| and |low -
+    close'|, close' being close[i - 1]; no value at bar 0, nor where any of the three
+    inputs is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    out = [HOLE] * len(high)
+    for i in range(1, len(high)):
+        if all(is_finite(v) for v in (high[i], low[i], close[i - 1])):
+            out[i] = true_range(high, low, close, i)
+    return out
+
+
+def natr(period, high, low, close):
+    """NATR as its definition states it. The true range of bar i >= 1 is trange's,
+    and has no value where it is not finite (an overflow included). The average is
+    seeded at the end of the first `period` finite true ranges in a row, by their sum
+    (left to right from +0.0) over the period, and then takes each finite true range
+    as (1 - alpha) * average + alpha * x with alpha = 1 / period. The output, at the
+    seed's bar and every later bar with a finite true range, is (average / close) *
+    100, or 0 where the close is zero, and no value where the close is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    p = float(period)
+    ranges = trange(high, low, close)
+    average = None
+    for i in range(n):
+        if not is_finite(ranges[i]):
+            continue
+        if average is None:
+            if i < period or not all(is_finite(v) for v in ranges[i - period + 1 : i + 1]):
+                continue
+            average = 0.0
+            for v in ranges[i - period + 1 : i + 1]:
+                average = average + v
+            average = average / p
+        else:
+            alpha = 1.0 / p
+            average = (1.0 - alpha) * average + alpha * ranges[i]
+        if is_finite(close[i]):
+            out[i] = 0.0 if close[i] == 0.0 else (average / close[i]) * 100.0
+    return out
+
+
+def willr(period, high, low, close):
+    """Williams' %R as its definition states it: over the bars i - period + 1 to i,
+    hh the largest high and ll the smallest low (of equal ones the latest, so that
+    -0.0 and 0.0 are told apart as the order leaves them), then ((hh - close[i]) /
+    (hh - ll)) * -100, or 0 where hh - ll is 0. No value before bar period - 1, nor
+    where a high or low of the window, or the close, is not finite."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    for i in range(period - 1, n):
+        bars = range(i - period + 1, i + 1)
+        if not all(is_finite(high[k]) and is_finite(low[k]) for k in bars) or not is_finite(close[i]):
+            continue
+        hh, ll = high[bars[0]], low[bars[0]]
+        for k in bars:
+            if high[k] >= hh:
+                hh = high[k]
+            if low[k] <= ll:
+                ll = low[k]
+        spread = hh - ll
+        out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
     return out

@@ -23,6 +23,12 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
     "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.ROC(*inputs, *periods)], windowed=True),
+    "TRANGE": Catalogued({}, ("high", "low", "close"), ("output",), [()],
+                         lambda ta, inputs, periods: [ta.TRANGE(*inputs)]),
+    "NATR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
+    "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                        lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -14,7 +14,7 @@ from support import array_bits, mismatches
 ms = pytest.importorskip("marundex_stream")
 
 # The periods TA-Lib takes, and a series long enough for them.
-CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods) <= 300]
+CASES = [(name, periods) for name, row in CATALOGUE.items() for periods in row.periods if max(periods, default=0) <= 300]
 NAN = float("nan")
 
 
@@ -71,10 +71,36 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
         # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.
         ("ROC", (2,), [1, 2, np.inf, 4, 0, 8, 4], [NAN, NAN, NAN, 100, NAN, 100, 0]),
+        # high, low, close: a bad high spoils its own bar, a bad close the next bar only;
+        # the spread wins where the previous close lies between low and high, a gap
+        # where it does not, and an overflowing difference is the formula's +inf.
+        ("TRANGE", (), ([3, NAN, 4, 6, 5, 9, 1e308], [1, 1, 2, 5, 3, 2, -1e308], [2, 2, np.inf, 4, 4, 3, 0]),
+         [NAN, NAN, 2, NAN, 2, 7, np.inf]),
+        # Bars 2 wide about a close of 4: seeded at bar 2 by the true range 2, so 50.
+        # The NaN high spoils bar 3's true range, which the average skips; then 4
+        # makes (1 - 1/2) * 2 + (1/2) * 4 = 3, so 75, and 2 makes 2.5.
+        ("NATR", (2,), ([5, 5, 5, NAN, 6, 5], [3, 3, 3, 3, 2, 3], [4, 4, 4, 4, 4, 4]),
+         [NAN, NAN, 50, NAN, 75, 62.5]),
+        # A bad close spoils its own bar and the next true range.
+        ("NATR", (2,), ([5, 5, 5, 5, 6, 5], [3, 3, 3, 3, 2, 3], [4, 4, 4, np.inf, 4, 4]),
+         [NAN, NAN, 50, NAN, NAN, 50]),
+        # Before the seed a bad true range, here one that overflows, starts the run
+        # afresh; a close of zero gives 0, as TA-Lib gives.
+        ("NATR", (2,), ([0, 1e308, 1, 1, 1], [0, -1e308, -1, -1, -1], [1, 1, 1, 1, 0]),
+         [NAN, NAN, NAN, 200, 0]),
+        # Windows of two bars: the NaN high spoils the two windows that hold it; then
+        # hh 6 and ll 2 with close 5, so (1 / 4) * -100, and 8, 4 and 6 make -50.
+        ("WILLR", (2,), ([6, 6, NAN, 6, 6, 8], [2, 2, 2, 2, 4, 4], [4, 5, 4, 3, 5, 6]),
+         [NAN, -25, NAN, NAN, -25, -50]),
+        # A bad close spoils its own bar only; a close at the high gives -0, as TA-Lib.
+        ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
+        # A window without range: 0, as TA-Lib gives.
+        ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
-    (got,) = run(name, periods, [np.array(data, dtype=np.float64)])
+    series = data if isinstance(data, tuple) else (data,)
+    (got,) = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
     np.testing.assert_array_equal(got, np.array(expected))
 
 

@@ -19,6 +19,9 @@ FIELDS = {
     "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
     "MOM": ["period", "bars", "next", "slot 0", "slot 1"],
     "ROC": ["period", "bars", "next", "slot 0", "slot 1"],
+    "TRANGE": ["bars", "close"],
+    "NATR": ["period", "bars", "run", "close", "average"],
+    "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
 }
 
 
@@ -82,6 +85,20 @@ FORGED = [
     ("MOM", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
     ("MOM", (2,), 5, "next", 2),
     ("ROC", (2,), 1, "slot 1", -0.0),  # a slot not yet reached
+    ("TRANGE", (), 0, "close", 1.0),  # before the first bar
+    ("TRANGE", (), 3, "bars", 2**63),
+    ("NATR", (3,), 0, "close", 1.0),  # before the first bar
+    ("NATR", (3,), 2, "run", 2),  # bar 0 has no true range
+    ("NATR", (3,), 6, "run", 4),  # more true ranges than the period
+    ("NATR", (3,), 1, "average", 1.0),  # no true range yet: +0
+    ("NATR", (3,), 6, "average", -2.0),
+    ("NATR", (3,), 6, "average", np.nan),
+    ("NATR", (3,), 6, "bars", 2**63),
+    ("WILLR", (3,), 2, "high 2", 5.0),  # a slot past the bars seen
+    ("WILLR", (3,), 2, "low 2", -0.0),
+    ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("WILLR", (3,), 5, "next", 3),
+    ("WILLR", (3,), 5, "bars", 2**63),
 ]
 
 
@@ -89,7 +106,7 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name == "ATR" else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
     state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -102,7 +119,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,))])
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
+                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

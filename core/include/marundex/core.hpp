@@ -387,4 +387,129 @@ struct RateOfChange {
 using RocState = LaggedState<RateOfChange>;
 extern template class LaggedState<RateOfChange>;
 
+// TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
+// close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
+// high, low or previous close is NaN or infinite gives NaN, and no other: a bad
+// high or low spoils its own bar, a bad close the next. The state is the bars seen
+// and the last close.
+class TrangeState {
+  public:
+    TrangeState() noexcept;
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<TrangeState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t bars_ = 0;
+    double previous_close_;
+};
+
+// NATR, the average true range as a percentage of the close: 100 times Wilder's
+// average of the true ranges over the close. The bars seen, the last close, the run
+// of good true ranges until the first `period` of them seed the average, and their
+// sum, then the average. A true range that is not finite (a high, low or previous
+// close NaN or infinite, or a difference that overflows) gives NaN at its own bar:
+// before the seed it starts the run afresh, after it the average skips it. A close
+// that is not finite gives NaN at its own bar too. A period of 0 gives NaN
+// throughout.
+class NatrState {
+  public:
+    explicit NatrState(std::uint64_t period) noexcept;
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<NatrState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    // 1 / period, and 1 - alpha for the average carried over.
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    // Good true ranges in a row so far, up to `period`: the average is seeded at `period`.
+    std::uint64_t finite_run_ = 0;
+    double previous_close_;
+    // Their sum until the seed, then the average.
+    double average_ = +0.0;
+};
+
+// Williams' %R: ((hh - close) / (hh - ll)) * -100, hh the highest high and ll the
+// lowest low of the last `period` bars, 0 where they are equal. The bars seen and
+// the last `period` highs and lows as they lie with the slot of the next bar; from
+// them, two queues of the window's candidate extremes in order (the highs that no
+// later high reaches, the lows likewise), so that a bar costs O(1) amortised. A high
+// or low that is NaN or infinite gives NaN at every window that holds it, a close at
+// its own bar. A period of 0 gives NaN throughout.
+class WillrState {
+  public:
+    [[nodiscard]] static std::expected<WillrState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<WillrState, StateError> copy() const noexcept;
+
+    WillrState(WillrState&& other) noexcept;
+    WillrState& operator=(WillrState&& other) noexcept;
+    WillrState(const WillrState&) = delete;
+    WillrState& operator=(const WillrState&) = delete;
+    ~WillrState();
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    // Works on a copy of the queues, kept for it: O(queue length) more than advance().
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<WillrState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // A candidate extreme: its bar and its value.
+    struct Candidate {
+        std::uint64_t bar;
+        double value;
+    };
+    // Where a queue lies in its ring of `period` candidates.
+    struct QueueSpan {
+        std::uint64_t head = 0;
+        std::uint64_t size = 0;
+    };
+
+  private:
+    WillrState(std::uint64_t period, std::unique_ptr<double[]> window,
+               std::unique_ptr<Candidate[]> candidates) noexcept;
+    // The queues and the last bad bar from the window, as advance() leaves them.
+    void rebuild() noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    // The first bar whose window holds no bad high or low.
+    std::uint64_t clean_from_ = 0;
+    // The highs in slots 0 to period - 1, then the lows.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+    // Four rings of `period`: the highs' and lows' queues, then preview's copies.
+    std::unique_ptr<Candidate[]> candidates_;
+    QueueSpan highs_;
+    QueueSpan lows_;
+};
+
 }  // namespace marundex::core

@@ -1,0 +1,99 @@
+#include "checkpoint.hpp"
+#include "float64_access.hpp"
+#include "true_range.hpp"
+
+namespace marundex::core {
+
+using detail::is_finite;
+using detail::load;
+using detail::quiet_nan;
+using detail::store;
+
+namespace {
+
+struct Bars {
+    InputRun high;
+    InputRun low;
+    InputRun close;
+};
+
+bool overlap(const Bars& bars, OutputRun out) noexcept {
+    return detail::overlap(bars.high, out) || detail::overlap(bars.low, out) ||
+           detail::overlap(bars.close, out);
+}
+
+// The true range where all three inputs are finite, NaN otherwise. Of finite inputs
+// no candidate is NaN, so maxNum is the plain maximum there; a difference that
+// overflows gives +inf, the value the formula has.
+// Without branches: which bars are bad is decided by the data, and a mispredicted
+// branch would cost more than the true range itself.
+double range_of(double high, double low, double previous_close) noexcept {
+    const double range = detail::true_range(high, low, previous_close);
+    const bool finite = is_finite(high) && is_finite(low) && is_finite(previous_close);
+    return finite ? range : quiet_nan;
+}
+
+// Writes the true ranges of `bars` after the close `previous_close` (NaN before the
+// first bar) and returns the last close.
+double advance_ranges(double previous_close, const Bars& bars, OutputRun out) noexcept {
+    const std::size_t n = bars.high.length;
+    // The pre-fill comes before any read when the output overlaps an input.
+    if (overlap(bars, out)) {
+        detail::fill_nan(out);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const double close = load(bars.close.data, i);
+        store(out.data, i,
+              range_of(load(bars.high.data, i), load(bars.low.data, i), previous_close));
+        previous_close = close;
+    }
+    return previous_close;
+}
+
+}  // namespace
+
+TrangeState::TrangeState() noexcept : previous_close_(quiet_nan) {}
+
+void TrangeState::advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept {
+    previous_close_ = advance_ranges(previous_close_, {high, low, close}, out);
+    bars_ += high.length;
+}
+
+void TrangeState::preview(InputRun high, InputRun low, InputRun close,
+                          OutputRun out) const noexcept {
+    advance_ranges(previous_close_, {high, low, close}, out);
+}
+
+std::uint64_t TrangeState::bars() const noexcept {
+    return bars_;
+}
+
+// bars, previous close.
+// Of the same shape as the states with a window, whose size varies.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
+std::size_t TrangeState::checkpoint_size() const noexcept {
+    return 2;
+}
+
+void TrangeState::write_checkpoint(std::span<std::uint64_t> words) const noexcept {
+    detail::CheckpointWriter(words).put(bars_).put(previous_close_);
+}
+
+// Any close may follow a bar, NaN of any payload included; before the first bar it
+// is the constructor's NaN.
+std::expected<TrangeState, StateError> TrangeState::from_checkpoint(
+    std::span<const std::uint64_t> words) noexcept {
+    if (words.size() != 2) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    detail::CheckpointReader in(words);
+    TrangeState state;
+    state.bars_ = in.word();
+    state.previous_close_ = in.value();
+    if (!detail::valid_bars(state.bars_) ||
+        (state.bars_ == 0 && !detail::same_bits(state.previous_close_, quiet_nan))) {
+        return std::unexpected(StateError::bad_checkpoint);
+    }
+    return state;
+}
+}  // namespace marundex::core
