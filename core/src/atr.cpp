@@ -6,6 +6,9 @@
 
 namespace marundex::core {
 
+using detail::Bars;
+using detail::overlap;
+
 using detail::load;
 using detail::quiet_nan;
 using detail::store;
@@ -35,17 +38,6 @@ struct AtrCarry {
     double sum;
     double average;
 };
-
-struct Bars {
-    InputRun high;
-    InputRun low;
-    InputRun close;
-};
-
-bool overlap(const Bars& bars, OutputRun out) noexcept {
-    return detail::overlap(bars.high, out) || detail::overlap(bars.low, out) ||
-           detail::overlap(bars.close, out);
-}
 
 // One bar of the smoothing: the difference, its product with alpha, then the sum,
 // each rounded on its own.

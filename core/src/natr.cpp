@@ -6,6 +6,9 @@
 
 namespace marundex::core {
 
+using detail::Bars;
+using detail::overlap;
+
 using detail::is_finite;
 using detail::load;
 using detail::quiet_nan;
@@ -26,26 +29,6 @@ struct NatrCarry {
     double previous_close;
     double average;
 };
-
-struct Bars {
-    InputRun high;
-    InputRun low;
-    InputRun close;
-};
-
-bool overlap(const Bars& bars, OutputRun out) noexcept {
-    return detail::overlap(bars.high, out) || detail::overlap(bars.low, out) ||
-           detail::overlap(bars.close, out);
-}
-
-// The true range; not finite where an input is not, or where a difference overflows.
-// Of finite inputs no candidate is NaN, so maxNum is the plain maximum there.
-double range_of(double high, double low, double previous_close) noexcept {
-    if (!is_finite(high) || !is_finite(low) || !is_finite(previous_close)) {
-        return quiet_nan;
-    }
-    return detail::true_range(high, low, previous_close);
-}
 
 // (average / close) * 100, each operation rounded on its own; 0 where the close is
 // zero, as TA-Lib gives there; NaN where the close is not finite.
@@ -85,8 +68,8 @@ NatrCarry advance_natr(const NatrFactors& f, NatrCarry carry, const Bars& bars,
         // afresh.
         for (; i < n; ++i) {
             const double close = load(bars.close.data, i);
-            const double range =
-                range_of(load(bars.high.data, i), load(bars.low.data, i), carry.previous_close);
+            const double range = detail::finite_true_range(
+                load(bars.high.data, i), load(bars.low.data, i), carry.previous_close);
             carry.previous_close = close;
             store(out.data, i, quiet_nan);
             if (!is_finite(range)) {
@@ -109,8 +92,8 @@ NatrCarry advance_natr(const NatrFactors& f, NatrCarry carry, const Bars& bars,
     double average = carry.average;
     for (; i < n; ++i) {
         const double close = load(bars.close.data, i);
-        const double range =
-            range_of(load(bars.high.data, i), load(bars.low.data, i), previous_close);
+        const double range = detail::finite_true_range(load(bars.high.data, i),
+                                                       load(bars.low.data, i), previous_close);
         previous_close = close;
         if (!is_finite(range)) {
             store(out.data, i, quiet_nan);

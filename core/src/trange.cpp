@@ -4,34 +4,14 @@
 
 namespace marundex::core {
 
-using detail::is_finite;
+using detail::Bars;
+using detail::overlap;
+
 using detail::load;
 using detail::quiet_nan;
 using detail::store;
 
 namespace {
-
-struct Bars {
-    InputRun high;
-    InputRun low;
-    InputRun close;
-};
-
-bool overlap(const Bars& bars, OutputRun out) noexcept {
-    return detail::overlap(bars.high, out) || detail::overlap(bars.low, out) ||
-           detail::overlap(bars.close, out);
-}
-
-// The true range where all three inputs are finite, NaN otherwise. Of finite inputs
-// no candidate is NaN, so maxNum is the plain maximum there; a difference that
-// overflows gives +inf, the value the formula has.
-// Without branches: which bars are bad is decided by the data, and a mispredicted
-// branch would cost more than the true range itself.
-double range_of(double high, double low, double previous_close) noexcept {
-    const double range = detail::true_range(high, low, previous_close);
-    const bool finite = is_finite(high) && is_finite(low) && is_finite(previous_close);
-    return finite ? range : quiet_nan;
-}
 
 // Writes the true ranges of `bars` after the close `previous_close` (NaN before the
 // first bar) and returns the last close.
@@ -44,7 +24,8 @@ double advance_ranges(double previous_close, const Bars& bars, OutputRun out) no
     for (std::size_t i = 0; i < n; ++i) {
         const double close = load(bars.close.data, i);
         store(out.data, i,
-              range_of(load(bars.high.data, i), load(bars.low.data, i), previous_close));
+              detail::finite_true_range(load(bars.high.data, i), load(bars.low.data, i),
+                                        previous_close));
         previous_close = close;
     }
     return previous_close;

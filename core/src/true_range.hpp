@@ -1,4 +1,5 @@
-// The true range of one bar, the term that the ATR smooths.
+// The true range of one bar, the term that the ATR and NATR smooth, and the bars of
+// high, low and close that the indicators of a bar's range take.
 #pragma once
 
 #include <array>
@@ -9,6 +10,7 @@
 #endif
 
 #include "float64_access.hpp"
+#include "marundex/core.hpp"
 
 namespace marundex::core::detail {
 
@@ -77,6 +79,28 @@ inline std::array<double, 2> true_ranges(const std::array<double, 2>& high,
     return {true_range(high[0], low[0], previous_close[0]),
             true_range(high[1], low[1], previous_close[1])};
 #endif
+}
+
+// A bar's three inputs, as the indicators of high, low and close take them.
+struct Bars {
+    InputRun high;
+    InputRun low;
+    InputRun close;
+};
+
+inline bool overlap(const Bars& bars, OutputRun out) noexcept {
+    return overlap(bars.high, out) || overlap(bars.low, out) || overlap(bars.close, out);
+}
+
+// The true range where all three inputs are finite, NaN otherwise. Of finite inputs
+// no candidate is NaN, so maxNum is the plain maximum there; a difference that
+// overflows gives +inf, the value the formula has. Without branches: which bars are
+// bad is decided by the data, and a mispredicted branch would cost more than the
+// true range itself.
+inline double finite_true_range(double high, double low, double previous_close) noexcept {
+    const double range = true_range(high, low, previous_close);
+    const bool finite = is_finite(high) && is_finite(low) && is_finite(previous_close);
+    return finite ? range : quiet_nan;
 }
 
 }  // namespace marundex::core::detail

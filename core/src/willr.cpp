@@ -3,9 +3,12 @@
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "true_range.hpp"
 #include "window.hpp"
 
 namespace marundex::core {
+
+using detail::overlap;
 
 using detail::is_finite;
 using detail::load;
@@ -92,17 +95,6 @@ double take(std::uint64_t period, WillrCarry& carry, double high, double low,
         return quiet_nan;
     }
     return percent_r(carry.highs.front(), carry.lows.front(), close);
-}
-
-struct Bars {
-    InputRun high;
-    InputRun low;
-    InputRun close;
-};
-
-bool overlap(const Bars& bars, OutputRun out) noexcept {
-    return detail::overlap(bars.high, out) || detail::overlap(bars.low, out) ||
-           detail::overlap(bars.close, out);
 }
 
 std::unique_ptr<Candidate[]> allocate_candidates(std::uint64_t period) noexcept {
