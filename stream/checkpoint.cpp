@@ -59,7 +59,7 @@ runtime::Result<std::span<const std::uint64_t>> checked_words(PyObject* object) 
         words[magic] != checkpoint_magic) {
         return runtime::failure(damaged("Not a marundex_stream checkpoint, or a truncated one"));
     }
-    if (words[layout] != checkpoint_layout) {
+    if (words[layout] < oldest_readable_layout || words[layout] > checkpoint_layout) {
         try {
             return runtime::failure(runtime::PyErr::with_owned_text(
                 PyExc_ValueError, "A checkpoint of layout " + std::to_string(words[layout]) +

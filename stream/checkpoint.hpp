@@ -4,7 +4,7 @@
 // or one of another layout, is refused instead of continuing with other numbers.
 //
 //   magic, layout, indicator, symbols (all ones for one series), words per state,
-//   the periods, the states' words, CRC-64
+//   the parameters, the states' words, CRC-64
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,10 @@
 namespace marundex::stream {
 
 inline constexpr std::uint64_t checkpoint_magic = 0x006d727473786d64;  // "mdxstrm"
-inline constexpr std::uint64_t checkpoint_layout = 1;
+// Layout 2 added parameters that are not periods (MACD's seed); a checkpoint of
+// layout 1 still restores, its missing parameters taking their defaults.
+inline constexpr std::uint64_t checkpoint_layout = 2;
+inline constexpr std::uint64_t oldest_readable_layout = 1;
 inline constexpr std::uint64_t one_series = ~std::uint64_t{0};
 inline constexpr std::size_t header_words = 5;
 

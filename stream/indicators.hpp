@@ -10,9 +10,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
+#include <span>
 #include <utility>
 
 #include "marundex/core.hpp"
@@ -37,15 +41,47 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"close", "Close", "close"},
 }};
 
+// What a constructor parameter takes. Each takes one word of the checkpoint: a
+// period as itself, a multiplier as the bits of its double, a choice as the index
+// of its word.
+enum class ParameterKind : std::uint8_t { period, multiplier, choice };
+
 // A constructor parameter: its keyword (and attribute), its title in messages, and
-// the smallest value accepted, refused below it at construction with "<Title> must be
-// at least <minimum>". Each takes one word of the checkpoint; every parameter today
-// is an integer period, kept as it is.
+// what it accepts. A period is refused below `minimum` ("<Title> must be at least
+// <minimum>"), a multiplier unless finite, a choice unless one of `choices`. One with
+// a default may be left out; keyword-only ones come last. A parameter added after
+// checkpoints of an older layout were written takes its default in those.
 struct Parameter {
     const char* name;
     const char* title;
-    std::uint64_t minimum;
+    std::uint64_t minimum = 0;
+    ParameterKind kind = ParameterKind::period;
+    std::optional<std::uint64_t> default_word = std::nullopt;
+    std::span<const char* const> choices = {};
+    bool keyword_only = false;
+    std::uint64_t since_layout = 1;
+
+    // Whether `word` is a value this parameter takes: what a checkpoint must hold.
+    [[nodiscard]] bool accepts(std::uint64_t word) const noexcept {
+        switch (kind) {
+            case ParameterKind::period:
+                return word >= minimum;
+            case ParameterKind::multiplier:
+                return std::isfinite(std::bit_cast<double>(word));
+            case ParameterKind::choice:
+                return word < choices.size();
+        }
+        return false;
+    }
 };
+
+// A finite factor such as a band's width in deviations, `default_value` unless given.
+consteval Parameter multiplier(const char* name, const char* title, double default_value) {
+    return {.name = name,
+            .title = title,
+            .kind = ParameterKind::multiplier,
+            .default_word = std::bit_cast<std::uint64_t>(default_value)};
+}
 
 inline constexpr std::array<Parameter, 1> any_period{{{"period", "Period", 0}}};
 inline constexpr std::array<Parameter, 0> no_parameters{};
@@ -128,17 +164,28 @@ struct Ema : Resumable<core::EmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+inline constexpr std::array<const char*, 2> macd_seeds{"first", "talib"};
+
 struct Macd : Resumable<core::MacdState, 1, 3> {
     static constexpr const char* name = "MACD";
     static constexpr std::uint64_t kind = 3;
     static constexpr const char* doc =
-        "MACD(fast_period, slow_period, signal_period, symbols=None)\n--\n\n"
-        "MACD line, signal line and histogram, resumable.";
-    // Zero and the order of the periods are the core's refusals.
-    static constexpr std::array<Parameter, 3> parameters{{
+        "MACD(fast_period, slow_period, signal_period, symbols=None, *, seed='first')\n--\n\n"
+        "MACD line, signal line and histogram, resumable; seed='talib' starts the three "
+        "lines as TA-Lib's MACD does.";
+    // Zero and the order of the periods are the core's refusals. The seed's word is
+    // the index of its name in macd_seeds, the order of core::MacdSeed.
+    static constexpr std::array<Parameter, 4> parameters{{
         {"fast_period", "Fast period", 0},
         {"slow_period", "Slow period", 0},
         {"signal_period", "Signal period", 0},
+        {.name = "seed",
+         .title = "Seed",
+         .kind = ParameterKind::choice,
+         .default_word = 0,
+         .choices = macd_seeds,
+         .keyword_only = true,
+         .since_layout = 2},
     }};
     static constexpr auto inputs = data_input;
     static constexpr std::array<ArrayRole, 3> outputs{{
@@ -148,8 +195,13 @@ struct Macd : Resumable<core::MacdState, 1, 3> {
     }};
     static constexpr const char* window_title = "Slow period";
 
-    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
-        return {state.fast_period(), state.slow_period(), state.signal_period()};
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 4>& p) noexcept {
+        return State::create(p[0], p[1], p[2], static_cast<core::MacdSeed>(p[3]));
+    }
+    static std::array<std::uint64_t, 4> parameters_of(const State& state) noexcept {
+        return {state.fast_period(), state.slow_period(), state.signal_period(),
+                static_cast<std::uint64_t>(state.seed())};
     }
 };
 

@@ -37,14 +37,15 @@ PyType_Spec* spec_of() noexcept {
         {"__reduce__", T::reduce, METH_NOARGS, nullptr},
         {nullptr, nullptr, 0, nullptr},
     }};
-    static std::array<PyGetSetDef, 6> getters =
+    constexpr std::size_t getter_count = 3 + Indicator::parameters.size();
+    static std::array<PyGetSetDef, getter_count> getters =
         []<std::size_t... Index>(std::index_sequence<Index...>) {
-        return std::array<PyGetSetDef, 6>{{
+        return std::array<PyGetSetDef, getter_count>{{
             {"bars", T::bars, nullptr,
              "Bars consumed: an int, or an int64 array with one count per symbol.", nullptr},
             {"symbols", T::symbols, nullptr, "None for one series, else the number of symbols.",
              nullptr},
-            {Indicator::parameters[Index].name, T::template period<Index>, nullptr, nullptr,
+            {Indicator::parameters[Index].name, T::template parameter<Index>, nullptr, nullptr,
              nullptr}...,
         }};
     }

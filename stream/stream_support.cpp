@@ -1,5 +1,7 @@
 // What the stream types share beyond their template: binding a call made through a
 // tuple and a dict, the refusals that name numbers, and the arrays the types return.
+#include <bit>
+#include <cmath>
 #include <string>
 
 #include "../runtime/internal_failure.hpp"
@@ -103,11 +105,73 @@ PyErr make_failure_error(const MakeFailure& failure, const char* window_paramete
     return PyErr::with_fixed_text(PyExc_MemoryError, "Not enough memory for the states");
 }
 
-PyErr below_minimum_error(const char* title, std::uint64_t minimum) noexcept {
-    return composed([&] {
-        return owned_value_error(std::string(title) + " must be at least " +
-                                 std::to_string(minimum));
-    });
+Result<std::uint64_t> parameter_word(PyObject* argument, const Parameter& parameter) noexcept {
+    if (argument == nullptr) {
+        if (!parameter.default_word) {
+            internal_failure("a required parameter left out by the binding");
+        }
+        return *parameter.default_word;
+    }
+    switch (parameter.kind) {
+        case ParameterKind::period: {
+            MARUNDEX_TRY(period, convert_period(argument, parameter.name));
+            if (*period < parameter.minimum) {
+                return failure(composed([&] {
+                    return owned_value_error(std::string(parameter.title) + " must be at least " +
+                                             std::to_string(parameter.minimum));
+                }));
+            }
+            return *period;
+        }
+        case ParameterKind::multiplier: {
+            // An int or a float, or what converts through __float__ or __index__; never a str.
+            const double value = PyFloat_AsDouble(argument);
+            if (value == -1.0 && PyErr_Occurred() != nullptr) {
+                return failure(argument_error(parameter.name, PyErr::fetch()));
+            }
+            if (!std::isfinite(value)) {
+                return failure(composed([&] {
+                    return owned_value_error(std::string(parameter.title) +
+                                             " must be a finite number");
+                }));
+            }
+            return std::bit_cast<std::uint64_t>(value);
+        }
+        case ParameterKind::choice:
+            break;
+    }
+    if (!PyUnicode_Check(argument)) {
+        return failure(composed([&] {
+            return PyErr::with_owned_text(PyExc_TypeError,
+                                          std::string("argument '") + parameter.name +
+                                              "' must be str, not " + Py_TYPE(argument)->tp_name);
+        }));
+    }
+    for (std::size_t k = 0; k < parameter.choices.size(); ++k) {
+        if (PyUnicode_CompareWithASCIIString(argument, parameter.choices[k]) == 0) {
+            return std::uint64_t{k};
+        }
+    }
+    return failure(composed([&] {
+        std::string text = std::string(parameter.title) + " must be ";
+        for (std::size_t k = 0; k < parameter.choices.size(); ++k) {
+            text += k == 0 ? "" : k + 1 == parameter.choices.size() ? " or " : ", ";
+            text += std::string("\"") + parameter.choices[k] + "\"";
+        }
+        return owned_value_error(std::move(text));
+    }));
+}
+
+PyObject* parameter_value(std::uint64_t word, const Parameter& parameter) noexcept {
+    switch (parameter.kind) {
+        case ParameterKind::period:
+            break;
+        case ParameterKind::multiplier:
+            return PyFloat_FromDouble(std::bit_cast<double>(word));
+        case ParameterKind::choice:
+            return PyUnicode_FromString(parameter.choices[word]);
+    }
+    return PyLong_FromUnsignedLongLong(word);
 }
 
 PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept {

@@ -2,6 +2,7 @@
 // or a universe, update and preview, copies, and what the state reports.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -35,8 +36,11 @@ Result<void> bind_tuple_call(const CallSignature& signature, PyObject* args, PyO
 
 // The refusals that do not depend on the indicator.
 PyErr make_failure_error(const MakeFailure& failure, const char* window_parameter) noexcept;
-// "<Title> must be at least <minimum>".
-PyErr below_minimum_error(const char* title, std::uint64_t minimum) noexcept;
+// A constructor argument as its parameter's checkpoint word, or the refusal in the
+// parameter's terms; an argument left out (nullptr) takes the default.
+Result<std::uint64_t> parameter_word(PyObject* argument, const Parameter& parameter) noexcept;
+// A parameter's value as its attribute gives it: an int, a float or a str.
+PyObject* parameter_value(std::uint64_t word, const Parameter& parameter) noexcept;
 PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
 PyErr row_repeated_error(std::int64_t row) noexcept;
 PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
@@ -66,7 +70,19 @@ class StreamType {
     using U = Universe<Indicator>;
     static constexpr std::size_t input_count = Indicator::inputs.size();
     static constexpr std::size_t output_count = Indicator::outputs.size();
-    static constexpr std::size_t period_count = Indicator::parameters.size();
+    static constexpr std::size_t parameter_count = Indicator::parameters.size();
+    // Those taken by position come first, then `symbols`, then the keyword-only ones.
+    static constexpr std::size_t positional_parameter_count = [] {
+        std::size_t count = 0;
+        while (count < parameter_count && !Indicator::parameters[count].keyword_only) {
+            ++count;
+        }
+        return count;
+    }();
+    static_assert(std::ranges::all_of(Indicator::parameters.begin() + positional_parameter_count,
+                                      Indicator::parameters.end(),
+                                      [](const Parameter& p) { return p.keyword_only; }),
+                  "keyword-only parameters come last");
 
     static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
         return run_in_call_frame([&] { return make(type, args, kwargs); });
@@ -108,16 +124,24 @@ class StreamType {
 
     // The object of a checkpoint whose header and checksum have been checked.
     static Result<PyObject*> restore(std::span<const std::uint64_t> words) noexcept {
-        const std::size_t fixed = header_words + period_count;
-        if (words.size() < fixed || registered == nullptr) {
-            return failure(inconsistent_checkpoint());
-        }
-        typename U::Periods periods{};
-        for (std::size_t k = 0; k < period_count; ++k) {
-            periods[k] = words[header_words + k];
-            if (periods[k] < Indicator::parameters[k].minimum) {
+        // A parameter newer than the checkpoint's layout is not in it, and takes its
+        // default.
+        const std::uint64_t written_layout = words[HeaderField::layout];
+        typename U::Parameters parameters{};
+        std::size_t fixed = header_words;
+        for (std::size_t k = 0; k < parameter_count; ++k) {
+            const Parameter& parameter = Indicator::parameters[k];
+            if (parameter.since_layout > written_layout) {
+                parameters[k] = parameter.default_word.value_or(0);
+                continue;
+            }
+            if (words.size() <= fixed || !parameter.accepts(words[fixed])) {
                 return failure(inconsistent_checkpoint());
             }
+            parameters[k] = words[fixed++];
+        }
+        if (words.size() < fixed || registered == nullptr) {
+            return failure(inconsistent_checkpoint());
         }
         const std::optional<std::uint64_t> symbols =
             words[HeaderField::symbols] == one_series
@@ -131,7 +155,7 @@ class StreamType {
         if (!fits) {
             return failure(inconsistent_checkpoint());
         }
-        auto universe = U::from_states(periods, symbols, count, static_cast<std::size_t>(per),
+        auto universe = U::from_states(parameters, symbols, count, static_cast<std::size_t>(per),
                                        words.subspan(fixed));
         if (!universe) {
             if (universe.error().kind == MakeError::memory) {
@@ -151,20 +175,36 @@ class StreamType {
         return n ? PyLong_FromUnsignedLongLong(*n) : Py_NewRef(Py_None);
     }
 
-    // The period at place `Index` among the indicator's periods.
+    // The parameter at place `Index` among the indicator's parameters.
     template <std::size_t Index>
-    static PyObject* period(PyObject* self, void* /*closure*/) noexcept {
-        return PyLong_FromUnsignedLongLong(std::get<Index>(universe_of(self).periods()));
+    static PyObject* parameter(PyObject* self, void* /*closure*/) noexcept {
+        return parameter_value(std::get<Index>(universe_of(self).parameters()),
+                               Indicator::parameters[Index]);
     }
 
   private:
     static constexpr auto constructor_parameters = [] {
-        std::array<const char*, period_count + 1> names{};
-        for (std::size_t k = 0; k < period_count; ++k) {
+        std::array<const char*, positional_parameter_count + 1> names{};
+        for (std::size_t k = 0; k < positional_parameter_count; ++k) {
             names[k] = Indicator::parameters[k].name;
         }
-        names[period_count] = "symbols";
+        names[positional_parameter_count] = "symbols";
         return names;
+    }();
+    static constexpr auto constructor_keywords = [] {
+        std::array<KeywordOnlyParameter, parameter_count - positional_parameter_count> names{};
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            names[k] = {Indicator::parameters[positional_parameter_count + k].name, false};
+        }
+        return names;
+    }();
+    static constexpr std::size_t required_parameter_count = [] {
+        std::size_t count = 0;
+        while (count < positional_parameter_count &&
+               !Indicator::parameters[count].default_word.has_value()) {
+            ++count;
+        }
+        return count;
     }();
     static constexpr auto call_parameters = [] {
         std::array<const char*, input_count + output_count + 1> names{};
@@ -177,10 +217,11 @@ class StreamType {
         names[input_count + output_count] = "rows";
         return names;
     }();
-    static constexpr CallSignature constructor_signature{.function_name = Indicator::name,
-                                                         .positional = constructor_parameters,
-                                                         .keyword_only = {},
-                                                         .required_positional_count = period_count};
+    static constexpr CallSignature constructor_signature{
+        .function_name = Indicator::name,
+        .positional = constructor_parameters,
+        .keyword_only = constructor_keywords,
+        .required_positional_count = required_parameter_count};
     static constexpr CallSignature update_signature{
         .function_name = "update",
         .positional = call_parameters,
@@ -208,23 +249,21 @@ class StreamType {
     }
 
     static Result<PyObject*> make(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-        std::array<PyObject*, period_count + 1> slots{};
+        std::array<PyObject*, parameter_count + 1> slots{};
         MARUNDEX_TRY(bound, bind_tuple_call(constructor_signature, args, kwargs, slots));
-        typename U::Periods periods{};
-        for (std::size_t k = 0; k < period_count; ++k) {
-            const Parameter& parameter = Indicator::parameters[k];
-            MARUNDEX_TRY(p, convert_period(slots[k], parameter.name));
-            if (*p < parameter.minimum) {
-                return failure(below_minimum_error(parameter.title, parameter.minimum));
-            }
-            periods[k] = *p;
+        PyObject* const symbols_slot = slots[positional_parameter_count];
+        typename U::Parameters parameters{};
+        for (std::size_t k = 0; k < parameter_count; ++k) {
+            const std::size_t slot = k < positional_parameter_count ? k : k + 1;
+            MARUNDEX_TRY(word, parameter_word(slots[slot], Indicator::parameters[k]));
+            parameters[k] = *word;
         }
         std::optional<std::uint64_t> symbols;
-        if (slots[period_count] != nullptr && slots[period_count] != Py_None) {
-            MARUNDEX_TRY(n, convert_period(slots[period_count], "symbols"));
+        if (symbols_slot != nullptr && symbols_slot != Py_None) {
+            MARUNDEX_TRY(n, convert_period(symbols_slot, "symbols"));
             symbols = *n;
         }
-        auto universe = U::make(periods, symbols);
+        auto universe = U::make(parameters, symbols);
         if (!universe) {
             return failure(make_failure_error(universe.error(), Indicator::window_title));
         }
@@ -244,7 +283,7 @@ class StreamType {
 
     static Result<PyObject*> reduce_of(PyObject* self) noexcept {
         U& universe = universe_of(self);
-        const std::size_t fixed = header_words + period_count;
+        const std::size_t fixed = header_words + parameter_count;
         const auto states = static_cast<std::size_t>(universe.state_count());
         const std::size_t total = fixed + states * universe.words_per_state() + 1;
         OwnedRef bytes(PyBytes_FromStringAndSize(
@@ -259,8 +298,8 @@ class StreamType {
         words[indicator] = Indicator::kind;
         words[HeaderField::symbols] = universe.symbols().value_or(one_series);
         words[per_state] = universe.words_per_state();
-        for (std::size_t k = 0; k < period_count; ++k) {
-            words[header_words + k] = universe.periods()[k];
+        for (std::size_t k = 0; k < parameter_count; ++k) {
+            words[header_words + k] = universe.parameters()[k];
         }
         without_interpreter_lock([&] {
             const std::scoped_lock lock(universe.mutex());

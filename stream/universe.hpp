@@ -38,24 +38,24 @@ template <class Indicator>
 class Universe {
   public:
     using State = typename Indicator::State;
-    using Periods = std::array<std::uint64_t, Indicator::parameters.size()>;
+    using Parameters = std::array<std::uint64_t, Indicator::parameters.size()>;
 
     // One series when `symbols` is empty, else that many states.
     static std::expected<std::unique_ptr<Universe>, MakeFailure> make(
-        const Periods& periods, std::optional<std::uint64_t> symbols) noexcept {
-        auto first = Indicator::make(periods);
+        const Parameters& parameters, std::optional<std::uint64_t> symbols) noexcept {
+        auto first = Indicator::make(parameters);
         if (!first) {
             return std::unexpected(MakeFailure{MakeError::state, first.error()});
         }
         const std::uint64_t count = symbols.value_or(1);
-        return build(periods, symbols, count,
+        return build(parameters, symbols, count,
                      [&](std::uint64_t) { return Indicator::copy(*first); });
     }
 
     // An independent universe that continues as this one would.
     std::expected<std::unique_ptr<Universe>, MakeFailure> copy() const noexcept {
         const std::scoped_lock lock(mutex_);
-        return build(periods_, symbols_, states_.size(),
+        return build(parameters_, symbols_, states_.size(),
                      [&](std::uint64_t s) { return Indicator::copy(states_[s]); });
     }
 
@@ -71,31 +71,31 @@ class Universe {
     }
 
     // The universe that wrote these words, or why no universe could have: the
-    // states must be of one indicator with the same periods, and periods that no
+    // states must be of one indicator with the same parameters, and parameters that no
     // constructor takes are refused for an empty universe too, which has no state
     // to check them.
     static std::expected<std::unique_ptr<Universe>, MakeFailure> from_states(
-        const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
+        const Parameters& parameters, std::optional<std::uint64_t> symbols, std::uint64_t count,
         std::size_t words_each, std::span<const std::uint64_t> words) noexcept {
         if (count == 0) {
-            if (auto made = Indicator::make(periods); !made) {
+            if (auto made = Indicator::make(parameters); !made) {
                 const bool memory = made.error() == core::StateError::out_of_memory;
                 return std::unexpected(MakeFailure{memory ? MakeError::memory : MakeError::state,
                                                    core::StateError::bad_checkpoint});
             }
         }
-        return build(periods, symbols, count,
+        return build(parameters, symbols, count,
                      [&](std::uint64_t s) -> std::expected<State, core::StateError> {
                          auto state = State::from_checkpoint(
                              words.subspan(static_cast<std::size_t>(s) * words_each, words_each));
-                         if (state && Indicator::parameters_of(*state) != periods) {
+                         if (state && Indicator::parameters_of(*state) != parameters) {
                              return std::unexpected(core::StateError::bad_checkpoint);
                          }
                          return state;
                      });
     }
 
-    [[nodiscard]] const Periods& periods() const noexcept { return periods_; }
+    [[nodiscard]] const Parameters& parameters() const noexcept { return parameters_; }
     [[nodiscard]] std::optional<std::uint64_t> symbols() const noexcept { return symbols_; }
     [[nodiscard]] StateLock& mutex() const noexcept { return mutex_; }
 
@@ -136,12 +136,12 @@ class Universe {
     }
 
   private:
-    Universe(const Periods& periods, std::optional<std::uint64_t> symbols) noexcept
-        : periods_(periods), symbols_(symbols) {}
+    Universe(const Parameters& parameters, std::optional<std::uint64_t> symbols) noexcept
+        : parameters_(parameters), symbols_(symbols) {}
 
     template <class Make>
     static std::expected<std::unique_ptr<Universe>, MakeFailure> build(
-        const Periods& periods, std::optional<std::uint64_t> symbols, std::uint64_t count,
+        const Parameters& parameters, std::optional<std::uint64_t> symbols, std::uint64_t count,
         Make&& make_state) noexcept {
         const MakeFailure no_memory{MakeError::memory, core::StateError::out_of_memory};
         // Counts that no address space holds are refused before anything is asked of
@@ -152,7 +152,7 @@ class Universe {
         if (count > most_states) {
             return std::unexpected(no_memory);
         }
-        std::unique_ptr<Universe> made(new (std::nothrow) Universe(periods, symbols));
+        std::unique_ptr<Universe> made(new (std::nothrow) Universe(parameters, symbols));
         if (!made) {
             return std::unexpected(no_memory);
         }
@@ -183,7 +183,7 @@ class Universe {
         return made;
     }
 
-    Periods periods_;
+    Parameters parameters_;
     std::optional<std::uint64_t> symbols_;
     std::vector<State> states_;
     // Which call last named each symbol in its rows.

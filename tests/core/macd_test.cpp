@@ -242,47 +242,59 @@ TEST_P(MacdAgainstReference, RandomSeries) {
 }
 
 // Resumed over any cutting of the series, the three lines are the batch kernel's
-// bits; a preview of each run writes the same and moves nothing, and a copy taken
-// between runs carries on as the original would.
+// bits (with TA-Lib's seed, one run's); a preview of each run writes the same and
+// moves nothing, and a copy taken between runs carries on as the original would.
 TEST_P(MacdAgainstReference, ResumedInAnyRuns) {
     SeriesSource source(GetParam(), 0x4d414352);
     for (const std::size_t n : lengths(source)) {
         const std::vector<double> data = source.series(n);
         for (const Triple& t : triples(source, n)) {
-            auto made = core::MacdState::create(t.fast, t.slow, t.signal);
-            if (t.slow > core::max_window) {
-                EXPECT_EQ(made.error(), core::StateError::window_too_long);
-                continue;
-            }
-            ASSERT_TRUE(made);
-            const MacdLines batch = core_macd(t.fast, t.slow, t.signal, data);
-            for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
-                auto state = made->copy();
-                ASSERT_TRUE(state);
-                MacdLines out{std::vector<double>(n, untouched()),
-                              std::vector<double>(n, untouched()),
-                              std::vector<double>(n, untouched())};
-                MacdLines previewed = out;
-                feed(runs, [&](std::size_t start, std::size_t length) {
-                    const core::InputRun in = input(data, start, length);
-                    state->preview(in, output(previewed.macd, start, length),
-                                   output(previewed.signal, start, length),
-                                   output(previewed.hist, start, length));
-                    state->advance(in, output(out.macd, start, length),
-                                   output(out.signal, start, length),
-                                   output(out.hist, start, length));
-                    state = through_checkpoint(*state).copy();
-                    ASSERT_TRUE(state);
-                });
-                SCOPED_TRACE(::testing::Message()
-                             << "n " << n << ", periods " << t.fast << "/" << t.slow << "/"
-                             << t.signal << ", " << runs.size() << " runs");
-                for (const MacdLines* got : {&out, &previewed}) {
-                    EXPECT_TRUE(same_bits(batch.macd, got->macd)) << "macd line";
-                    EXPECT_TRUE(same_bits(batch.signal, got->signal)) << "signal line";
-                    EXPECT_TRUE(same_bits(batch.hist, got->hist)) << "histogram";
+            for (const core::MacdSeed seed : {core::MacdSeed::first, core::MacdSeed::talib}) {
+                auto made = core::MacdState::create(t.fast, t.slow, t.signal, seed);
+                if (t.slow > core::max_window) {
+                    EXPECT_EQ(made.error(), core::StateError::window_too_long);
+                    continue;
                 }
-                EXPECT_EQ(state->bars(), n);
+                ASSERT_TRUE(made);
+                const auto run = [&](core::MacdState& state, MacdLines& lines, std::size_t start,
+                                     std::size_t length, bool advance) {
+                    const core::InputRun in = input(data, start, length);
+                    const core::OutputRun m = output(lines.macd, start, length);
+                    const core::OutputRun s = output(lines.signal, start, length);
+                    const core::OutputRun h = output(lines.hist, start, length);
+                    advance ? state.advance(in, m, s, h) : state.preview(in, m, s, h);
+                };
+                MacdLines batch = core_macd(t.fast, t.slow, t.signal, data);
+                if (seed == core::MacdSeed::talib) {
+                    auto whole = made->copy();
+                    ASSERT_TRUE(whole);
+                    run(*whole, batch, 0, n, true);
+                }
+                for (const std::vector<std::size_t>& runs : cuttings(source, n)) {
+                    auto state = made->copy();
+                    ASSERT_TRUE(state);
+                    MacdLines out{std::vector<double>(n, untouched()),
+                                  std::vector<double>(n, untouched()),
+                                  std::vector<double>(n, untouched())};
+                    MacdLines previewed = out;
+                    feed(runs, [&](std::size_t start, std::size_t length) {
+                        run(*state, previewed, start, length, false);
+                        run(*state, out, start, length, true);
+                        state = through_checkpoint(*state).copy();
+                        ASSERT_TRUE(state);
+                    });
+                    SCOPED_TRACE(::testing::Message()
+                                 << "n " << n << ", periods " << t.fast << "/" << t.slow << "/"
+                                 << t.signal << ", seed " << static_cast<int>(seed) << ", "
+                                 << runs.size() << " runs");
+                    for (const MacdLines* got : {&out, &previewed}) {
+                        EXPECT_TRUE(same_bits(batch.macd, got->macd)) << "macd line";
+                        EXPECT_TRUE(same_bits(batch.signal, got->signal)) << "signal line";
+                        EXPECT_TRUE(same_bits(batch.hist, got->hist)) << "histogram";
+                    }
+                    EXPECT_EQ(state->bars(), n);
+                    EXPECT_EQ(state->seed(), seed);
+                }
             }
         }
     }

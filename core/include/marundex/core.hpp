@@ -167,10 +167,23 @@ class EmaState {
 
 // MACD: the bars seen, the fast, slow and signal averages, and the last `slow_period`
 // inputs, from which a seed reads its windows backwards.
+// How a MACD state starts its signal line. `first` as the batch function: the three
+// lines from bar slow - 1, the signal seeded with the MACD value at bar
+// slow + signal - 2. `talib` as TA-Lib's MACD: all three lines from that bar, the
+// signal seeded with the mean of the first `signal` MACD values; an infinity is a
+// gap like a NaN, and the averages are seeded only from windows of finite inputs.
+enum class MacdSeed : std::uint8_t { first, talib };
+
+namespace detail {
+struct MacdFactors;
+struct MacdCarry;
+}  // namespace detail
+
 class MacdState {
   public:
     [[nodiscard]] static std::expected<MacdState, StateError> create(
-        std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period) noexcept;
+        std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
+        MacdSeed seed = MacdSeed::first) noexcept;
     [[nodiscard]] std::expected<MacdState, StateError> copy() const noexcept;
 
     MacdState(MacdState&& other) noexcept;
@@ -188,6 +201,7 @@ class MacdState {
     [[nodiscard]] std::uint64_t fast_period() const noexcept;
     [[nodiscard]] std::uint64_t slow_period() const noexcept;
     [[nodiscard]] std::uint64_t signal_period() const noexcept;
+    [[nodiscard]] MacdSeed seed() const noexcept;
     [[nodiscard]] std::uint64_t bars() const noexcept;
     // The words of this state's checkpoint, and the state they describe.
     [[nodiscard]] std::size_t checkpoint_size() const noexcept;
@@ -197,14 +211,18 @@ class MacdState {
 
   private:
     MacdState(std::uint64_t fast_period, std::uint64_t slow_period, std::uint64_t signal_period,
-              std::unique_ptr<double[]> window) noexcept;
+              MacdSeed seed, std::unique_ptr<double[]> window) noexcept;
     // Runs of any length: advance() takes a lone bar of the steady state itself.
     void advance_runs(InputRun data, OutputRun macd_out, OutputRun signal_out,
                       OutputRun hist_out) noexcept;
+    [[nodiscard]] detail::MacdFactors factors() const noexcept;
+    [[nodiscard]] detail::MacdCarry carry() const noexcept;
+    void take(const detail::MacdCarry& carry) noexcept;
 
     std::uint64_t fast_period_;
     std::uint64_t slow_period_;
     std::uint64_t signal_period_;
+    MacdSeed seed_;
     // The bar at which the signal line may start, and the factors of the three
     // averages, computed once.
     std::uint64_t signal_start_;
@@ -218,6 +236,10 @@ class MacdState {
     double fast_average_;
     double slow_average_;
     double signal_line_;
+    // TA-Lib's seed: the sum and count of the MACD values since the signal line was
+    // last NaN, -0 and 0 once it has started (and always with the first seed).
+    double signal_sum_;
+    std::uint64_t signal_count_ = 0;
     // The inputs of the last min(bars, slow_period) bars, in order round from the
     // slot of the next bar.
     std::unique_ptr<double[]> window_;
