@@ -26,7 +26,7 @@ function: their batch is one update over the whole series on a new object. Each 
 name and is defined to the bit on the guide's Definitions page.
 """
 
-from typing import Any, SupportsIndex
+from typing import Any, Literal, SupportsIndex
 
 import numpy
 import numpy.typing
@@ -81,8 +81,13 @@ class EMA:
 class MACD:
     """MACD line, signal line and histogram, as marundex.indicator_macd, resumed.
 
+    With seed="talib", as TA-Lib's MACD: the three lines start together at bar
+    slow_period + signal_period - 2, the signal line seeded with the mean of the
+    first signal_period MACD values; an infinity is skipped like a NaN.
+
     Raises ValueError "Periods must be greater than 0" and "Fast period must be less
-    than slow period", as the batch function does.
+    than slow period", as the batch function does, and 'Seed must be "first" or
+    "talib"'.
     """
 
     def __init__(
@@ -91,6 +96,8 @@ class MACD:
         slow_period: SupportsIndex,
         signal_period: SupportsIndex,
         symbols: SupportsIndex | None = None,
+        *,
+        seed: Literal["first", "talib"] = "first",
     ) -> None: ...
     def update(
         self,
@@ -120,6 +127,8 @@ class MACD:
     def slow_period(self) -> int: ...
     @property
     def signal_period(self) -> int: ...
+    @property
+    def seed(self) -> Literal["first", "talib"]: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

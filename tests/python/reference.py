@@ -244,6 +244,53 @@ def atr(period, high, low, close, out_length=None):
 # --- the catalogue -----------------------------------------------------------------
 
 
+def macd_talib(fast_period, slow_period, signal_period, data):
+    """MACD with TA-Lib's start, as its definition states it. An input that is not
+    finite is a gap: its three outputs have no value and nothing moves. From bar
+    slow_period - 1 on, the first good bar whose trailing means (the last fast_period
+    and slow_period inputs, each summed newest first from -0.0) are both finite seeds
+    the two averages with them; a bar whose means are not is a gap too. Later good
+    inputs x take average = beta * average + alpha * x, alpha = 2 / (period + 1). The
+    signal line is seeded with the mean of the first signal_period MACD values
+    (fast - slow, summed oldest first from -0.0), and no line has a value before it;
+    then signal = beta * signal + alpha * macd, and a NaN signal is seeded afresh."""
+    data = list(data)
+    n = len(data)
+    line_out, signal_out, hist_out = [HOLE] * n, [HOLE] * n, [HOLE] * n
+    alphas = [2.0 / (float(p) + 1.0) for p in (fast_period, slow_period, signal_period)]
+    fast = slow = signal = None
+    total, count = -0.0, 0
+    for i in range(n):
+        x = data[i]
+        if i < slow_period - 1 or not is_finite(x):
+            continue
+        if fast is None:
+            means = []
+            for period in (fast_period, slow_period):
+                window = -0.0
+                for j in range(i, i - period, -1):
+                    window = window + data[j]
+                means.append(window / float(period))
+            if not (is_finite(means[0]) and is_finite(means[1])):
+                continue
+            fast, slow = means
+        else:
+            fast = (1.0 - alphas[0]) * fast + alphas[0] * x
+            slow = (1.0 - alphas[1]) * slow + alphas[1] * x
+        m = fast - slow
+        if signal is None or signal != signal:
+            total, count = total + m, count + 1
+            if count < signal_period:
+                continue
+            signal = total / float(signal_period)
+            total, count = -0.0, 0
+        else:
+            signal = (1.0 - alphas[2]) * signal + alphas[2] * m
+        line_out[i], signal_out[i] = m, signal
+        hist_out[i] = HOLE if signal != signal else m - signal
+    return line_out, signal_out, hist_out
+
+
 def rsi(period, data):
     """Wilder's RSI as its definition states it. The change of bar i is data[i] -
     data[i - 1] (bar 0 has none); a change that is not finite has no value. The

@@ -3,6 +3,7 @@ by the stream tests. The four have batch functions in marundex; a catalogue type
 batch is one update over the whole series on a new object."""
 
 import collections
+import functools
 
 import numpy as np
 
@@ -10,11 +11,17 @@ import numpy as np
 # the periods the tables try, and TA-Lib's outputs in the order of ours, from TA-Lib,
 # the inputs and the periods, and whether it keeps a window of inputs (whose length
 # is bounded, so the longest periods are refused). Its plain statement is
-# reference.<name in lower case>.
-Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs periods talib windowed",
-                                    defaults=(False,))
+# reference.<name in lower case>. A row of a type's keyword variant names the type
+# and its keywords in `variant_of`.
+Catalogued = collections.namedtuple("Catalogued", "parameters inputs outputs periods talib windowed variant_of",
+                                    defaults=(False, None))
 
 CATALOGUE = {
+    "MACD_TALIB": Catalogued({"fast_period": 1, "slow_period": 2, "signal_period": 1}, ("data",),
+                             ("macd_output", "signal_output", "hist_output"),
+                             [(2, 3, 1), (3, 6, 4), (12, 26, 9), (5, 30, 2), (12, 26, 1), (2, 5, 2**64 - 1)],
+                             lambda ta, inputs, periods: list(ta.MACD(*inputs, *periods)),
+                             variant_of=("MACD", {"seed": "talib"})),
     "RSI": Catalogued({"period": 2}, ("data",), ("output",), [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
     "WMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (300,), (2**24,)],
@@ -41,6 +48,15 @@ INDICATORS = {
 }
 
 
+def stream_type(module, name):
+    """What makes the states of a table's name: its type, or its type's keyword variant."""
+    row = CATALOGUE.get(name)
+    if row is not None and row.variant_of is not None:
+        type_name, keywords = row.variant_of
+        return functools.partial(getattr(module, type_name), **keywords)
+    return getattr(module, name)
+
+
 def batch(marundex, name, periods, inputs):
     """The batch function's outputs over whole series."""
     function, _, _, outputs = INDICATORS[name]
@@ -49,7 +65,7 @@ def batch(marundex, name, periods, inputs):
     if function is None:
         import marundex_stream
 
-        getattr(marundex_stream, name)(*periods).update(*inputs, *outs)
+        stream_type(marundex_stream, name)(*periods).update(*inputs, *outs)
     else:
         getattr(marundex, function)(*periods, *inputs, *outs)
     return outs

@@ -6,6 +6,8 @@ import struct
 import numpy as np
 import pytest
 
+from stream_cases import stream_type
+
 ms = pytest.importorskip("marundex_stream")
 
 # Each state's words, in order; a window's slots come last.
@@ -14,6 +16,8 @@ FIELDS = {
     "EMA": ["period", "bars", "run", "seed sum", "average"],
     "MACD": ["fast", "slow", "signal", "bars", "fast average", "slow average", "signal line", "next",
              "slot 0", "slot 1"],
+    "MACD_TALIB": ["fast", "slow", "signal", "bars", "fast average", "slow average", "signal line", "next",
+                   "slot 0", "slot 1", "slot 2", "signal sum", "signal count"],
     "ATR": ["period", "bars", "close", "sum", "average"],
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
     "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
@@ -92,6 +96,10 @@ FORGED = [
     ("NATR", (3,), 6, "run", 4),  # more true ranges than the period
     ("NATR", (3,), 1, "average", 1.0),  # no true range yet: +0
     ("NATR", (3,), 6, "average", -2.0),
+    ("MACD_TALIB", (2, 3, 3), 2, "signal count", 1),  # before the first MACD value
+    ("MACD_TALIB", (2, 3, 3), 4, "signal count", 3),  # a full seed starts the signal line
+    ("MACD_TALIB", (2, 3, 3), 2, "signal sum", 1.0),  # a sum of no value
+    ("MACD_TALIB", (2, 3, 3), 6, "signal count", 1),  # a sum once the signal line has started
     ("NATR", (3,), 6, "average", np.nan),
     ("NATR", (3,), 6, "bars", 2**63),
     ("WILLR", (3,), 2, "high 2", 5.0),  # a slot past the bars seen
@@ -104,13 +112,15 @@ FORGED = [
 
 @pytest.mark.parametrize("name, periods, fed, field, value", FORGED)
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
-    state = getattr(ms, name)(*periods)
+    state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
     inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
-    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
+    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name.startswith("MACD") else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
-    at = 8 * (5 + len(periods) + FIELDS[name].index(field))
+    # One series: the header and its parameters, the state's words, the CRC.
+    per_state = struct.unpack_from("<Q", words, 8 * 4)[0]
+    at = len(words) - 8 * (1 + per_state) + 8 * FIELDS[name].index(field)
     packed = struct.pack("<Q", value) if isinstance(value, int) else struct.pack("<d", value)
     with pytest.raises(ValueError) as raised:
         ms._restore(sealed(words[:at] + packed + words[at + 8 : -8]))
@@ -119,12 +129,30 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)),
+                                                   ("MACD", (12, 26, 9), (2, 3, 1, 2)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
-    words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
+    words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
     packed = struct.pack(f"<{len(forged)}Q", *forged)
     with pytest.raises(ValueError) as raised:
         ms._restore(sealed(words[:header] + packed + words[header + len(packed) : -8]))
     assert str(raised.value) == "The checkpoint is damaged: its states are inconsistent"
+
+
+def test_a_macd_checkpoint_of_layout_1_restores_with_the_first_seed():
+    """Layout 1 had no seed among MACD's parameters."""
+    x = np.cumsum(np.random.default_rng(3).normal(size=80))
+    state = ms.MACD(3, 6, 4)
+    state.update(x[:40], *(np.empty(40) for _ in range(3)))
+    words = state.__reduce__()[1][0]
+    assert struct.unpack_from("<2Q", words, 8 * 7) == (4, 0)  # signal period, seed
+    older = bytearray(words[: 8 * 8] + words[8 * 9 : -8])
+    older[8] = 1
+    restored = ms._restore(sealed(bytes(older)))
+    assert restored.seed == "first"
+    outputs = [[np.empty(40) for _ in range(3)] for _ in range(2)]
+    restored.update(x[40:], *outputs[0])
+    state.update(x[40:], *outputs[1])
+    assert np.array_equal(np.array(outputs[0]).view(np.uint64), np.array(outputs[1]).view(np.uint64))

@@ -156,7 +156,7 @@ def test_long_series_atr(seed, period):
 @given(st.data(), series, st.sampled_from(["SMA", "EMA", "MACD", "ATR"]))
 def test_stream_in_any_runs_gives_the_batch_bits(data, xs, name):
     ms = pytest.importorskip("marundex_stream")
-    from stream_cases import batch, feed
+    from stream_cases import batch, feed, stream_type
 
     n = len(xs)
     if name == "MACD":
@@ -174,7 +174,7 @@ def test_stream_in_any_runs_gives_the_batch_bits(data, xs, name):
     cuts = []
     while sum(cuts) < n:
         cuts.append(data.draw(st.integers(0, n - sum(cuts)), label="run"))
-    outs, previews = feed(getattr(ms, name)(*periods), inputs, cuts)
+    outs, previews = feed(stream_type(ms, name)(*periods), inputs, cuts)
     expected = [a.view(np.uint64).tolist() for a in batch(marundex, name, periods, inputs)]
     assert [a.view(np.uint64).tolist() for a in outs] == expected
     assert [a.view(np.uint64).tolist() for a in previews] == expected

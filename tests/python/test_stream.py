@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import cases as refusals
-from stream_cases import CATALOGUE, INDICATORS, batch, feed, inputs_for, random_cuts
+from stream_cases import CATALOGUE, INDICATORS, batch, feed, inputs_for, random_cuts, stream_type
 from support import PARAMS, check_ok, free_threaded_build, run_python, snapshot
 
 marundex = pytest.importorskip("marundex")
@@ -42,7 +42,7 @@ def test_any_cutting_gives_the_batch_bits(name, periods, seed):
     inputs = inputs_for(name, rng, 300)
     expected = bits(batch(marundex, name, periods, inputs))
     for cuts in ([300], [1] * 300, [0, 150, 0, 150], random_cuts(rng, 300)):
-        outs, previews = feed(getattr(ms, name)(*periods), inputs, cuts)
+        outs, previews = feed(stream_type(ms, name)(*periods), inputs, cuts)
         assert bits(outs) == expected, cuts
         assert bits(previews) == expected, cuts
 
@@ -53,7 +53,7 @@ def test_universe_with_rows_gives_each_symbol_its_batch_bits(name):
     periods = periods_of(name, 2)
     symbols, n = 9, 200
     series = [inputs_for(name, rng, n) for _ in range(symbols)]
-    universe = getattr(ms, name)(*periods, symbols=symbols)
+    universe = stream_type(ms, name)(*periods, symbols=symbols)
     n_out = len(INDICATORS[name][3])
     got = [[[] for _ in range(n_out)] for _ in range(symbols)]
     fed = np.zeros(symbols, dtype=np.int64)
@@ -90,7 +90,7 @@ def test_copies_continue_as_the_original(name):
     rng = np.random.default_rng(3)
     periods = periods_of(name, 2)
     inputs = inputs_for(name, rng, 120)
-    state = getattr(ms, name)(*periods)
+    state = stream_type(ms, name)(*periods)
     feed(state, [x[:70] for x in inputs], [70], use_preview=False)
     tail = [x[70:] for x in inputs]
     twins = [state.copy(), copy.copy(state), copy.deepcopy(state), pickle.loads(pickle.dumps(state))]
@@ -185,7 +185,7 @@ def test_the_batch_refusals_refuse_a_stream_call_and_move_nothing(case_id, metho
     periods = params[: INDICATORS[name][1]]
     given = dict(zip(params, call.args)) | call.kwargs
     try:
-        state = getattr(ms, name)(*(given[p] for p in periods), symbols=symbols)
+        state = stream_type(ms, name)(*(given[p] for p in periods), symbols=symbols)
     except Exception as raised:  # a bad period: refused where the stream type takes it
         assert type(raised) is call.exc_type
         return
@@ -304,7 +304,7 @@ def checkpoint_of(state):
 @pytest.mark.parametrize("name", INDICATORS)
 def test_altered_or_truncated_checkpoints_are_refused(name):
     rng = np.random.default_rng(5)
-    state = getattr(ms, name)(*periods_of(name, 1), symbols=2)
+    state = stream_type(ms, name)(*periods_of(name, 1), symbols=2)
     inputs = [np.ascontiguousarray(np.vstack([x, x[::-1]])) for x in inputs_for(name, rng, 6)]
     state.update(*inputs, *[np.empty((2, 6)) for _ in INDICATORS[name][3]])
     words = checkpoint_of(state)
@@ -322,10 +322,10 @@ def test_altered_or_truncated_checkpoints_are_refused(name):
 
 def test_a_checkpoint_of_another_layout_names_it():
     words = bytearray(checkpoint_of(ms.EMA(3)))
-    words[8] = 2
+    words[8] = 3
     with pytest.raises(ValueError) as raised:
         ms._restore(bytes(words))
-    assert str(raised.value) == "A checkpoint of layout 2, which this marundex_stream, of layout 1, does not read"
+    assert str(raised.value) == "A checkpoint of layout 3, which this marundex_stream, of layout 2, does not read"
 
 
 def test_a_checkpoint_continues_in_another_process():
