@@ -155,7 +155,9 @@ Result<std::uint64_t> parameter_word(PyObject* argument, const Parameter& parame
     return failure(composed([&] {
         std::string text = std::string(parameter.title) + " must be ";
         for (std::size_t k = 0; k < parameter.choices.size(); ++k) {
-            text += k == 0 ? "" : k + 1 == parameter.choices.size() ? " or " : ", ";
+            if (k > 0) {
+                text += k + 1 == parameter.choices.size() ? " or " : ", ";
+            }
             text += std::string("\"") + parameter.choices[k] + "\"";
         }
         return owned_value_error(std::move(text));

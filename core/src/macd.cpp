@@ -406,7 +406,6 @@ MacdState::MacdState(std::uint64_t fast_period, std::uint64_t slow_period,
       fast_average_(quiet_nan),
       slow_average_(quiet_nan),
       signal_line_(quiet_nan),
-      signal_sum_(-0.0),
       window_(std::move(window)) {}
 
 std::expected<MacdState, StateError> MacdState::copy() const noexcept {

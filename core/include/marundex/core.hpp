@@ -238,7 +238,7 @@ class MacdState {
     double signal_line_;
     // TA-Lib's seed: the sum and count of the MACD values since the signal line was
     // last NaN, -0 and 0 once it has started (and always with the first seed).
-    double signal_sum_;
+    double signal_sum_ = -0.0;
     std::uint64_t signal_count_ = 0;
     // The inputs of the last min(bars, slow_period) bars, in order round from the
     // slot of the next bar.
