@@ -409,6 +409,112 @@ struct RateOfChange {
 using RocState = LaggedState<RateOfChange>;
 extern template class LaggedState<RateOfChange>;
 
+namespace detail {
+
+// What the window of STDDEV and BBANDS carries from bar to bar: the sums of each
+// input less a shift and of its square, and the inputs in the window that are NaN
+// or infinite. The sums are NaN while there is no good full window.
+struct DeviationCarry {
+    double shift;
+    double sum;
+    double squares;
+    std::uint64_t bad;
+};
+
+// The last `period` inputs and their sums, as STDDEV and BBANDS keep them.
+class DeviationWindow {
+  public:
+    [[nodiscard]] static std::expected<DeviationWindow, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<DeviationWindow, StateError> copy() const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept { return period_; }
+    [[nodiscard]] std::uint64_t bars() const noexcept { return bars_; }
+    [[nodiscard]] const DeviationCarry& carry() const noexcept { return carry_; }
+    [[nodiscard]] const double* slots() const noexcept { return slots_.get(); }
+    [[nodiscard]] std::uint64_t next_slot() const noexcept { return next_slot_; }
+    // Moves past `data`, whose run left `carry`.
+    void take(InputRun data, const DeviationCarry& carry) noexcept;
+
+    // period, bars, shift, sum, squares, bad inputs, next slot, then the slots.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept { return 7 + period_; }
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<DeviationWindow, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    DeviationWindow(std::uint64_t period, std::unique_ptr<double[]> slots) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    DeviationCarry carry_;
+    std::unique_ptr<double[]> slots_;
+    std::uint64_t next_slot_ = 0;
+};
+
+}  // namespace detail
+
+// STDDEV: the population standard deviation of the last `period` inputs, times
+// `nbdev`. NaN before bar period - 1 and while the window holds a NaN or an
+// infinity. A period of 0 gives NaN throughout.
+class StddevState {
+  public:
+    [[nodiscard]] static std::expected<StddevState, StateError> create(std::uint64_t period,
+                                                                       double nbdev) noexcept;
+    [[nodiscard]] std::expected<StddevState, StateError> copy() const noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept { return window_.period(); }
+    [[nodiscard]] double nbdev() const noexcept { return nbdev_; }
+    [[nodiscard]] std::uint64_t bars() const noexcept { return window_.bars(); }
+    // nbdev, then the window's words.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<StddevState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    StddevState(double nbdev, detail::DeviationWindow window) noexcept;
+    [[nodiscard]] detail::DeviationCarry run(InputRun data, OutputRun out) const noexcept;
+
+    double nbdev_;
+    detail::DeviationWindow window_;
+};
+
+// BBANDS: the mean of the last `period` inputs, and bands `nbdev_up` and `nbdev_dn`
+// of their population standard deviations above and below it. NaN as STDDEV's.
+class BbandsState {
+  public:
+    [[nodiscard]] static std::expected<BbandsState, StateError> create(std::uint64_t period,
+                                                                       double nbdev_up,
+                                                                       double nbdev_dn) noexcept;
+    [[nodiscard]] std::expected<BbandsState, StateError> copy() const noexcept;
+
+    void advance(InputRun data, OutputRun upper, OutputRun middle, OutputRun lower) noexcept;
+    void preview(InputRun data, OutputRun upper, OutputRun middle, OutputRun lower) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept { return window_.period(); }
+    [[nodiscard]] double nbdev_up() const noexcept { return nbdev_up_; }
+    [[nodiscard]] double nbdev_dn() const noexcept { return nbdev_dn_; }
+    [[nodiscard]] std::uint64_t bars() const noexcept { return window_.bars(); }
+    // nbdev_up, nbdev_dn, then the window's words.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<BbandsState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    BbandsState(double nbdev_up, double nbdev_dn, detail::DeviationWindow window) noexcept;
+    [[nodiscard]] detail::DeviationCarry run(InputRun data, OutputRun upper, OutputRun middle,
+                                             OutputRun lower) const noexcept;
+
+    double nbdev_up_;
+    double nbdev_dn_;
+    detail::DeviationWindow window_;
+};
+
 // TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
 // close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
 // high, low or previous close is NaN or infinite gives NaN, and no other: a bad

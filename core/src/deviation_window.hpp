@@ -1,0 +1,130 @@
+// The mean and the population standard deviation of the last `period` inputs, as
+// STDDEV and BBANDS take them. A sum of squares of the inputs themselves would lose
+// every digit that the deviations have below the level of the prices; here the
+// sums are of each input less a shift, an input of the window when it was last
+// summed afresh, and are summed afresh once a window, so that their rounding never
+// builds up further than that.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "float64_access.hpp"
+#include "marundex/core.hpp"
+#include "window.hpp"
+
+namespace marundex::core::detail {
+
+inline constexpr DeviationCarry no_deviations{quiet_nan, quiet_nan, quiet_nan, 0};
+
+// One good full window: its mean less the shift, and its deviation.
+struct Spread {
+    double shift;
+    double offset;
+    double deviation;
+
+    [[nodiscard]] double mean() const noexcept { return shift + offset; }
+};
+
+// A full window summed afresh: the shift is its newest input, and the sums of the
+// differences and of their squares are taken from the oldest input and from -0, as
+// the SMA adds. An input for a shift keeps whole-tick prices' differences and
+// squares exact, so that a window without movement gives exactly 0. `back(j)` is
+// the input j bars before the newest.
+template <class Back>
+DeviationCarry deviations_afresh(std::uint64_t period, Back back) noexcept {
+    const double shift = back(0);
+    double sum = -0.0;
+    double squares = -0.0;
+    for (std::uint64_t k = 1; k <= period; ++k) {
+        const double d = back(period - k) - shift;
+        sum = sum + d;
+        squares = squares + d * d;
+    }
+    return {shift, sum, squares, 0};
+}
+
+// The variance is the mean square less the square of the mean offset, never below
+// 0 (a window of one value gives 0 however its sums rounded), then its root.
+inline Spread spread_of(const DeviationCarry& c, double period_double) noexcept {
+    const double offset = c.sum / period_double;
+    const double variance = c.squares / period_double - offset * offset;
+    return {c.shift, offset, std::sqrt(variance < 0.0 ? 0.0 : variance)};
+}
+
+// Writes the outputs of `data`, the bars after the window's, through `put(i, spread)`
+// for each bar with a good full window and `gap(i)` for each other, and returns what
+// the window carries on. One series in one run is the batch.
+template <class Put, class Gap>
+DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, Put put,
+                                  Gap gap) noexcept {
+    const std::uint64_t period = window.period();
+    const std::uint64_t bars = window.bars();
+    DeviationCarry carry = window.carry();
+    const Window earlier{window.slots(), period, window.next_slot()};
+    const std::size_t n = data.length;
+    if (period == 0) {
+        for (std::size_t i = 0; i < n; ++i) {
+            gap(i);
+        }
+        return carry;
+    }
+    const double period_double = period_as_double(period);
+    // The input j bars before bar i of this run, from the run or the window.
+    const auto input_before = [&](std::size_t i, std::uint64_t j) noexcept {
+        if (j <= i) {
+            return load(data.data, i - j);
+        }
+        // The window holds the bar m = j - i before the run at m slots before the
+        // next one; before the series that is a slot not yet reached, +0.
+        const std::uint64_t slot = earlier.next + (period - (j - i));
+        return earlier.slots[slot >= period ? slot - period : slot];
+    };
+    // Bars left until the window has been renewed entirely: at bars period - 1,
+    // 2 * period - 1, ... of the series the sums are summed afresh.
+    std::uint64_t to_renewal = period - bars % period;
+    const auto step = [&](std::size_t i, double x, double leaving) noexcept {
+        carry.bad += static_cast<std::uint64_t>(!is_finite(x));
+        carry.bad -= static_cast<std::uint64_t>(!is_finite(leaving));
+        const bool renewed = --to_renewal == 0;
+        if (renewed) {
+            to_renewal = period;
+        }
+        if (bars + i + 1 < period || carry.bad != 0) {
+            carry = {quiet_nan, quiet_nan, quiet_nan, carry.bad};
+            gap(i);
+            return;
+        }
+        // The entering and the leaving difference, then each sum takes one addition
+        // on the chain from bar to bar, as the SMA's difference.
+        const double in = x - carry.shift;
+        const double out = leaving - carry.shift;
+        double sum = carry.sum + (in - out);
+        double squares = carry.squares + (in * in - out * out);
+        double shift = carry.shift;
+        if (renewed || !is_finite(sum) || !is_finite(squares)) {
+            // A renewed window, the first good one after a bad input, or sums that
+            // overflowed.
+            const DeviationCarry fresh =
+                deviations_afresh(period, [&](std::uint64_t j) { return input_before(i, j); });
+            shift = fresh.shift;
+            sum = fresh.sum;
+            squares = fresh.squares;
+        }
+        carry = {shift, sum, squares, 0};
+        put(i, spread_of(carry, period_double));
+    };
+    // While the input leaving the window came before this run, the window has it;
+    // until the window is full that is a slot not yet reached, +0.
+    const std::size_t from_window = period < n ? static_cast<std::size_t>(period) : n;
+    std::size_t i = 0;
+    for (; i < from_window; ++i) {
+        step(i, load(data.data, i), input_before(i, period));
+    }
+    for (; i < n; ++i) {
+        step(i, load(data.data, i), load(data.data, i - period));
+    }
+    return carry;
+}
+
+}  // namespace marundex::core::detail
