@@ -17,11 +17,11 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC and WILLR and MACD's slow period set a window of
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS and WILLR and MACD's slow period set a window of
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR) have no batch
+The catalogue's types (RSI, WMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, Literal, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR", "WILLR"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -262,6 +262,90 @@ class ROC:
     def __deepcopy__(self, memo: Any) -> "ROC": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class STDDEV:
+    """Population standard deviation of the last period inputs, times nbdev:
+    sqrt(mean of (x - mean)**2) * nbdev, from sums of each input less a shift (an
+    input of the window), summed afresh every period bars. NaN before bar period - 1.
+
+    A window that holds a NaN or an infinity gives NaN; the next good window sums
+    itself afresh. Raises ValueError "Period must be at least 2" and "Nbdev must be a
+    finite number".
+    """
+
+    def __init__(
+        self, period: SupportsIndex, nbdev: float = 1.0, symbols: SupportsIndex | None = None
+    ) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the deviations of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "STDDEV":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STDDEV": ...
+    def __deepcopy__(self, memo: Any) -> "STDDEV": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def nbdev(self) -> float: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class BBANDS:
+    """Bollinger Bands: the mean of the last period inputs (middle), and it plus
+    nbdev_up (upper) and less nbdev_dn (lower) population standard deviations, the
+    deviation as STDDEV's. NaN before bar period - 1.
+
+    A window that holds a NaN or an infinity gives NaN in all three. Raises
+    ValueError "Period must be at least 2", "Nbdev up must be a finite number" and
+    "Nbdev dn must be a finite number".
+    """
+
+    def __init__(
+        self,
+        period: SupportsIndex,
+        nbdev_up: float = 2.0,
+        nbdev_dn: float = 2.0,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self,
+        data: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the three bands of the new bars and moves the state past them."""
+    def preview(
+        self,
+        data: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "BBANDS":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "BBANDS": ...
+    def __deepcopy__(self, memo: Any) -> "BBANDS": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def nbdev_up(self) -> float: ...
+    @property
+    def nbdev_dn(self) -> float: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

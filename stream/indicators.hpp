@@ -267,6 +267,59 @@ struct Roc : Resumable<core::RocState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Stddev : Resumable<core::StddevState, 1, 1> {
+    static constexpr const char* name = "STDDEV";
+    static constexpr std::uint64_t kind = 11;
+    static constexpr const char* doc =
+        "STDDEV(period, nbdev=1.0, symbols=None)\n--\n\n"
+        "Population standard deviation of the last period inputs, sqrt(mean of (x - "
+        "mean)**2) * nbdev; the first value at bar period - 1.";
+    // One input has no spread: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 2> parameters{{
+        {"period", "Period", 2},
+        multiplier("nbdev", "Nbdev", 1.0),
+    }};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 2>& p) noexcept {
+        return State::create(p[0], std::bit_cast<double>(p[1]));
+    }
+    static std::array<std::uint64_t, 2> parameters_of(const State& state) noexcept {
+        return {state.period(), std::bit_cast<std::uint64_t>(state.nbdev())};
+    }
+};
+
+struct Bbands : Resumable<core::BbandsState, 1, 3> {
+    static constexpr const char* name = "BBANDS";
+    static constexpr std::uint64_t kind = 12;
+    static constexpr const char* doc =
+        "BBANDS(period, nbdev_up=2.0, nbdev_dn=2.0, symbols=None)\n--\n\n"
+        "Bollinger Bands: the mean of the last period inputs, and it plus nbdev_up and "
+        "less nbdev_dn population standard deviations; the first values at bar period - 1.";
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"period", "Period", 2},
+        multiplier("nbdev_up", "Nbdev up", 2.0),
+        multiplier("nbdev_dn", "Nbdev dn", 2.0),
+    }};
+    static constexpr auto inputs = data_input;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"upper_output", "Upper output", "upper output"},
+        {"middle_output", "Middle output", "middle output"},
+        {"lower_output", "Lower output", "lower output"},
+    }};
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 3>& p) noexcept {
+        return State::create(p[0], std::bit_cast<double>(p[1]), std::bit_cast<double>(p[2]));
+    }
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return {state.period(), std::bit_cast<std::uint64_t>(state.nbdev_up()),
+                std::bit_cast<std::uint64_t>(state.nbdev_dn())};
+    }
+};
+
 struct Trange : Resumable<core::TrangeState, 3, 1> {
     static constexpr const char* name = "TRANGE";
     static constexpr std::uint64_t kind = 13;
@@ -313,6 +366,7 @@ template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr>;
+using Catalogue =
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Stddev, Bbands, Trange, Natr, Willr>;
 
 }  // namespace marundex::stream
