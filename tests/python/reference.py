@@ -362,6 +362,67 @@ def wma(period, data):
     return out
 
 
+def _deviations(period, data):
+    """(mean, deviation) of each bar's window, or None, as STDDEV and BBANDS define
+    them. A window is the `period` inputs up to bar i; it has no value while it
+    holds a NaN or an infinity. Its sums are of d = x - shift and of d * d. They are
+    summed afresh, oldest input first from -0.0, when the window is renewed (bar
+    i + 1 a multiple of `period`), when the window before it had no value, or when
+    the carried sums are not finite: the shift is then the window's newest input.
+    Else they are carried: with d_in = x[i] - shift and
+    d_out = x[i - period] - shift, sum = sum + (d_in - d_out) and squares =
+    squares + (d_in * d_in - d_out * d_out). The mean offset is sum / period, the
+    variance squares / period - offset * offset, or 0 where that is negative (a NaN of
+    overflowing sums stays NaN), the
+    deviation its square root, and the mean shift + offset."""
+    n = len(data)
+    result = [None] * n
+    if period == 0:
+        return result
+    p = float(period)
+    shift = total = squares = math.nan
+    for i in range(period - 1, n):
+        window = data[i - period + 1 : i + 1]
+        if not all(is_finite(v) for v in window):
+            shift = total = squares = math.nan
+            continue
+        d_in = data[i] - shift
+        d_out = (data[i - period] if i >= period else 0.0) - shift
+        total = total + (d_in - d_out)
+        squares = squares + (d_in * d_in - d_out * d_out)
+        if (i + 1) % period == 0 or not (is_finite(total) and is_finite(squares)):
+            shift = data[i]
+            total = squares = -0.0
+            for v in window:
+                d = v - shift
+                total = total + d
+                squares = squares + d * d
+        offset = total / p
+        variance = squares / p - offset * offset
+        result[i] = (shift + offset, math.nan if variance != variance else math.sqrt(max(variance, 0.0)))
+    return result
+
+
+def stddev(period, *multiplier_and_data):
+    """The population standard deviation of the window (see _deviations) times
+    nbdev (default 1.0)."""
+    *multiplier, data = multiplier_and_data
+    nbdev = multiplier[0] if multiplier else 1.0
+    return [HOLE if w is None else w[1] * nbdev for w in _deviations(period, list(data))]
+
+
+def bbands(period, *multipliers_and_data):
+    """The window's mean (see _deviations), and it plus nbdev_up and less nbdev_dn
+    deviations (defaults 2.0), each product first: upper, middle, lower."""
+    *multipliers, data = multipliers_and_data
+    up, down = (list(multipliers) + [2.0, 2.0][len(multipliers) :])[:2]
+    windows = _deviations(period, list(data))
+    upper = [HOLE if w is None else w[0] + up * w[1] for w in windows]
+    middle = [HOLE if w is None else w[0] for w in windows]
+    lower = [HOLE if w is None else w[0] - down * w[1] for w in windows]
+    return upper, middle, lower
+
+
 def mom(period, data):
     """Momentum as its definition states it: x[i] - x[i - period] from bar period on,
     no value where either input is NaN or infinite."""

@@ -67,6 +67,9 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # The windows that hold it, (1 + 2 * 4) / 3 on each side of them.
         ("WMA", (2,), [1, 4, NAN, 1, 4], [NAN, 3, NAN, NAN, 3]),
         ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
+        # The windows that hold it; then (1, 3) deviates by 1 and (3, 3) by 0.
+        ("STDDEV", (2,), [1, 3, NAN, 1, 3, 3], [NAN, 1, NAN, NAN, 1, 0]),
+        ("STDDEV", (2, -2.0), [5, 7, np.inf, 7, 5], [NAN, -2, NAN, NAN, -2]),
         # Its own bar and the one a period later; TA-Lib's give inf and -inf there.
         ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
         # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.
@@ -113,3 +116,34 @@ def test_a_parameter_below_its_smallest_is_refused(name, parameter, symbols):
         stream_type(ms, name)(**given, symbols=symbols)
     title = parameter.replace("_", " ").capitalize()
     assert str(raised.value) == f"{title} must be at least {row.parameters[parameter]}"
+
+
+@pytest.mark.parametrize(
+    "name, keywords, error, message",
+    [
+        ("STDDEV", {"nbdev": np.inf}, ValueError, "Nbdev must be a finite number"),
+        ("BBANDS", {"nbdev_dn": np.nan}, ValueError, "Nbdev dn must be a finite number"),
+        ("BBANDS", {"nbdev_up": "2"}, TypeError, "argument 'nbdev_up': must be real number, not str"),
+        ("MACD_TALIB", {"seed": "TA-Lib"}, ValueError, 'Seed must be "first" or "talib"'),
+        ("MACD_TALIB", {"seed": None}, TypeError, "argument 'seed' must be str, not NoneType"),
+    ],
+)
+def test_a_multiplier_or_a_choice_out_of_its_range_is_refused(name, keywords, error, message):
+    row = CATALOGUE[name]
+    made = getattr(ms, row.variant_of[0]) if row.variant_of else getattr(ms, name)
+    with pytest.raises(error) as raised:
+        made(*row.periods[0], **keywords)
+    assert str(raised.value) == message
+
+
+def test_stddev_keeps_its_digits_where_a_sum_of_squares_loses_them():
+    """Near 1e6, moving by 1e-3: within 1e-9 of the exact deviation."""
+    from fractions import Fraction
+
+    x = 1e6 + np.cumsum(np.random.default_rng(5).normal(size=600)) * 1e-3
+    (got,) = run("STDDEV", (20,), [x])
+    for i in range(19, 600):
+        window = [Fraction(v) for v in x[i - 19 : i + 1]]
+        mean = sum(window) / 20
+        exact = float(sum((v - mean) ** 2 for v in window) / 20) ** 0.5
+        assert abs(got[i] - exact) <= 1e-9 * exact, i

@@ -23,6 +23,8 @@ FIELDS = {
     "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
     "MOM": ["period", "bars", "next", "slot 0", "slot 1"],
     "ROC": ["period", "bars", "next", "slot 0", "slot 1"],
+    "STDDEV": ["nbdev", "period", "bars", "shift", "sum", "squares", "bad", "next", "slot 0", "slot 1", "slot 2"],
+    "BBANDS": ["nbdev_up", "nbdev_dn", "period", "bars", "shift", "sum", "squares", "bad", "next", "slot 0"],
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
@@ -100,6 +102,10 @@ FORGED = [
     ("MACD_TALIB", (2, 3, 3), 4, "signal count", 3),  # a full seed starts the signal line
     ("MACD_TALIB", (2, 3, 3), 2, "signal sum", 1.0),  # a sum of no value
     ("MACD_TALIB", (2, 3, 3), 6, "signal count", 1),  # a sum once the signal line has started
+    ("STDDEV", (3,), 6, "nbdev", np.inf),
+    ("STDDEV", (3,), 2, "sum", 0.0),  # sums before the window is full
+    ("STDDEV", (3,), 6, "bad", 1),  # a count that the window's inputs do not give
+    ("BBANDS", (3,), 6, "nbdev_dn", np.nan),
     ("NATR", (3,), 6, "average", np.nan),
     ("NATR", (3,), 6, "bars", 2**63),
     ("WILLR", (3,), 2, "high 2", 5.0),  # a slot past the bars seen
@@ -115,7 +121,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
     state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
     inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
-    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name.startswith("MACD") else 1)])
+    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name.startswith(("MACD", "BBANDS")) else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
     # One series: the header and its parameters, the state's words, the CRC.
@@ -131,6 +137,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)),
                                                    ("MACD", (12, 26, 9), (2, 3, 1, 2)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
+                                                   ("STDDEV", (3,), (1, 0x3FF0000000000000)),
+                                                   ("STDDEV", (3,), (3, 0x7FF0000000000000)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
