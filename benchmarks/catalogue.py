@@ -153,6 +153,15 @@ def new_state(row: Row, symbols: int | None = None):
     return compiled([f"return {construction(row, symbols)}"], {"T": getattr(ms, row.type)})()
 
 
+def two_bars(row: Row, state, up: dict, down: dict) -> Callable[[], object]:
+    """A call of `state.update` with the up bar, then one with the down bar, into
+    outputs made once."""
+    names: dict[str, object] = {"s": state}
+    outs = arguments(names, "o", [np.empty_like(up["close"]) for _ in range(row.outputs)])
+    return compiled([f"s.update({arguments(names, prefix, [bar[k] for k in row.inputs])}, {outs})"
+                     for prefix, bar in (("u", up), ("d", down))], names)
+
+
 # ----------------------------------------------------------------------------- 1: batch
 
 
@@ -201,11 +210,7 @@ def one_bar_cases(row: Row, talib_stream, history: dict[str, np.ndarray]) -> dic
     state = new_state(row)
     state.update(*inputs, *[np.empty(HISTORY) for _ in range(row.outputs)])
     up, down = up_and_down(history["close"][-1:])
-    names: dict[str, object] = {"s": state}
-    outs = arguments(names, "o", [np.empty(1) for _ in range(row.outputs)])
-    statements = [f"s.update({arguments(names, prefix, [bar[k] for k in row.inputs])}, {outs})"
-                  for prefix, bar in (("u", up), ("d", down))]
-    ours = compiled(statements, names)
+    ours = two_bars(row, state, up, down)
     # Opened over the history once, as a live feed opens them; each bar is O(1).
     names = {}
     statements = [[], []]
@@ -232,14 +237,7 @@ def tick_cases(rows: list[Row], rng: np.random.Generator, symbols: int) -> dict[
         for row, state in zip(rows, states):
             state.update(*[walk[name] for name in row.inputs], *outputs[:row.outputs])
     up, down = up_and_down(np.ascontiguousarray(close[:, -1]))
-    cases = {}
-    for row, state in zip(rows, states):
-        names: dict[str, object] = {"s": state}
-        outs = arguments(names, "o", [np.empty(symbols) for _ in range(row.outputs)])
-        statements = [f"s.update({arguments(names, prefix, [bar[k] for k in row.inputs])}, {outs})"
-                      for prefix, bar in (("u", up), ("d", down))]
-        cases[row.label] = compiled(statements, names)
-    return cases
+    return {row.label: two_bars(row, state, up, down) for row, state in zip(rows, states)}
 
 
 # ----------------------------------------------------------------------------- driver
