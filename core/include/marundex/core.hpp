@@ -16,6 +16,7 @@
 // the flags they were built with.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -386,6 +387,56 @@ struct RateOfChange {
 };
 using RocState = LaggedState<RateOfChange>;
 extern template class LaggedState<RateOfChange>;
+
+// One exponential average of a chain, as EMA keeps its own: until it is seeded,
+// the run of finite inputs so far and their sum; then the average.
+struct EmaLink {
+    std::uint64_t finite_run;
+    double seed_sum;
+    double average;
+};
+
+// The states whose output blends a chain of exponential averages (DEMA, TEMA): the
+// first average is EMA's over the inputs, each next one EMA's over the outputs of
+// the one before, with alpha = 2 / (period + 1) throughout. Each is seeded by the
+// mean of the first `period` finite values it takes in a row, so the output starts
+// at bar depth * (period - 1). A NaN or infinite input before the first seed starts
+// its run afresh; after it, it gives NaN at its own bar and every average skips it
+// (an average not yet seeded then starts its run afresh). A period of 0 gives NaN
+// throughout.
+template <class Blend>
+class EmaChainState {
+  public:
+    explicit EmaChainState(std::uint64_t period) noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<EmaChainState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    std::array<EmaLink, Blend::depth> links_;
+};
+
+// DEMA, e1 + (e1 - e2): 2 * e1 - e2 written so that it overflows only where its
+// value does.
+struct DoubleEma {
+    static constexpr std::size_t depth = 2;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using DemaState = EmaChainState<DoubleEma>;
+extern template class EmaChainState<DoubleEma>;
 
 // TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
 // close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
