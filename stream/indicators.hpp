@@ -190,6 +190,19 @@ struct Wma : Resumable<core::WmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Dema : Resumable<core::DemaState, 1, 1> {
+    static constexpr const char* name = "DEMA";
+    static constexpr std::uint64_t kind = 7;
+    static constexpr const char* doc =
+        "DEMA(period, symbols=None)\n--\n\n"
+        "Double exponential moving average, e1 + (e1 - e2), e1 the EMA of the input and "
+        "e2 the EMA of e1; the first value at bar 2 * (period - 1).";
+    // A period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 struct Mom : Resumable<core::MomState, 1, 1> {
     static constexpr const char* name = "MOM";
     static constexpr std::uint64_t kind = 9;
@@ -261,6 +274,6 @@ template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Mom, Roc, Trange, Natr, Willr>;
 
 }  // namespace marundex::stream

@@ -34,6 +34,7 @@ __all__ = [
     "atr",
     "rsi",
     "wma",
+    "dema",
     "mom",
     "roc",
     "trange",
@@ -313,6 +314,21 @@ def wma(period, data):
                 w = w + float(k) * v
         out[i] = w / divisor
     return out
+
+
+def _blend_of_emas(period, data, blend):
+    """The averages of the chain, each EMA's (ema above) over the outputs of the one
+    before, and at each bar where the last has a value, blend of their values."""
+    chain = [ema(period, data)]
+    while len(chain) < blend.__code__.co_argcount:
+        chain.append(ema(period, chain[-1]))
+    return [HOLE if is_hole(chain[-1][i]) else blend(*(e[i] for e in chain)) for i in range(len(data))]
+
+
+def dema(period, data):
+    """DEMA as its definition states it: e1 + (e1 - e2), e1 the EMA of the input and
+    e2 the EMA of e1, where e2 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2: e1 + (e1 - e2))
 
 
 def mom(period, data):

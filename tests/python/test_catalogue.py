@@ -67,6 +67,14 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # The windows that hold it, (1 + 2 * 4) / 3 on each side of them.
         ("WMA", (2,), [1, 4, NAN, 1, 4], [NAN, 3, NAN, NAN, 3]),
         ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
+        # Period 3 weighs by halves: e1 seeded at bar 2 by 4, e2 at bar 4 by the mean
+        # of 4, 6 and 8, so 8 + (8 - 6). Both skip the NaN: e1 = 8 / 2 + 14 / 2 = 11,
+        # e2 = 6 / 2 + 11 / 2, so 13.5.
+        ("DEMA", (3,), [2, 4, 6, 8, 10, NAN, 14], [NAN, NAN, NAN, NAN, 10, NAN, 13.5]),
+        # e1 skips it; e2, not yet seeded, starts afresh at 6, 8, 10: 10 + (10 - 8).
+        ("DEMA", (3,), [2, 4, 6, np.inf, 8, 10, 12], [NAN, NAN, NAN, NAN, NAN, NAN, 12]),
+        # Before e1's seed it starts e1's run afresh.
+        ("DEMA", (3,), [2, -np.inf, 2, 4, 6, 8, 10], [NAN, NAN, NAN, NAN, NAN, NAN, 10]),
         # Its own bar and the one a period later; TA-Lib's give inf and -inf there.
         ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
         # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.
