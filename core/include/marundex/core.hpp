@@ -438,6 +438,15 @@ struct DoubleEma {
 using DemaState = EmaChainState<DoubleEma>;
 extern template class EmaChainState<DoubleEma>;
 
+// TEMA, 3 * (e1 - e2) + e3: 3 * e1 - 3 * e2 + e3 written so that it overflows only
+// where its value does.
+struct TripleEma {
+    static constexpr std::size_t depth = 3;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using TemaState = EmaChainState<TripleEma>;
+extern template class EmaChainState<TripleEma>;
+
 // TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
 // close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
 // high, low or previous close is NaN or infinite gives NaN, and no other: a bad
