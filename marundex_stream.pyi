@@ -21,7 +21,7 @@ The periods of SMA, WMA, MOM, ROC and WILLR and MACD's slow period set a window 
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, DEMA, MOM, ROC, TRANGE, NATR, WILLR) have no batch
+The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, TRANGE, NATR, WILLR) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -228,6 +228,35 @@ class DEMA:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "DEMA": ...
     def __deepcopy__(self, memo: Any) -> "DEMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class TEMA:
+    """Triple exponential moving average: 3 * (e1 - e2) + e3, e1 the EMA of the
+    input, e2 the EMA of e1 and e3 the EMA of e2, alpha = 2 / (period + 1), each
+    seeded by the mean of its first period finite values in a row. NaN before bar
+    3 * (period - 1).
+
+    A NaN or infinite input gives NaN at its own bar and the three averages skip it
+    (one not yet seeded starts its run afresh). Raises ValueError "Period must be at
+    least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "TEMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "TEMA": ...
+    def __deepcopy__(self, memo: Any) -> "TEMA": ...
     @property
     def period(self) -> int: ...
     @property

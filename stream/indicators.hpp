@@ -203,6 +203,19 @@ struct Dema : Resumable<core::DemaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Tema : Resumable<core::TemaState, 1, 1> {
+    static constexpr const char* name = "TEMA";
+    static constexpr std::uint64_t kind = 8;
+    static constexpr const char* doc =
+        "TEMA(period, symbols=None)\n--\n\n"
+        "Triple exponential moving average, 3 * (e1 - e2) + e3, e1 the EMA of the input, "
+        "e2 the EMA of e1 and e3 the EMA of e2; the first value at bar 3 * (period - 1).";
+    // As DEMA's: a period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 struct Mom : Resumable<core::MomState, 1, 1> {
     static constexpr const char* name = "MOM";
     static constexpr std::uint64_t kind = 9;
@@ -274,6 +287,7 @@ template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Mom, Roc, Trange, Natr, Willr>;
+using Catalogue =
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Trange, Natr, Willr>;
 
 }  // namespace marundex::stream

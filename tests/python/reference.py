@@ -35,6 +35,7 @@ __all__ = [
     "rsi",
     "wma",
     "dema",
+    "tema",
     "mom",
     "roc",
     "trange",
@@ -329,6 +330,12 @@ def dema(period, data):
     """DEMA as its definition states it: e1 + (e1 - e2), e1 the EMA of the input and
     e2 the EMA of e1, where e2 has a value."""
     return _blend_of_emas(period, list(data), lambda e1, e2: e1 + (e1 - e2))
+
+
+def tema(period, data):
+    """TEMA as its definition states it: 3 * (e1 - e2) + e3, e1 the EMA of the input,
+    e2 the EMA of e1 and e3 the EMA of e2, where e3 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2, e3: (3.0 * (e1 - e2)) + e3)
 
 
 def mom(period, data):

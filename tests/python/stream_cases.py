@@ -21,6 +21,8 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.WMA(*inputs, *periods)], windowed=True),
     "DEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
                        lambda ta, inputs, periods: [ta.DEMA(*inputs, *periods)]),
+    "TEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.TEMA(*inputs, *periods)]),
     "MOM": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
     "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],

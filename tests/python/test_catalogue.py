@@ -75,6 +75,10 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("DEMA", (3,), [2, 4, 6, np.inf, 8, 10, 12], [NAN, NAN, NAN, NAN, NAN, NAN, 12]),
         # Before e1's seed it starts e1's run afresh.
         ("DEMA", (3,), [2, -np.inf, 2, 4, 6, 8, 10], [NAN, NAN, NAN, NAN, NAN, NAN, 10]),
+        # e1 and e2 skip it; e3, not yet seeded, starts afresh at 8, 10 and 12 from
+        # bar 6: 3 * (14 - 12) + 10. Then all three skip the NaN.
+        ("TEMA", (3,), [2, 4, 6, 8, 10, np.inf, 12, 14, 16, NAN, 20],
+         [NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, 16, NAN, 19.75]),
         # Its own bar and the one a period later; TA-Lib's give inf and -inf there.
         ("MOM", (2,), [1, 2, np.inf, 4, 5, 6, 7], [NAN, NAN, NAN, 2, NAN, 2, 2]),
         # TA-Lib's give inf and then -100; a zero a period back gives 0, as TA-Lib's.

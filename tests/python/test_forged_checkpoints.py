@@ -18,6 +18,8 @@ FIELDS = {
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
     "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
     "DEMA": ["period", "bars", "run 1", "seed sum 1", "average 1", "run 2", "seed sum 2", "average 2"],
+    "TEMA": ["period", "bars", "run 1", "seed sum 1", "average 1", "run 2", "seed sum 2", "average 2",
+             "run 3", "seed sum 3", "average 3"],
     "MOM": ["period", "bars", "next", "slot 0", "slot 1"],
     "ROC": ["period", "bars", "next", "slot 0", "slot 1"],
     "TRANGE": ["bars", "close"],
@@ -88,6 +90,10 @@ FORGED = [
     ("DEMA", (3,), 4, "average 2", 3.0),  # not seeded yet: NaN
     ("DEMA", (3,), 6, "seed sum 2", np.nan),
     ("DEMA", (3,), 6, "bars", 2**63),
+    ("TEMA", (3,), 4, "run 3", 1),  # e3 takes nothing before e2 has a value
+    ("TEMA", (3,), 8, "average 3", np.nan),  # seeded: never NaN
+    ("TEMA", (3,), 6, "average 3", 3.0),  # not seeded yet: NaN
+    ("TEMA", (3,), 8, "bars", 2**63),
     ("MOM", (2,), 1, "next", 0),  # right after the bars seen
     ("MOM", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
     ("MOM", (2,), 5, "next", 2),
@@ -126,7 +132,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
-@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("DEMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
+@pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("DEMA", (3,), (0,)), ("TEMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
