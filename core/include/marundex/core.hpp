@@ -572,4 +572,32 @@ class WillrState {
     QueueSpan lows_;
 };
 
+// OBV, on-balance volume: a running total of the volume, started at the first good
+// bar's volume, then adding each bar's volume where its close is above the last
+// finite close, taking it away where below, and holding where equal. A bar whose
+// close or volume is NaN or infinite gives NaN and is left out of the total; its
+// close, if finite, still sets the direction of the next bar. The state is the bars
+// seen, the last finite close and the total.
+class ObvState {
+  public:
+    ObvState() noexcept;
+
+    // `close`, `volume` and `out` of one common length.
+    void advance(InputRun close, InputRun volume, OutputRun out) noexcept;
+    void preview(InputRun close, InputRun volume, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<ObvState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t bars_ = 0;
+    double last_close_;
+    // NaN until the first good bar.
+    double total_;
+};
+
 }  // namespace marundex::core
