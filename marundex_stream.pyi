@@ -21,7 +21,7 @@ The periods of SMA, WMA, MOM, ROC and WILLR and MACD's slow period set a window 
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, TRANGE, NATR, WILLR) have no batch
+The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, TRANGE, NATR, WILLR, OBV) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "OBV"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -403,6 +403,36 @@ class WILLR:
     def __deepcopy__(self, memo: Any) -> "WILLR": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class OBV:
+    """On-balance volume: a running total of the volume, started at the first bar's
+    volume, then + volume where the close is above the last close, - volume where
+    below, unchanged where equal. A value from bar 0.
+
+    A bar whose close or volume is NaN or infinite gives NaN and is left out of the
+    total; the next bar's close is held against the last finite close. No
+    parameter: symbols=None is the constructor's one argument.
+    """
+
+    def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the balance of the new bars into output and moves the state past them."""
+    def preview(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "OBV":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "OBV": ...
+    def __deepcopy__(self, memo: Any) -> "OBV": ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

@@ -36,6 +36,10 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"low", "Low", "low"},
     {"close", "Close", "close"},
 }};
+inline constexpr std::array<ArrayRole, 2> close_volume_inputs{{
+    {"close", "Close", "close"},
+    {"volume", "Volume", "volume"},
+}};
 
 // A constructor parameter: its keyword (and attribute), its title in messages, and
 // the smallest value accepted, refused below it at construction with "<Title> must be
@@ -283,11 +287,27 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Obv : Resumable<core::ObvState, 2, 1> {
+    static constexpr const char* name = "OBV";
+    static constexpr std::uint64_t kind = 20;
+    static constexpr const char* doc =
+        "OBV(symbols=None)\n--\n\n"
+        "On-balance volume, a running total of the volume, added where the close rose and "
+        "taken away where it fell; the first value at bar 0, the volume itself.";
+    static constexpr auto parameters = no_parameters;
+    static constexpr auto inputs = close_volume_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::array<std::uint64_t, 0> parameters_of(const State& /*state*/) noexcept {
+        return {};
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Trange, Natr, Willr>;
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Trange, Natr, Willr, Obv>;
 
 }  // namespace marundex::stream

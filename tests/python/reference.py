@@ -41,6 +41,7 @@ __all__ = [
     "trange",
     "natr",
     "willr",
+    "obv",
 ]
 
 
@@ -433,4 +434,28 @@ def willr(period, high, low, close):
                 ll = low[k]
         spread = hh - ll
         out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
+    return out
+
+
+def obv(close, volume):
+    """OBV as its definition states it. A bar is good where its close and its volume
+    are finite, and only a good bar has a value. The first good bar's total is its
+    volume; each later good bar adds its volume where its close is above the last
+    finite close before it, takes it away where below, and keeps the total where
+    equal."""
+    close, volume = list(close), list(volume)
+    out = [HOLE] * len(close)
+    total = None
+    last_close = None
+    for i, (c, v) in enumerate(zip(close, volume)):
+        if is_finite(c) and is_finite(v):
+            if total is None:
+                total = v
+            elif c > last_close:
+                total = total + v
+            elif c < last_close:
+                total = total - v
+            out[i] = total
+        if is_finite(c):
+            last_close = c
     return out

@@ -33,6 +33,8 @@ CATALOGUE = {
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
     "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
+    "OBV": Catalogued({}, ("close", "volume"), ("output",), [()],
+                      lambda ta, inputs, periods: [ta.OBV(*inputs)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)
@@ -109,4 +111,6 @@ def inputs_for(name, rng, n):
     if INDICATORS[name][2] == ("high", "low", "close"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
         return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+    if INDICATORS[name][2] == ("close", "volume"):
+        return [messy_bars(rng, n), np.abs(messy_bars(rng, n))]
     return [messy_bars(rng, n)]

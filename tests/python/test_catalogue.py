@@ -108,6 +108,13 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # close, volume: up, level, down from the first volume; a bad volume is left
+        # out of the total, and the next close is held against its finite close.
+        ("OBV", (), ([10, 11, 11, 10, 12, 11, 13], [100, 200, 300, 400, NAN, 8, 1]),
+         [100, 300, 300, -100, NAN, -108, -107]),
+        # A bad close too, held against the last finite close, 11; the first good
+        # bar starts the total.
+        ("OBV", (), ([NAN, 10, 11, np.inf, 10, 12], [5, 1, 2, 4, 8, 16]), [NAN, 1, 3, NAN, -5, 11]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

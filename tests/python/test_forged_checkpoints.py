@@ -25,6 +25,7 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "OBV": ["bars", "close", "total"],
 }
 
 
@@ -112,6 +113,10 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("OBV", (), 0, "close", 1.0),  # before the first bar
+    ("OBV", (), 3, "close", np.inf),  # only a finite close is kept
+    ("OBV", (), 3, "total", -np.nan),  # no total yet is the quiet NaN
+    ("OBV", (), 3, "bars", 2**63),
 ]
 
 
@@ -119,7 +124,7 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x, x] if name == "OBV" else [x]
     state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
