@@ -572,6 +572,48 @@ class WillrState {
     QueueSpan lows_;
 };
 
+// CCI, the commodity channel index: (tp - mean) / (0.015 * deviation), tp the
+// typical price ((high + low) + close) / 3, mean and deviation the mean and the mean
+// absolute deviation of the last `period` typical prices, 0 where 0.015 * deviation
+// is 0. The bars seen, the slot of the next bar and the last `period` typical prices,
+// summed afresh at every bar: O(period) a bar, as TA-Lib's. A window that holds a
+// NaN or infinite input gives NaN. A period of 0 gives NaN throughout.
+class CciState {
+  public:
+    [[nodiscard]] static std::expected<CciState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<CciState, StateError> copy() const noexcept;
+
+    CciState(CciState&& other) noexcept;
+    CciState& operator=(CciState&& other) noexcept;
+    CciState(const CciState&) = delete;
+    CciState& operator=(const CciState&) = delete;
+    ~CciState();
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    // Reads the typical prices of the run from its inputs again for every window.
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<CciState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    CciState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    double period_double_;
+    std::uint64_t bars_ = 0;
+    // The typical prices of the last min(bars, period) bars, in order round from the
+    // slot of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
 // OBV, on-balance volume: a running total of the volume, started at the first good
 // bar's volume, then adding each bar's volume where its close is above the last
 // finite close, taking it away where below, and holding where equal. A bar whose
