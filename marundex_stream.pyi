@@ -17,11 +17,11 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC and WILLR and MACD's slow period set a window of
+The periods of SMA, WMA, MOM, ROC, WILLR and CCI and MACD's slow period set a window of
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, TRANGE, NATR, WILLR, OBV) have no batch
+The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, TRANGE, NATR, WILLR, CCI, OBV) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "OBV"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "CCI", "OBV"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -401,6 +401,38 @@ class WILLR:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WILLR": ...
     def __deepcopy__(self, memo: Any) -> "WILLR": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class CCI:
+    """Commodity channel index: (tp - mean) / (0.015 * deviation), tp the typical
+    price ((high + low) + close) / 3, mean and deviation the mean and the mean
+    absolute deviation of the last period typical prices; 0 where 0.015 * deviation
+    is 0. NaN before bar period - 1.
+
+    A NaN or infinite input gives NaN at every window that holds its bar. Raises
+    ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the index of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "CCI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "CCI": ...
+    def __deepcopy__(self, memo: Any) -> "CCI": ...
     @property
     def period(self) -> int: ...
     @property

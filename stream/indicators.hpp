@@ -287,6 +287,20 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Cci : Resumable<core::CciState, 3, 1> {
+    static constexpr const char* name = "CCI";
+    static constexpr std::uint64_t kind = 18;
+    static constexpr const char* doc =
+        "CCI(period, symbols=None)\n--\n\n"
+        "Commodity channel index, (tp - mean) / (0.015 * mean deviation) of the typical "
+        "prices tp = (high + low + close) / 3 over the last period bars; the first value "
+        "at bar period - 1.";
+    // A window of one bar deviates from nothing: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 struct Obv : Resumable<core::ObvState, 2, 1> {
     static constexpr const char* name = "OBV";
     static constexpr std::uint64_t kind = 20;
@@ -308,6 +322,6 @@ struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Trange, Natr, Willr, Obv>;
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Trange, Natr, Willr, Cci, Obv>;
 
 }  // namespace marundex::stream

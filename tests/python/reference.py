@@ -41,6 +41,7 @@ __all__ = [
     "trange",
     "natr",
     "willr",
+    "cci",
     "obv",
 ]
 
@@ -434,6 +435,34 @@ def willr(period, high, low, close):
                 ll = low[k]
         spread = hh - ll
         out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
+    return out
+
+
+def cci(period, high, low, close):
+    """CCI as its definition states it. The typical price of bar i is ((high + low) +
+    close) / 3. At bar i >= period - 1, over the window of the last `period` typical
+    prices, oldest first: their sum from -0.0, over the period, is the mean; the sum
+    of |tp - mean| from -0.0, over the period, is the deviation. The output is 0
+    where 0.015 * deviation is 0, else (tp[i] - mean) / (0.015 * deviation); a window
+    that holds a typical price that is not finite has no value."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    p = float(period)
+    tp = [((h + l) + c) / 3.0 for h, l, c in zip(high, low, close)]
+    for i in range(period - 1, n):
+        window = tp[i - period + 1 : i + 1]
+        if not all(is_finite(v) for v in window):
+            continue
+        total = -0.0
+        for v in window:
+            total = total + v
+        mean = total / p
+        deviations = -0.0
+        for v in window:
+            deviations = deviations + abs(v - mean)
+        scaled = 0.015 * (deviations / p)
+        out[i] = 0.0 if scaled == 0.0 else (tp[i] - mean) / scaled
     return out
 
 

@@ -33,6 +33,8 @@ CATALOGUE = {
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
     "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
+    "CCI": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                      lambda ta, inputs, periods: [ta.CCI(*inputs, *periods)], windowed=True),
     "OBV": Catalogued({}, ("close", "volume"), ("output",), [()],
                       lambda ta, inputs, periods: [ta.OBV(*inputs)]),
 }

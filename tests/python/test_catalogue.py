@@ -108,6 +108,13 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # Typical prices 3, 6, 3, 6 make windows of two with mean 4.5 and deviation
+        # 1.5, so +-1.5 / (0.015 * 1.5); the NaN low spoils the two windows that
+        # hold it, an infinite close its two windows.
+        ("CCI", (2,), ([4, 7, 7, 4, 7, 4, 7], [2, NAN, 5, 2, 5, 2, 5], [3, 6, 6, 3, np.inf, 3, 6]),
+         [NAN, NAN, NAN, -1.5 / (0.015 * 1.5), NAN, NAN, 1.5 / (0.015 * 1.5)]),
+        # A window without deviation: 0, as TA-Lib gives.
+        ("CCI", (3,), ([4, 4, 4, 4], [2, 2, 2, 2], [3, 3, 3, 3]), [NAN, NAN, 0, 0]),
         # close, volume: up, level, down from the first volume; a bad volume is left
         # out of the total, and the next close is held against its finite close.
         ("OBV", (), ([10, 11, 11, 10, 12, 11, 13], [100, 200, 300, 400, NAN, 8, 1]),

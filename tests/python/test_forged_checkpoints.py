@@ -25,6 +25,7 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "CCI": ["period", "bars", "next", "slot 0", "slot 1", "slot 2"],
     "OBV": ["bars", "close", "total"],
 }
 
@@ -113,6 +114,10 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("CCI", (3,), 2, "slot 2", 5.0),  # a slot past the bars seen
+    ("CCI", (3,), 2, "next", 0),  # right after the bars seen
+    ("CCI", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("CCI", (3,), 5, "bars", 2**63),
     ("OBV", (), 0, "close", 1.0),  # before the first bar
     ("OBV", (), 3, "close", np.inf),  # only a finite close is kept
     ("OBV", (), 3, "total", -np.nan),  # no total yet is the quiet NaN
@@ -124,7 +129,7 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x, x] if name == "OBV" else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "CCI") else [x, x] if name == "OBV" else [x]
     state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -138,7 +143,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("DEMA", (3,), (0,)), ("TEMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
-                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
+                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)), ("CCI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
