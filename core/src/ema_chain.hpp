@@ -16,6 +16,14 @@ namespace marundex::core::detail {
 template <std::size_t Depth>
 using EmaChain = std::array<EmaCarry, Depth>;
 
+// The blend of averages that all have a value. An overflowing blend of infinities
+// is NaN of one payload everywhere.
+template <class Blend>
+double blend_of(const std::array<double, Blend::depth>& e) noexcept {
+    const double blend = Blend::of(e);
+    return is_nan(blend) ? quiet_nan : blend;
+}
+
 // Writes the blend of every bar of `data` and returns what the bars leave.
 template <class Blend>
 EmaChain<Blend::depth> advance_chain(const EmaFactors& f, EmaChain<Blend::depth> chain,
@@ -27,7 +35,10 @@ EmaChain<Blend::depth> advance_chain(const EmaFactors& f, EmaChain<Blend::depth>
     if (f.period == 0) {
         return chain;
     }
-    for (std::size_t i = 0; i < data.length; ++i) {
+    const std::size_t n = data.length;
+    std::size_t i = 0;
+    // Until the last average is seeded.
+    for (; i < n && !seeded(f, chain[Blend::depth - 1]); ++i) {
         std::array<double, Blend::depth> e{};
         double x = load(data.data, i);
         for (std::size_t k = 0; k < Blend::depth; ++k) {
@@ -35,9 +46,35 @@ EmaChain<Blend::depth> advance_chain(const EmaFactors& f, EmaChain<Blend::depth>
             e[k] = x;
         }
         // The last average has a value only where every one before it has a finite
-        // one. An overflowing blend of infinities is NaN of one payload everywhere.
-        const double blend = is_nan(x) ? quiet_nan : Blend::of(e);
-        store(out.data, i, is_nan(blend) ? quiet_nan : blend);
+        // one.
+        store(out.data, i, is_nan(x) ? quiet_nan : blend_of<Blend>(e));
+    }
+    // All seeded: the same steps, with the averages in registers rather than in
+    // the carry, and no test of their seeds.
+    std::array<double, Blend::depth> e{};
+    for (std::size_t k = 0; k < Blend::depth; ++k) {
+        e[k] = chain[k].average;
+    }
+    for (; i < n; ++i) {
+        const double x = load(data.data, i);
+        if (!is_finite(x)) {
+            store(out.data, i, quiet_nan);
+            continue;
+        }
+        e[0] = ema_smoothed(f, e[0], x);
+        // An average that overflowed is a value the next one skips.
+        bool taken = true;
+        for (std::size_t k = 1; k < Blend::depth; ++k) {
+            if (!is_finite(e[k - 1])) {
+                taken = false;
+                break;
+            }
+            e[k] = ema_smoothed(f, e[k], e[k - 1]);
+        }
+        store(out.data, i, taken ? blend_of<Blend>(e) : quiet_nan);
+    }
+    for (std::size_t k = 0; k < Blend::depth; ++k) {
+        chain[k].average = e[k];
     }
     return chain;
 }
