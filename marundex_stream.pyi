@@ -17,11 +17,11 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS and WILLR and MACD's slow period set a window of
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR and CCI and MACD's slow period set a window of
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR) have no batch
+The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, CCI, OBV) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,10 @@ from typing import Any, Literal, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR", "WILLR"]
+__all__ = [
+    "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
+    "WILLR", "CCI", "OBV",
+]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -209,6 +212,63 @@ class WMA:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WMA": ...
     def __deepcopy__(self, memo: Any) -> "WMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class DEMA:
+    """Double exponential moving average: e1 + (e1 - e2), e1 the EMA of the input
+    and e2 the EMA of e1, alpha = 2 / (period + 1), each seeded by the mean of its
+    first period finite values in a row. NaN before bar 2 * (period - 1).
+
+    A NaN or infinite input gives NaN at its own bar and both averages skip it (one
+    not yet seeded starts its run afresh). Raises ValueError "Period must be at
+    least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "DEMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "DEMA": ...
+    def __deepcopy__(self, memo: Any) -> "DEMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class TEMA:
+    """Triple exponential moving average: 3 * (e1 - e2) + e3, e1 the EMA of the
+    input, e2 the EMA of e1 and e3 the EMA of e2, alpha = 2 / (period + 1), each
+    seeded by the mean of its first period finite values in a row. NaN before bar
+    3 * (period - 1).
+
+    A NaN or infinite input gives NaN at its own bar and the three averages skip it
+    (one not yet seeded starts its run afresh). Raises ValueError "Period must be at
+    least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "TEMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "TEMA": ...
+    def __deepcopy__(self, memo: Any) -> "TEMA": ...
     @property
     def period(self) -> int: ...
     @property
@@ -439,6 +499,68 @@ class WILLR:
     def __deepcopy__(self, memo: Any) -> "WILLR": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class CCI:
+    """Commodity channel index: (tp - mean) / (0.015 * deviation), tp the typical
+    price ((high + low) + close) / 3, mean and deviation the mean and the mean
+    absolute deviation of the last period typical prices; 0 where 0.015 * deviation
+    is 0. NaN before bar period - 1.
+
+    A NaN or infinite input gives NaN at every window that holds its bar. Raises
+    ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the index of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "CCI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "CCI": ...
+    def __deepcopy__(self, memo: Any) -> "CCI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class OBV:
+    """On-balance volume: a running total of the volume, started at the first bar's
+    volume, then + volume where the close is above the last close, - volume where
+    below, unchanged where equal. A value from bar 0.
+
+    A bar whose close or volume is NaN or infinite gives NaN and is left out of the
+    total; the next bar's close is held against the last finite close. No
+    parameter: symbols=None is the constructor's one argument.
+    """
+
+    def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the balance of the new bars into output and moves the state past them."""
+    def preview(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "OBV":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "OBV": ...
+    def __deepcopy__(self, memo: Any) -> "OBV": ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

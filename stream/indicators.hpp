@@ -40,6 +40,10 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"low", "Low", "low"},
     {"close", "Close", "close"},
 }};
+inline constexpr std::array<ArrayRole, 2> close_volume_inputs{{
+    {"close", "Close", "close"},
+    {"volume", "Volume", "volume"},
+}};
 
 // What a constructor parameter takes. Each takes one word of the checkpoint: a
 // period as itself, a multiplier as the bits of its double, a choice as the index
@@ -242,6 +246,32 @@ struct Wma : Resumable<core::WmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Dema : Resumable<core::DemaState, 1, 1> {
+    static constexpr const char* name = "DEMA";
+    static constexpr std::uint64_t kind = 7;
+    static constexpr const char* doc =
+        "DEMA(period, symbols=None)\n--\n\n"
+        "Double exponential moving average, e1 + (e1 - e2), e1 the EMA of the input and "
+        "e2 the EMA of e1; the first value at bar 2 * (period - 1).";
+    // A period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
+struct Tema : Resumable<core::TemaState, 1, 1> {
+    static constexpr const char* name = "TEMA";
+    static constexpr std::uint64_t kind = 8;
+    static constexpr const char* doc =
+        "TEMA(period, symbols=None)\n--\n\n"
+        "Triple exponential moving average, 3 * (e1 - e2) + e3, e1 the EMA of the input, "
+        "e2 the EMA of e1 and e3 the EMA of e2; the first value at bar 3 * (period - 1).";
+    // As DEMA's: a period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 struct Mom : Resumable<core::MomState, 1, 1> {
     static constexpr const char* name = "MOM";
     static constexpr std::uint64_t kind = 9;
@@ -362,11 +392,41 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Cci : Resumable<core::CciState, 3, 1> {
+    static constexpr const char* name = "CCI";
+    static constexpr std::uint64_t kind = 18;
+    static constexpr const char* doc =
+        "CCI(period, symbols=None)\n--\n\n"
+        "Commodity channel index, (tp - mean) / (0.015 * mean deviation) of the typical "
+        "prices tp = (high + low + close) / 3 over the last period bars; the first value "
+        "at bar period - 1.";
+    // A window of one bar deviates from nothing: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
+struct Obv : Resumable<core::ObvState, 2, 1> {
+    static constexpr const char* name = "OBV";
+    static constexpr std::uint64_t kind = 20;
+    static constexpr const char* doc =
+        "OBV(symbols=None)\n--\n\n"
+        "On-balance volume, a running total of the volume, added where the close rose and "
+        "taken away where it fell; the first value at bar 0, the volume itself.";
+    static constexpr auto parameters = no_parameters;
+    static constexpr auto inputs = close_volume_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::array<std::uint64_t, 0> parameters_of(const State& /*state*/) noexcept {
+        return {};
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Stddev, Bbands, Trange, Natr, Willr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
+                           Trange, Natr, Willr, Cci, Obv>;
 
 }  // namespace marundex::stream

@@ -175,6 +175,16 @@ def cases():
                     # No longer than the longest window a state keeps (WILLR's).
                     period = min(period, MAX_WINDOW)
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
+    # The types of close and volume, on a stream of their own: volumes of every kind
+    # of series, negative and bad ones too.
+    rng = SplitMix64(20261212)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            volume = _series(rng, kind, n)
+            for name, row in STREAM_TYPES.items():
+                if row.inputs == ("close", "volume"):
+                    yield name, (), (close, volume)
 
 
 class Digests:

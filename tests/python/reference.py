@@ -34,11 +34,15 @@ __all__ = [
     "atr",
     "rsi",
     "wma",
+    "dema",
+    "tema",
     "mom",
     "roc",
     "trange",
     "natr",
     "willr",
+    "cci",
+    "obv",
 ]
 
 
@@ -423,6 +427,27 @@ def bbands(period, *multipliers_and_data):
     return upper, middle, lower
 
 
+def _blend_of_emas(period, data, blend):
+    """The averages of the chain, each EMA's (ema above) over the outputs of the one
+    before, and at each bar where the last has a value, blend of their values."""
+    chain = [ema(period, data)]
+    while len(chain) < blend.__code__.co_argcount:
+        chain.append(ema(period, chain[-1]))
+    return [HOLE if is_hole(chain[-1][i]) else blend(*(e[i] for e in chain)) for i in range(len(data))]
+
+
+def dema(period, data):
+    """DEMA as its definition states it: e1 + (e1 - e2), e1 the EMA of the input and
+    e2 the EMA of e1, where e2 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2: e1 + (e1 - e2))
+
+
+def tema(period, data):
+    """TEMA as its definition states it: 3 * (e1 - e2) + e3, e1 the EMA of the input,
+    e2 the EMA of e1 and e3 the EMA of e2, where e3 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2, e3: (3.0 * (e1 - e2)) + e3)
+
+
 def mom(period, data):
     """Momentum as its definition states it: x[i] - x[i - period] from bar period on,
     no value where either input is NaN or infinite."""
@@ -518,4 +543,56 @@ def willr(period, high, low, close):
                 ll = low[k]
         spread = hh - ll
         out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
+    return out
+
+
+def cci(period, high, low, close):
+    """CCI as its definition states it. The typical price of bar i is ((high + low) +
+    close) / 3. At bar i >= period - 1, over the window of the last `period` typical
+    prices, oldest first: their sum from -0.0, over the period, is the mean; the sum
+    of |tp - mean| from -0.0, over the period, is the deviation. The output is 0
+    where 0.015 * deviation is 0, else (tp[i] - mean) / (0.015 * deviation); a window
+    that holds a typical price that is not finite has no value."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    p = float(period)
+    tp = [((h + l) + c) / 3.0 for h, l, c in zip(high, low, close)]
+    for i in range(period - 1, n):
+        window = tp[i - period + 1 : i + 1]
+        if not all(is_finite(v) for v in window):
+            continue
+        total = -0.0
+        for v in window:
+            total = total + v
+        mean = total / p
+        deviations = -0.0
+        for v in window:
+            deviations = deviations + abs(v - mean)
+        scaled = 0.015 * (deviations / p)
+        out[i] = 0.0 if scaled == 0.0 else (tp[i] - mean) / scaled
+    return out
+
+
+def obv(close, volume):
+    """OBV as its definition states it. A bar is good where its close and its volume
+    are finite, and only a good bar has a value. The first good bar's total is its
+    volume; each later good bar adds its volume where its close is above the last
+    finite close before it, takes it away where below, and keeps the total where
+    equal."""
+    close, volume = list(close), list(volume)
+    out = [HOLE] * len(close)
+    total = None
+    last_close = None
+    for i, (c, v) in enumerate(zip(close, volume)):
+        if is_finite(c) and is_finite(v):
+            if total is None:
+                total = v
+            elif c > last_close:
+                total = total + v
+            elif c < last_close:
+                total = total - v
+            out[i] = total
+        if is_finite(c):
+            last_close = c
     return out

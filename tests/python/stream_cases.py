@@ -26,6 +26,10 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
     "WMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.WMA(*inputs, *periods)], windowed=True),
+    "DEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.DEMA(*inputs, *periods)]),
+    "TEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.TEMA(*inputs, *periods)]),
     "MOM": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
     "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
@@ -41,6 +45,10 @@ CATALOGUE = {
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
     "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
+    "CCI": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                      lambda ta, inputs, periods: [ta.CCI(*inputs, *periods)], windowed=True),
+    "OBV": Catalogued({}, ("close", "volume"), ("output",), [()],
+                      lambda ta, inputs, periods: [ta.OBV(*inputs)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)
@@ -126,4 +134,6 @@ def inputs_for(name, rng, n):
     if INDICATORS[name][2] == ("high", "low", "close"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
         return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+    if INDICATORS[name][2] == ("close", "volume"):
+        return [messy_bars(rng, n), np.abs(messy_bars(rng, n))]
     return [messy_bars(rng, n)]

@@ -67,6 +67,18 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # The windows that hold it, (1 + 2 * 4) / 3 on each side of them.
         ("WMA", (2,), [1, 4, NAN, 1, 4], [NAN, 3, NAN, NAN, 3]),
         ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
+        # Period 3 weighs by halves: e1 seeded at bar 2 by 4, e2 at bar 4 by the mean
+        # of 4, 6 and 8, so 8 + (8 - 6). Both skip the NaN: e1 = 8 / 2 + 14 / 2 = 11,
+        # e2 = 6 / 2 + 11 / 2, so 13.5.
+        ("DEMA", (3,), [2, 4, 6, 8, 10, NAN, 14], [NAN, NAN, NAN, NAN, 10, NAN, 13.5]),
+        # e1 skips it; e2, not yet seeded, starts afresh at 6, 8, 10: 10 + (10 - 8).
+        ("DEMA", (3,), [2, 4, 6, np.inf, 8, 10, 12], [NAN, NAN, NAN, NAN, NAN, NAN, 12]),
+        # Before e1's seed it starts e1's run afresh.
+        ("DEMA", (3,), [2, -np.inf, 2, 4, 6, 8, 10], [NAN, NAN, NAN, NAN, NAN, NAN, 10]),
+        # e1 and e2 skip it; e3, not yet seeded, starts afresh at 8, 10 and 12 from
+        # bar 6: 3 * (14 - 12) + 10. Then all three skip the NaN.
+        ("TEMA", (3,), [2, 4, 6, 8, 10, np.inf, 12, 14, 16, NAN, 20],
+         [NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, 16, NAN, 19.75]),
         # The windows that hold it; then (1, 3) deviates by 1 and (3, 3) by 0.
         ("STDDEV", (2,), [1, 3, NAN, 1, 3, 3], [NAN, 1, NAN, NAN, 1, 0]),
         ("STDDEV", (2, -2.0), [5, 7, np.inf, 7, 5], [NAN, -2, NAN, NAN, -2]),
@@ -99,6 +111,20 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # Typical prices 3, 6, 3, 6 make windows of two with mean 4.5 and deviation
+        # 1.5, so +-1.5 / (0.015 * 1.5); the NaN low spoils the two windows that
+        # hold it, an infinite close its two windows.
+        ("CCI", (2,), ([4, 7, 7, 4, 7, 4, 7], [2, NAN, 5, 2, 5, 2, 5], [3, 6, 6, 3, np.inf, 3, 6]),
+         [NAN, NAN, NAN, -1.5 / (0.015 * 1.5), NAN, NAN, 1.5 / (0.015 * 1.5)]),
+        # A window without deviation: 0, as TA-Lib gives.
+        ("CCI", (3,), ([4, 4, 4, 4], [2, 2, 2, 2], [3, 3, 3, 3]), [NAN, NAN, 0, 0]),
+        # close, volume: up, level, down from the first volume; a bad volume is left
+        # out of the total, and the next close is held against its finite close.
+        ("OBV", (), ([10, 11, 11, 10, 12, 11, 13], [100, 200, 300, 400, NAN, 8, 1]),
+         [100, 300, 300, -100, NAN, -108, -107]),
+        # A bad close too, held against the last finite close, 11; the first good
+        # bar starts the total.
+        ("OBV", (), ([NAN, 10, 11, np.inf, 10, 12], [5, 1, 2, 4, 8, 16]), [NAN, 1, 3, NAN, -5, 11]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

@@ -16,6 +16,7 @@
 // the flags they were built with.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -515,6 +516,65 @@ class BbandsState {
     detail::DeviationWindow window_;
 };
 
+// One exponential average of a chain, as EMA keeps its own: until it is seeded,
+// the run of finite inputs so far and their sum; then the average.
+struct EmaLink {
+    std::uint64_t finite_run;
+    double seed_sum;
+    double average;
+};
+
+// The states whose output blends a chain of exponential averages (DEMA, TEMA): the
+// first average is EMA's over the inputs, each next one EMA's over the outputs of
+// the one before, with alpha = 2 / (period + 1) throughout. Each is seeded by the
+// mean of the first `period` finite values it takes in a row, so the output starts
+// at bar depth * (period - 1). A NaN or infinite input before the first seed starts
+// its run afresh; after it, it gives NaN at its own bar and every average skips it
+// (an average not yet seeded then starts its run afresh). A period of 0 gives NaN
+// throughout.
+template <class Blend>
+class EmaChainState {
+  public:
+    explicit EmaChainState(std::uint64_t period) noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<EmaChainState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    std::array<EmaLink, Blend::depth> links_;
+};
+
+// DEMA, e1 + (e1 - e2): 2 * e1 - e2 written so that it overflows only where its
+// value does.
+struct DoubleEma {
+    static constexpr std::size_t depth = 2;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using DemaState = EmaChainState<DoubleEma>;
+extern template class EmaChainState<DoubleEma>;
+
+// TEMA, 3 * (e1 - e2) + e3: 3 * e1 - 3 * e2 + e3 written so that it overflows only
+// where its value does.
+struct TripleEma {
+    static constexpr std::size_t depth = 3;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using TemaState = EmaChainState<TripleEma>;
+extern template class EmaChainState<TripleEma>;
+
 // TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
 // close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
 // high, low or previous close is NaN or infinite gives NaN, and no other: a bad
@@ -638,6 +698,76 @@ class WillrState {
     std::unique_ptr<Candidate[]> candidates_;
     QueueSpan highs_;
     QueueSpan lows_;
+};
+
+// CCI, the commodity channel index: (tp - mean) / (0.015 * deviation), tp the
+// typical price ((high + low) + close) / 3, mean and deviation the mean and the mean
+// absolute deviation of the last `period` typical prices, 0 where 0.015 * deviation
+// is 0. The bars seen, the slot of the next bar and the last `period` typical prices,
+// summed afresh at every bar: O(period) a bar, as TA-Lib's. A window that holds a
+// NaN or infinite input gives NaN. A period of 0 gives NaN throughout.
+class CciState {
+  public:
+    [[nodiscard]] static std::expected<CciState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<CciState, StateError> copy() const noexcept;
+
+    CciState(CciState&& other) noexcept;
+    CciState& operator=(CciState&& other) noexcept;
+    CciState(const CciState&) = delete;
+    CciState& operator=(const CciState&) = delete;
+    ~CciState();
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    // Reads the typical prices of the run from its inputs again for every window.
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<CciState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    CciState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    double period_double_;
+    std::uint64_t bars_ = 0;
+    // The typical prices of the last min(bars, period) bars, in order round from the
+    // slot of the next bar.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
+// OBV, on-balance volume: a running total of the volume, started at the first good
+// bar's volume, then adding each bar's volume where its close is above the last
+// finite close, taking it away where below, and holding where equal. A bar whose
+// close or volume is NaN or infinite gives NaN and is left out of the total; its
+// close, if finite, still sets the direction of the next bar. The state is the bars
+// seen, the last finite close and the total.
+class ObvState {
+  public:
+    ObvState() noexcept;
+
+    // `close`, `volume` and `out` of one common length.
+    void advance(InputRun close, InputRun volume, OutputRun out) noexcept;
+    void preview(InputRun close, InputRun volume, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<ObvState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t bars_ = 0;
+    double last_close_;
+    // NaN until the first good bar.
+    double total_;
 };
 
 }  // namespace marundex::core
