@@ -9,7 +9,6 @@ namespace marundex::core {
 
 using detail::input_before;
 using detail::is_finite;
-using detail::load;
 using detail::quiet_nan;
 using detail::store;
 
