@@ -450,13 +450,39 @@ class NatrState {
     double average_ = +0.0;
 };
 
+// The highest high and the lowest low of the last `period` bars, a part of the states
+// of WILLR, STOCHF and STOCH: the window's highs and lows as they lie with the slot
+// of the next bar; from them, two queues of the window's candidate extremes in
+// order (the highs that no later high reaches, the lows likewise), so that a bar
+// costs O(1) amortised; and the first bar whose window holds no high or low that is
+// NaN or infinite. Its owner moves it bar by bar.
+struct BarExtremes {
+    // A candidate extreme: its bar and its value.
+    struct Candidate {
+        std::uint64_t bar;
+        double value;
+    };
+    // Where a queue lies in its ring of `period` candidates.
+    struct QueueSpan {
+        std::uint64_t head = 0;
+        std::uint64_t size = 0;
+    };
+
+    std::uint64_t period = 0;
+    std::uint64_t clean_from = 0;
+    // The highs in slots 0 to period - 1, then the lows.
+    std::unique_ptr<double[]> window;
+    std::uint64_t next_slot = 0;
+    // Two rings of `period`: the highs' queue, then the lows'.
+    std::unique_ptr<Candidate[]> candidates;
+    QueueSpan highs;
+    QueueSpan lows;
+};
+
 // Williams' %R: ((hh - close) / (hh - ll)) * -100, hh the highest high and ll the
 // lowest low of the last `period` bars, 0 where they are equal. The bars seen and
-// the last `period` highs and lows as they lie with the slot of the next bar; from
-// them, two queues of the window's candidate extremes in order (the highs that no
-// later high reaches, the lows likewise), so that a bar costs O(1) amortised. A high
-// or low that is NaN or infinite gives NaN at every window that holds it, a close at
-// its own bar. A period of 0 gives NaN throughout.
+// the window's extremes. A high or low that is NaN or infinite gives NaN at every
+// window that holds it, a close at its own bar. A period of 0 gives NaN throughout.
 class WillrState {
   public:
     [[nodiscard]] static std::expected<WillrState, StateError> create(
@@ -471,7 +497,8 @@ class WillrState {
 
     // `high`, `low`, `close` and `out` of one common length.
     void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
-    // Works on a copy of the queues, kept for it: O(queue length) more than advance().
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
     void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
 
     [[nodiscard]] std::uint64_t period() const noexcept;
@@ -482,34 +509,11 @@ class WillrState {
     [[nodiscard]] static std::expected<WillrState, StateError> from_checkpoint(
         std::span<const std::uint64_t> words) noexcept;
 
-    // A candidate extreme: its bar and its value.
-    struct Candidate {
-        std::uint64_t bar;
-        double value;
-    };
-    // Where a queue lies in its ring of `period` candidates.
-    struct QueueSpan {
-        std::uint64_t head = 0;
-        std::uint64_t size = 0;
-    };
-
   private:
-    WillrState(std::uint64_t period, std::unique_ptr<double[]> window,
-               std::unique_ptr<Candidate[]> candidates) noexcept;
-    // The queues and the last bad bar from the window, as advance() leaves them.
-    void rebuild() noexcept;
+    explicit WillrState(BarExtremes extremes) noexcept;
 
-    std::uint64_t period_;
     std::uint64_t bars_ = 0;
-    // The first bar whose window holds no bad high or low.
-    std::uint64_t clean_from_ = 0;
-    // The highs in slots 0 to period - 1, then the lows.
-    std::unique_ptr<double[]> window_;
-    std::uint64_t next_slot_ = 0;
-    // Four rings of `period`: the highs' and lows' queues, then preview's copies.
-    std::unique_ptr<Candidate[]> candidates_;
-    QueueSpan highs_;
-    QueueSpan lows_;
+    BarExtremes extremes_;
 };
 
 }  // namespace marundex::core
