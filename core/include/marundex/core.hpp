@@ -16,6 +16,7 @@
 // the flags they were built with.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -515,5 +516,62 @@ class WillrState {
     std::uint64_t bars_ = 0;
     BarExtremes extremes_;
 };
+
+// The stochastic oscillators: the fast %K, ((close - ll) / (hh - ll)) * 100 over the
+// last `fastk_period` bars, 0 where hh equals ll, and `Means` lines after it, each
+// the mean of the last `period` values of the line before. STOCHF (one mean, the
+// fast %D) writes the fast %K and its mean; STOCH (two, the slow %K and slow %D)
+// writes its two means. Every line starts where the last one does. The bars seen,
+// the window's extremes, and the last values of each line but the last, in rings
+// of the period of the mean that reads them. A bad high or low spoils the windows
+// that hold it, a bad close its own bar, and each mean the windows of values that
+// hold a spoilt one. Every period is at least 1.
+template <std::size_t Means>
+class StochasticState {
+  public:
+    using Periods = std::array<std::uint64_t, Means + 1>;
+
+    // The fast %K's period, then each mean's.
+    [[nodiscard]] static std::expected<StochasticState, StateError> create(
+        Periods periods) noexcept;
+    [[nodiscard]] std::expected<StochasticState, StateError> copy() const noexcept;
+
+    StochasticState(StochasticState&& other) noexcept;
+    StochasticState& operator=(StochasticState&& other) noexcept;
+    StochasticState(const StochasticState&) = delete;
+    StochasticState& operator=(const StochasticState&) = delete;
+    ~StochasticState();
+
+    // `high`, `low`, `close` and both outputs of one common length: the last two
+    // lines. The outputs hold the lines' values while the run is worked.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun first,
+                 OutputRun second) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun first,
+                 OutputRun second) const noexcept;
+
+    [[nodiscard]] Periods periods() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<StochasticState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    StochasticState(Periods periods, BarExtremes extremes,
+                    std::unique_ptr<double[]> lines) noexcept;
+
+    Periods periods_;
+    std::uint64_t bars_ = 0;
+    BarExtremes extremes_;
+    // Line m's last periods_[m + 1] values, the bar b's at slot b % periods_[m + 1],
+    // each line's ring after the one before.
+    std::unique_ptr<double[]> lines_;
+};
+
+using StochfState = StochasticState<1>;
+extern template class StochasticState<1>;
+using StochState = StochasticState<2>;
+extern template class StochasticState<2>;
 
 }  // namespace marundex::core
