@@ -257,10 +257,41 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Stochf : Resumable<core::StochfState, 3, 2> {
+    static constexpr const char* name = "STOCHF";
+    static constexpr std::uint64_t kind = 17;
+    static constexpr const char* doc =
+        "STOCHF(fastk_period, fastd_period, symbols=None)\n--\n\n"
+        "Fast stochastic, %K = ((close - lowest low) / (highest high - lowest low)) * 100 "
+        "over the last fastk_period bars and %D its mean over fastd_period; both from bar "
+        "fastk_period + fastd_period - 2.";
+    // A window of one bar is the bar's own range; a mean of one is the %K itself.
+    // TA-Lib takes both.
+    static constexpr std::array<Parameter, 2> parameters{{
+        {"fastk_period", "Fastk period", 1},
+        {"fastd_period", "Fastd period", 1},
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"fastk_output", "Fast %K output", "fast %K output"},
+        {"fastd_output", "Fast %D output", "fast %D output"},
+    }};
+    // Every period sets a window of its own.
+    static constexpr const char* window_title = "Each period";
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 2>& p) noexcept {
+        return State::create(p);
+    }
+    static std::array<std::uint64_t, 2> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stochf>;
 
 }  // namespace marundex::stream

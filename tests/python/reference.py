@@ -39,6 +39,7 @@ __all__ = [
     "trange",
     "natr",
     "willr",
+    "stochf",
 ]
 
 
@@ -411,3 +412,46 @@ def willr(period, high, low, close):
         spread = hh - ll
         out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
     return out
+
+
+def _fast_k(period, high, low, close):
+    """The fast %K: over the bars i - period + 1 to i, hh the largest high and ll
+    the smallest low (of equal ones the latest), then ((close[i] - ll) / (hh - ll))
+    * 100, or 0 where hh - ll is 0. No value before bar period - 1, nor where a high
+    or low of the window, or the close, is not finite."""
+    n = len(high)
+    out = [HOLE] * n
+    for i in range(period - 1, n):
+        bars = range(i - period + 1, i + 1)
+        if not all(is_finite(high[k]) and is_finite(low[k]) for k in bars) or not is_finite(close[i]):
+            continue
+        hh, ll = high[bars[0]], low[bars[0]]
+        for k in bars:
+            if high[k] >= hh:
+                hh = high[k]
+            if low[k] <= ll:
+                ll = low[k]
+        spread = hh - ll
+        out[i] = 0.0 if spread == 0.0 else ((close[i] - ll) / spread) * 100.0
+    return out
+
+
+def _mean_line(period, line, start):
+    """The mean of the last `period` values of a line, summed from the oldest and
+    divided; no value before bar `start`."""
+    out = [HOLE] * len(line)
+    for i in range(start, len(line)):
+        total = line[i - period + 1]
+        for k in range(i - period + 2, i + 1):
+            total = total + line[k]
+        out[i] = total / float(period)
+    return out
+
+
+def stochf(fastk_period, fastd_period, high, low, close):
+    """The fast %K and its mean over fastd_period, the fast %D; both start at bar
+    fastk_period + fastd_period - 2."""
+    k = _fast_k(fastk_period, list(high), list(low), list(close))
+    start = fastk_period + fastd_period - 2
+    d = _mean_line(fastd_period, k, start)
+    return [HOLE if i < start else v for i, v in enumerate(k)], d

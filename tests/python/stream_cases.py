@@ -29,6 +29,9 @@ CATALOGUE = {
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
     "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
+    "STOCHF": Catalogued({"fastk_period": 1, "fastd_period": 1}, ("high", "low", "close"), ("fastk_output", "fastd_output"),
+                         [(1, 1), (1, 3), (2, 1), (5, 3), (14, 3), (50, 10), (300, 5), (100_000, 3)],
+                         lambda ta, inputs, periods: ta.STOCHF(*inputs, *periods), windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -96,12 +96,21 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # %K over two bars, %D its mean over two: the NaN high spoils the %K of the two
+        # windows that hold it and the %D of three; then (5 - 2) / 4 and (6 - 4) / 4.
+        # A window without range gives 0, as TA-Lib gives.
+        ("STOCHF", (2, 2), ([6, 6, NAN, 6, 6, 8, 3, 3], [2, 2, 2, 2, 4, 4, 3, 3], [4, 5, 4, 3, 5, 6, 3, 3]),
+         ([NAN, NAN, NAN, NAN, 75, 50, 0, 0], [NAN, NAN, NAN, NAN, NAN, 62.5, 25, 0])),
+        # A bad close spoils its own %K and the %D of the windows that hold it.
+        ("STOCHF", (1, 2), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), ([NAN, NAN, 50, 100], [NAN, NAN, NAN, 75])),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
     series = data if isinstance(data, tuple) else (data,)
-    (got,) = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
-    np.testing.assert_array_equal(got, np.array(expected))
+    got = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
+    lines = expected if len(got) > 1 else (expected,)
+    for line, want in zip(got, lines, strict=True):
+        np.testing.assert_array_equal(line, np.array(want))
 
 
 @pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() for p in row.parameters])

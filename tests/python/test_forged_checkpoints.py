@@ -22,6 +22,8 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
+               "%K 0", "%K 1"],
 }
 
 
@@ -99,6 +101,10 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("STOCHF", (3, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
+    ("STOCHF", (3, 2), 2, "high 2", 5.0),
+    ("STOCHF", (3, 2), 4, "next", 3),
+    ("STOCHF", (3, 2), 4, "fastd", 3),  # a longer window than the words hold
 ]
 
 
@@ -106,8 +112,9 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
-    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name == "MACD" else 1)])
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCHF") else [x]
+    outputs = {"MACD": 3, "STOCHF": 2}.get(name, 1)
+    state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
     at = 8 * (5 + len(periods) + FIELDS[name].index(field))
@@ -120,7 +127,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
-                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
+                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
+                                                   ("STOCHF", (3, 2), (3, 0))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
