@@ -17,11 +17,11 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, WILLR and STOCHF and MACD's slow period set a window of
+The periods of SMA, WMA, MOM, ROC, WILLR, STOCH and STOCHF and MACD's slow period set a window of
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCHF) have no batch
+The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCH, STOCHF) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCHF"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -346,6 +346,62 @@ class WILLR:
     def __deepcopy__(self, memo: Any) -> "WILLR": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class STOCH:
+    """Slow stochastic: the slow %K the mean of the last slowk_period fast %K, ((close
+    - ll) / (hh - ll)) * 100 over the last fastk_period bars (0 where hh equals ll);
+    the slow %D the mean of the last slowd_period slow %K. Both NaN before bar
+    fastk_period + slowk_period + slowd_period - 3.
+
+    A NaN or infinite high or low gives NaN at every fast %K window that holds it, a
+    close at its own fast %K, and a NaN value at every mean that holds it. Raises
+    ValueError "Fastk period must be at least 1", "Slowk period must be at least 1"
+    and "Slowd period must be at least 1".
+    """
+
+    def __init__(
+        self,
+        fastk_period: SupportsIndex,
+        slowk_period: SupportsIndex,
+        slowd_period: SupportsIndex,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the slow %K and %D of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "STOCH":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STOCH": ...
+    def __deepcopy__(self, memo: Any) -> "STOCH": ...
+    @property
+    def fastk_period(self) -> int: ...
+    @property
+    def slowk_period(self) -> int: ...
+    @property
+    def slowd_period(self) -> int: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

@@ -257,6 +257,37 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Stoch : Resumable<core::StochState, 3, 2> {
+    static constexpr const char* name = "STOCH";
+    static constexpr std::uint64_t kind = 16;
+    static constexpr const char* doc =
+        "STOCH(fastk_period, slowk_period, slowd_period, symbols=None)\n--\n\n"
+        "Slow stochastic, the slow %K the mean over slowk_period of the fast %K "
+        "((close - lowest low) / (highest high - lowest low)) * 100 over fastk_period "
+        "bars, the slow %D its mean over slowd_period; both from bar fastk_period + "
+        "slowk_period + slowd_period - 3.";
+    // As STOCHF's: TA-Lib takes 1 for each.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"fastk_period", "Fastk period", 1},
+        {"slowk_period", "Slowk period", 1},
+        {"slowd_period", "Slowd period", 1},
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"slowk_output", "Slow %K output", "slow %K output"},
+        {"slowd_output", "Slow %D output", "slow %D output"},
+    }};
+    static constexpr const char* window_title = "Each period";
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 3>& p) noexcept {
+        return State::create(p);
+    }
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
 struct Stochf : Resumable<core::StochfState, 3, 2> {
     static constexpr const char* name = "STOCHF";
     static constexpr std::uint64_t kind = 17;
@@ -292,6 +323,7 @@ template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stochf>;
+using Catalogue =
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stoch, Stochf>;
 
 }  // namespace marundex::stream

@@ -39,6 +39,7 @@ __all__ = [
     "trange",
     "natr",
     "willr",
+    "stoch",
     "stochf",
 ]
 
@@ -448,6 +449,17 @@ def _mean_line(period, line, start):
     return out
 
 
+def stoch(fastk_period, slowk_period, slowd_period, high, low, close):
+    """The slow %K, the fast %K's mean over slowk_period, and the slow %D, the slow
+    %K's mean over slowd_period; both start at bar fastk_period + slowk_period +
+    slowd_period - 3."""
+    k = _fast_k(fastk_period, list(high), list(low), list(close))
+    slow_k = _mean_line(slowk_period, k, fastk_period + slowk_period - 2)
+    start = fastk_period + slowk_period + slowd_period - 3
+    slow_d = _mean_line(slowd_period, slow_k, start)
+    return [HOLE if i < start else v for i, v in enumerate(slow_k)], slow_d
+
+
 def stochf(fastk_period, fastd_period, high, low, close):
     """The fast %K and its mean over fastd_period, the fast %D; both start at bar
     fastk_period + fastd_period - 2."""
@@ -455,3 +467,4 @@ def stochf(fastk_period, fastd_period, high, low, close):
     start = fastk_period + fastd_period - 2
     d = _mean_line(fastd_period, k, start)
     return [HOLE if i < start else v for i, v in enumerate(k)], d
+

@@ -96,6 +96,11 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # %K over one bar, 50, NaN, 0, 50, 100, 50; the slow %K its mean over two, the
+        # slow %D that one's mean over two: the bad close at bar 1 spoils the slow %K
+        # up to bar 2 and the slow %D up to bar 3.
+        ("STOCH", (1, 2, 2), ([6] * 6, [2] * 6, [4, NAN, 2, 4, 6, 4]),
+         ([NAN, NAN, NAN, 25, 75, 75], [NAN, NAN, NAN, NAN, 50, 75])),
         # %K over two bars, %D its mean over two: the NaN high spoils the %K of the two
         # windows that hold it and the %D of three; then (5 - 2) / 4 and (6 - 4) / 4.
         # A window without range gives 0, as TA-Lib gives.

@@ -22,6 +22,8 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "STOCH": ["fastk", "slowk", "slowd", "bars", "next", "high 0", "high 1", "low 0", "low 1", "%K 0", "%K 1",
+              "slow %K 0", "slow %K 1"],
     "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
                "%K 0", "%K 1"],
 }
@@ -101,6 +103,9 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("STOCH", (2, 2, 2), 1, "slow %K 1", 5.0),  # a slow %K past the bars seen
+    ("STOCH", (2, 2, 2), 1, "%K 1", 5.0),
+    ("STOCH", (2, 2, 2), 3, "slowd", 1),  # a shorter window than the words hold
     ("STOCHF", (3, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
     ("STOCHF", (3, 2), 2, "high 2", 5.0),
     ("STOCHF", (3, 2), 4, "next", 3),
@@ -112,8 +117,8 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCHF") else [x]
-    outputs = {"MACD": 3, "STOCHF": 2}.get(name, 1)
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF") else [x]
+    outputs = {"MACD": 3, "STOCH": 2, "STOCHF": 2}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -128,7 +133,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
-                                                   ("STOCHF", (3, 2), (3, 0))])
+                                                   ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
