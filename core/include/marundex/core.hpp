@@ -574,4 +574,60 @@ extern template class StochasticState<1>;
 using StochState = StochasticState<2>;
 extern template class StochasticState<2>;
 
+// DMI, Wilder's directional movement: +DI, -DI and ADX. Of each bar after the first,
+// the moves up = high - high' and down = low' - low (' the previous bar), +DM = up
+// where up > down and up > 0, else 0, -DM likewise, and the true range. Their
+// Wilder averages are seeded by the sum of the first period - 1 over period, then
+// step as RSI's; +DI = (+DM average / TR average) * 100, -DI likewise, 0 where the
+// TR average is 0. DX = (|+DI - -DI| / (+DI + -DI)) * 100, 0 where the sum is 0;
+// ADX is DX's Wilder average, seeded by the mean of the first period DX. The bars
+// seen, the last bar, each run of good values until its seed with their sums, then
+// the averages. A bar whose moves or true range are not finite (a bad high, low or
+// previous close, or a difference that overflows) gives NaN at its own bar: before
+// a seed it starts the run afresh, after it the averages skip it. A period of 0
+// gives NaN throughout.
+class DmiState {
+  public:
+    explicit DmiState(std::uint64_t period) noexcept;
+
+    // `high`, `low`, `close` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun plus_di, OutputRun minus_di,
+                 OutputRun adx) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun plus_di, OutputRun minus_di,
+                 OutputRun adx) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<DmiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the averages carry from one bar to the next.
+    struct Carry {
+        // NaN before the first bar, set by the state's constructor.
+        double previous_high = 0.0;
+        double previous_low = 0.0;
+        double previous_close = 0.0;
+        // Good bars in a row, up to period: the DI averages are seeded at period - 1.
+        std::uint64_t di_run = 0;
+        // +DM, -DM and TR: their sums until the seed, then their averages.
+        double plus = +0.0;
+        double minus = +0.0;
+        double range = +0.0;
+        // DX values in a row, up to period, and their sum until the seed, then ADX.
+        std::uint64_t dx_run = 0;
+        double adx = +0.0;
+    };
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+};
+
 }  // namespace marundex::core
