@@ -21,7 +21,7 @@ The periods of SMA, WMA, MOM, ROC, WILLR, STOCH and STOCHF and MACD's slow perio
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCH, STOCHF) have no batch
+The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCH, STOCHF, DMI) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -450,6 +450,52 @@ class STOCHF:
     def fastk_period(self) -> int: ...
     @property
     def fastd_period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class DMI:
+    """Wilder's directional movement: +DI = (+DM average / TR average) * 100, -DI
+    likewise, and ADX the average of DX = (|+DI - -DI| / (+DI + -DI)) * 100, each
+    average Wilder's. +DI and -DI NaN before bar period, ADX before bar 2 * period - 1.
+
+    A bar whose moves or true range are not finite (a NaN or infinite high or low
+    there or the bar before, or close the bar before) gives NaN at its own bar, and
+    the averages skip it. Raises ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the +DI, -DI and ADX of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "DMI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "DMI": ...
+    def __deepcopy__(self, memo: Any) -> "DMI": ...
+    @property
+    def period(self) -> int: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

@@ -319,11 +319,29 @@ struct Stochf : Resumable<core::StochfState, 3, 2> {
     }
 };
 
+struct Dmi : Resumable<core::DmiState, 3, 3> {
+    static constexpr const char* name = "DMI";
+    static constexpr std::uint64_t kind = 19;
+    static constexpr const char* doc =
+        "DMI(period, symbols=None)\n--\n\n"
+        "Wilder's directional movement: +DI and -DI, 100 times the averages of +DM and "
+        "-DM over the average true range, from bar period; ADX, the average of "
+        "100 * |+DI - -DI| / (+DI + -DI), from bar 2 * period - 1.";
+    // TA-Lib's ADX refuses period 1; its +DI and -DI of period 1 are of one bar.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"plus_di_output", "+DI output", "+DI output"},
+        {"minus_di_output", "-DI output", "-DI output"},
+        {"adx_output", "ADX output", "ADX output"},
+    }};
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stoch, Stochf>;
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stoch, Stochf, Dmi>;
 
 }  // namespace marundex::stream

@@ -41,6 +41,7 @@ __all__ = [
     "willr",
     "stoch",
     "stochf",
+    "dmi",
 ]
 
 
@@ -467,4 +468,64 @@ def stochf(fastk_period, fastd_period, high, low, close):
     start = fastk_period + fastd_period - 2
     d = _mean_line(fastd_period, k, start)
     return [HOLE if i < start else v for i, v in enumerate(k)], d
+
+
+def dmi(period, high, low, close):
+    """+DI, -DI and ADX. Of each bar after the first, up = high - high', down = low'
+    - low (' the bar before), +DM = up where up > down and up > 0, else 0, -DM
+    likewise, and the true range; a bar whose moves or true range are not finite is
+    bad. Each Wilder average starts as the sum of the first period - 1 good bars in a
+    row over period, a bad bar before that starting afresh, and steps as RSI's;
+    +DI = (+DM average / TR average) * 100, 0 where the TR average is 0, -DI
+    likewise. DX = (|+DI - -DI| / (+DI + -DI)) * 100, 0 where the sum is 0; ADX is
+    its Wilder average, seeded by the mean of the first period DX in a row. A bad
+    bar gives NaN at its own bar; after a seed the averages skip it."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    plus_di, minus_di, adx_out = [HOLE] * n, [HOLE] * n, [HOLE] * n
+    if period == 0:
+        return plus_di, minus_di, adx_out
+    alpha = 1.0 / float(period)
+    beta = 1.0 - alpha
+    run = dx_run = 0
+    plus = minus = rng = adx = 0.0
+    for i in range(1, n):
+        up = high[i] - high[i - 1]
+        down = low[i - 1] - low[i]
+        tr = true_range(high, low, close, i)
+        good = all(is_finite(v) for v in (high[i], low[i], close[i - 1], up, down, tr))
+        plus_dm = up if up > down and up > 0.0 else 0.0
+        minus_dm = down if down > up and down > 0.0 else 0.0
+        if run < period:
+            if not good:
+                run, plus, minus, rng = 0, 0.0, 0.0, 0.0
+            else:
+                run += 1
+                if run < period:
+                    plus, minus, rng = plus + plus_dm, minus + minus_dm, rng + tr
+                    if run + 1 == period:
+                        plus, minus, rng = plus / float(period), minus / float(period), rng / float(period)
+        if good and run == period:
+            plus = beta * plus + alpha * plus_dm
+            minus = beta * minus + alpha * minus_dm
+            rng = beta * rng + alpha * tr
+            plus_di[i] = 0.0 if rng == 0.0 else (plus / rng) * 100.0
+            minus_di[i] = 0.0 if rng == 0.0 else (minus / rng) * 100.0
+            total = plus_di[i] + minus_di[i]
+            dx = 0.0 if total == 0.0 else (abs(plus_di[i] - minus_di[i]) / total) * 100.0
+            if dx_run < period:
+                if not is_finite(dx):
+                    dx_run, adx = 0, 0.0
+                else:
+                    adx = adx + dx
+                    dx_run += 1
+                    if dx_run == period:
+                        adx = adx / float(period)
+                        adx_out[i] = adx
+            elif is_finite(dx):
+                adx = beta * adx + alpha * dx
+                adx_out[i] = adx
+        elif dx_run < period:
+            dx_run, adx = 0, 0.0
+    return plus_di, minus_di, adx_out
 

@@ -37,6 +37,10 @@ CATALOGUE = {
     "STOCHF": Catalogued({"fastk_period": 1, "fastd_period": 1}, ("high", "low", "close"), ("fastk_output", "fastd_output"),
                          [(1, 1), (1, 3), (2, 1), (5, 3), (14, 3), (50, 10), (300, 5), (100_000, 3)],
                          lambda ta, inputs, periods: ta.STOCHF(*inputs, *periods), windowed=True),
+    "DMI": Catalogued({"period": 2}, ("high", "low", "close"), ("plus_di_output", "minus_di_output", "adx_output"),
+                      [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
+                      lambda ta, inputs, periods: [ta.PLUS_DI(*inputs, *periods), ta.MINUS_DI(*inputs, *periods),
+                                                   ta.ADX(*inputs, *periods)]),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -108,6 +108,14 @@ def test_gives_the_plain_references_bits(name, periods, seed):
          ([NAN, NAN, NAN, NAN, 75, 50, 0, 0], [NAN, NAN, NAN, NAN, NAN, 62.5, 25, 0])),
         # A bad close spoils its own %K and the %D of the windows that hold it.
         ("STOCHF", (1, 2), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), ([NAN, NAN, 50, 100], [NAN, NAN, NAN, 75])),
+        # +DM 1, -DM 0 and a true range of 2 a bar: +DI 50, -DI 0 and DX 100 once seeded.
+        # The NaN high spoils the moves of bars 3 and 4, which the averages skip; the
+        # ADX's run of DX starts afresh after them.
+        ("DMI", (2,), ([3, 4, 5, NAN, 7, 8, 9, 10], [1, 2, 3, 4, 5, 6, 7, 8], [2, 3, 4, 5, 6, 7, 8, 9]),
+         ([NAN, NAN, 50, NAN, NAN, 50, 50, 50], [NAN, NAN, 0, NAN, NAN, 0, 0, 0],
+          [NAN, NAN, NAN, NAN, NAN, NAN, 100, 100])),
+        # Nothing moved: 0 for each, as TA-Lib gives.
+        ("DMI", (2,), ([5] * 4, [5] * 4, [5] * 4), ([NAN, NAN, 0, 0], [NAN, NAN, 0, 0], [NAN, NAN, NAN, 0])),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

@@ -26,6 +26,7 @@ FIELDS = {
               "slow %K 0", "slow %K 1"],
     "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
                "%K 0", "%K 1"],
+    "DMI": ["period", "bars", "high", "low", "close", "di run", "+dm", "-dm", "tr", "dx run", "adx"],
 }
 
 
@@ -110,6 +111,12 @@ FORGED = [
     ("STOCHF", (3, 2), 2, "high 2", 5.0),
     ("STOCHF", (3, 2), 4, "next", 3),
     ("STOCHF", (3, 2), 4, "fastd", 3),  # a longer window than the words hold
+    ("DMI", (3,), 0, "close", 1.0),  # before the first bar
+    ("DMI", (3,), 2, "di run", 2),  # bar 0 has no moves
+    ("DMI", (3,), 2, "dx run", 1),  # a DX before the averages' seed
+    ("DMI", (3,), 6, "dx run", 4),
+    ("DMI", (3,), 6, "tr", -2.0),
+    ("DMI", (3,), 6, "adx", np.nan),
 ]
 
 
@@ -117,8 +124,8 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF") else [x]
-    outputs = {"MACD": 3, "STOCH": 2, "STOCHF": 2}.get(name, 1)
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI") else [x]
+    outputs = {"MACD": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -133,7 +140,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
-                                                   ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0))])
+                                                   ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
+                                                   ("DMI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
