@@ -630,4 +630,61 @@ class DmiState {
     Carry carry_;
 };
 
+// MFI, the money flow index: of each bar after the first, the typical price
+// tp = ((high + low) + close) / 3 and its flow tp * volume, positive where tp rose
+// from the bar before, negative where it fell; then 100 * (pos / (pos + neg)) of
+// the sums of the last `period` positive and negative flows, 0 where both are 0.
+// The sums are carried from bar to bar and summed afresh every `period` bars, after
+// a bad flow has left, or where they overflowed; a sum whose flows are all 0 is 0.
+// The bars seen, the last typical price, the two sums, and the last `period` flows,
+// the bar b's at slot b % period. A flow that is not finite (a bad input there, a
+// bad high, low or close the bar before, or a product that overflows) gives NaN at
+// every window that holds it. A period of 0 gives NaN throughout.
+class MfiState {
+  public:
+    [[nodiscard]] static std::expected<MfiState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<MfiState, StateError> copy() const noexcept;
+
+    MfiState(MfiState&& other) noexcept;
+    MfiState& operator=(MfiState&& other) noexcept;
+    MfiState(const MfiState&) = delete;
+    MfiState& operator=(const MfiState&) = delete;
+    ~MfiState();
+
+    // `high`, `low`, `close`, `volume` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<MfiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the window carries from one bar to the next, besides its flows.
+    struct Carry {
+        double previous_tp = 0.0;
+        // NaN while the window is not full, holds a bad flow, or has just held one.
+        double positive = 0.0;
+        double negative = 0.0;
+        // The window's bad flows, and its positive and negative flows that are not 0.
+        std::uint64_t bad = 0;
+        std::uint64_t ups = 0;
+        std::uint64_t downs = 0;
+    };
+
+  private:
+    MfiState(std::uint64_t period, std::unique_ptr<double[]> flows) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+    // The positive flows in slots 0 to period - 1, then the negative ones.
+    std::unique_ptr<double[]> flows_;
+};
+
 }  // namespace marundex::core
