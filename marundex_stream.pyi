@@ -17,11 +17,11 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, WILLR, STOCH and STOCHF and MACD's slow period set a window of
+The periods of SMA, WMA, MOM, ROC, WILLR, STOCH, STOCHF and MFI and MACD's slow period set a window of
 earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
 or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCH, STOCHF, DMI) have no batch
+The catalogue's types (RSI, WMA, MOM, ROC, TRANGE, NATR, WILLR, STOCH, STOCHF, DMI, MFI) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +31,7 @@ from typing import Any, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI"]
+__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI", "MFI"]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -494,6 +494,51 @@ class DMI:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "DMI": ...
     def __deepcopy__(self, memo: Any) -> "DMI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class MFI:
+    """Money flow index: 100 * (pos / (pos + neg)) of the sums of the last period
+    flows tp * volume, tp = ((high + low) + close) / 3, positive where tp rose from
+    the bar before and negative where it fell; 0 where both sums are 0. NaN before
+    bar period.
+
+    A flow that is not finite (a NaN or infinite input at its bar, or a high, low or
+    close the bar before) gives NaN at every window that holds it. Raises ValueError
+    "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the MFI of the new bars into output and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "MFI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "MFI": ...
+    def __deepcopy__(self, memo: Any) -> "MFI": ...
     @property
     def period(self) -> int: ...
     @property

@@ -36,6 +36,12 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"low", "Low", "low"},
     {"close", "Close", "close"},
 }};
+inline constexpr std::array<ArrayRole, 4> bar_volume_inputs{{
+    {"high", "High", "high"},
+    {"low", "Low", "low"},
+    {"close", "Close", "close"},
+    {"volume", "Volume", "volume"},
+}};
 
 // A constructor parameter: its keyword (and attribute), its title in messages, and
 // the smallest value accepted, refused below it at construction with "<Title> must be
@@ -337,11 +343,25 @@ struct Dmi : Resumable<core::DmiState, 3, 3> {
     }};
 };
 
+struct Mfi : Resumable<core::MfiState, 4, 1> {
+    static constexpr const char* name = "MFI";
+    static constexpr std::uint64_t kind = 21;
+    static constexpr const char* doc =
+        "MFI(period, symbols=None)\n--\n\n"
+        "Money flow index, 100 * (pos / (pos + neg)) of the sums of the last period "
+        "flows tp * volume, tp = (high + low + close) / 3, positive where tp rose and "
+        "negative where it fell; the first value at bar period.";
+    // One flow is no balance: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_volume_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stoch, Stochf, Dmi>;
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Trange, Natr, Willr, Stoch, Stochf, Dmi, Mfi>;
 
 }  // namespace marundex::stream

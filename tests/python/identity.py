@@ -173,6 +173,22 @@ def cases():
                     # A type's later periods, its means', are short: 1 to 5.
                     chosen = [period] + [1 + period % 5] * (len(row.parameters) - 1)
                     yield name, tuple(max(p, least) for p, least in zip(chosen, row.parameters.values())), (high, low, close)
+    # The types of high, low, close and volume: bars as above, a volume of the same
+    # kind as the close, on a stream of their own.
+    rng = SplitMix64(20261212)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            spread = _series(rng, "walk", n)
+            volume = _series(rng, kind, n)
+            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
+            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low", "close", "volume"):
+                    continue
+                for period in _periods(period_rngs[name], n):
+                    period = min(period, MAX_WINDOW)
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close, volume)
 
 
 class Digests:

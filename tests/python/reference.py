@@ -42,6 +42,7 @@ __all__ = [
     "stoch",
     "stochf",
     "dmi",
+    "mfi",
 ]
 
 
@@ -529,3 +530,49 @@ def dmi(period, high, low, close):
             dx_run, adx = 0, 0.0
     return plus_di, minus_di, adx_out
 
+
+def mfi(period, high, low, close, volume):
+    """The money flow index. Of each bar, tp = ((high + low) + close) / 3 and the
+    flow tp * volume, positive where tp rose from the bar before, negative where it
+    fell (bar 0, or a flow not finite, is bad). At bar i from bar period, where the
+    window of flows i - period + 1 to i holds no bad one: each sum is the one before
+    plus (the new flow - the leaving one), or, at bars where i + 1 is a multiple of
+    period, after a bad window, or where that is not finite, the window's flows
+    summed from -0; a side whose flows are all 0 is 0. Then 100 * (pos / (pos +
+    neg)), 0 where the sum is 0."""
+    high, low, close, volume = list(high), list(low), list(close), list(volume)
+    n = len(high)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    nan = float("nan")
+    flows = []
+    previous = nan
+    for i in range(n):
+        tp = ((high[i] + low[i]) + close[i]) / 3.0
+        money = tp * volume[i]
+        if is_finite(tp) and is_finite(previous) and is_finite(money):
+            flows.append((money if tp > previous else 0.0, money if tp < previous else 0.0))
+        else:
+            flows.append((nan, nan))
+        previous = tp
+    positive = negative = nan
+    for i in range(period, n):
+        window = flows[i - period + 1 : i + 1]
+        if not all(is_finite(up) for up, _ in window):
+            positive = negative = nan
+            continue
+        leaving = flows[i - period]
+        new_positive = positive + (flows[i][0] - leaving[0])
+        new_negative = negative + (flows[i][1] - leaving[1])
+        if (i + 1) % period == 0 or not is_finite(new_positive) or not is_finite(new_negative):
+            new_positive = new_negative = -0.0
+            for up, down in window:
+                new_positive = new_positive + up
+                new_negative = new_negative + down
+        positive, negative = new_positive, new_negative
+        up = 0.0 if all(f == 0.0 for f, _ in window) else positive
+        down = 0.0 if all(f == 0.0 for _, f in window) else negative
+        total = up + down
+        out[i] = 0.0 if total == 0.0 else 100.0 * (up / total)
+    return out

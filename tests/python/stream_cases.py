@@ -41,6 +41,9 @@ CATALOGUE = {
                       [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
                       lambda ta, inputs, periods: [ta.PLUS_DI(*inputs, *periods), ta.MINUS_DI(*inputs, *periods),
                                                    ta.ADX(*inputs, *periods)]),
+    "MFI": Catalogued({"period": 2}, ("high", "low", "close", "volume"), ("output",),
+                      [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                      lambda ta, inputs, periods: [ta.MFI(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)
@@ -114,7 +117,8 @@ def messy_bars(rng, n):
 
 
 def inputs_for(name, rng, n):
-    if INDICATORS[name][2] == ("high", "low", "close"):
+    if INDICATORS[name][2][:3] == ("high", "low", "close"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
-        return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+        bars = [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+        return bars + [messy_bars(rng, n)] * (len(INDICATORS[name][2]) - 3)
     return [messy_bars(rng, n)]

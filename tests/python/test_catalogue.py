@@ -116,6 +116,11 @@ def test_gives_the_plain_references_bits(name, periods, seed):
           [NAN, NAN, NAN, NAN, NAN, NAN, 100, 100])),
         # Nothing moved: 0 for each, as TA-Lib gives.
         ("DMI", (2,), ([5] * 4, [5] * 4, [5] * 4), ([NAN, NAN, 0, 0], [NAN, NAN, 0, 0], [NAN, NAN, NAN, 0])),
+        # High, low and close equal: tp is the price, flows 2 up, 3 up, 2 down, bad, 4 up
+        # and 5 up. The NaN volume spoils its own flow and both windows that hold it; a
+        # window without flows gives 0, as TA-Lib gives.
+        ("MFI", (2,), ([1, 2, 3, 2, 3, 4, 5],) * 3 + ([1, 1, 1, 1, NAN, 1, 1],), [NAN, NAN, 100, 60, NAN, NAN, 100]),
+        ("MFI", (2,), ([5] * 4,) * 3 + ([1] * 4,), [NAN, NAN, 0, 0]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

@@ -27,6 +27,7 @@ FIELDS = {
     "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
                "%K 0", "%K 1"],
     "DMI": ["period", "bars", "high", "low", "close", "di run", "+dm", "-dm", "tr", "dx run", "adx"],
+    "MFI": ["period", "bars", "tp", "positive", "negative", "up 0", "up 1", "up 2", "down 0", "down 1", "down 2"],
 }
 
 
@@ -117,6 +118,11 @@ FORGED = [
     ("DMI", (3,), 6, "dx run", 4),
     ("DMI", (3,), 6, "tr", -2.0),
     ("DMI", (3,), 6, "adx", np.nan),
+    ("MFI", (3,), 0, "tp", 1.0),  # before the first bar
+    ("MFI", (3,), 2, "up 2", 5.0),  # a slot past the bars seen
+    ("MFI", (3,), 2, "up 0", 5.0),  # bar 0 has no flow
+    ("MFI", (3,), 5, "down 1", 2.0),  # a flow both up and down
+    ("MFI", (3,), 5, "positive", np.nan),  # no sum for a window without a bad flow
 ]
 
 
@@ -124,7 +130,8 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = getattr(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI") else [x]
+    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "DMI", "MFI") else [x]
+    inputs += [x] if name == "MFI" else []
     outputs = {"MACD": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
@@ -141,7 +148,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
-                                                   ("DMI", (3,), (1,))])
+                                                   ("DMI", (3,), (1,)), ("MFI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = getattr(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
