@@ -111,6 +111,31 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # %K over one bar, 50, NaN, 0, 50, 100, 50; the slow %K its mean over two, the
+        # slow %D that one's mean over two: the bad close at bar 1 spoils the slow %K
+        # up to bar 2 and the slow %D up to bar 3.
+        ("STOCH", (1, 2, 2), ([6] * 6, [2] * 6, [4, NAN, 2, 4, 6, 4]),
+         ([NAN, NAN, NAN, 25, 75, 75], [NAN, NAN, NAN, NAN, 50, 75])),
+        # %K over two bars, %D its mean over two: the NaN high spoils the %K of the two
+        # windows that hold it and the %D of three; then (5 - 2) / 4 and (6 - 4) / 4.
+        # A window without range gives 0, as TA-Lib gives.
+        ("STOCHF", (2, 2), ([6, 6, NAN, 6, 6, 8, 3, 3], [2, 2, 2, 2, 4, 4, 3, 3], [4, 5, 4, 3, 5, 6, 3, 3]),
+         ([NAN, NAN, NAN, NAN, 75, 50, 0, 0], [NAN, NAN, NAN, NAN, NAN, 62.5, 25, 0])),
+        # A bad close spoils its own %K and the %D of the windows that hold it.
+        ("STOCHF", (1, 2), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), ([NAN, NAN, 50, 100], [NAN, NAN, NAN, 75])),
+        # +DM 1, -DM 0 and a true range of 2 a bar: +DI 50, -DI 0 and DX 100 once seeded.
+        # The NaN high spoils the moves of bars 3 and 4, which the averages skip; the
+        # ADX's run of DX starts afresh after them.
+        ("DMI", (2,), ([3, 4, 5, NAN, 7, 8, 9, 10], [1, 2, 3, 4, 5, 6, 7, 8], [2, 3, 4, 5, 6, 7, 8, 9]),
+         ([NAN, NAN, 50, NAN, NAN, 50, 50, 50], [NAN, NAN, 0, NAN, NAN, 0, 0, 0],
+          [NAN, NAN, NAN, NAN, NAN, NAN, 100, 100])),
+        # Nothing moved: 0 for each, as TA-Lib gives.
+        ("DMI", (2,), ([5] * 4, [5] * 4, [5] * 4), ([NAN, NAN, 0, 0], [NAN, NAN, 0, 0], [NAN, NAN, NAN, 0])),
+        # High, low and close equal: tp is the price, flows 2 up, 3 up, 2 down, bad, 4 up
+        # and 5 up. The NaN volume spoils its own flow and both windows that hold it; a
+        # window without flows gives 0, as TA-Lib gives.
+        ("MFI", (2,), ([1, 2, 3, 2, 3, 4, 5],) * 3 + ([1, 1, 1, 1, NAN, 1, 1],), [NAN, NAN, 100, 60, NAN, NAN, 100]),
+        ("MFI", (2,), ([5] * 4,) * 3 + ([1] * 4,), [NAN, NAN, 0, 0]),
         # Typical prices 3, 6, 3, 6 make windows of two with mean 4.5 and deviation
         # 1.5, so +-1.5 / (0.015 * 1.5); the NaN low spoils the two windows that
         # hold it, an infinite close its two windows.
@@ -129,8 +154,10 @@ def test_gives_the_plain_references_bits(name, periods, seed):
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
     series = data if isinstance(data, tuple) else (data,)
-    (got,) = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
-    np.testing.assert_array_equal(got, np.array(expected))
+    got = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
+    lines = expected if len(got) > 1 else (expected,)
+    for line, want in zip(got, lines, strict=True):
+        np.testing.assert_array_equal(line, np.array(want))
 
 
 @pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() if not row.variant_of for p in row.parameters])

@@ -31,6 +31,12 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "STOCH": ["fastk", "slowk", "slowd", "bars", "next", "high 0", "high 1", "low 0", "low 1", "%K 0", "%K 1",
+              "slow %K 0", "slow %K 1"],
+    "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
+               "%K 0", "%K 1"],
+    "DMI": ["period", "bars", "high", "low", "close", "di run", "+dm", "-dm", "tr", "dx run", "adx"],
+    "MFI": ["period", "bars", "tp", "positive", "negative", "up 0", "up 1", "up 2", "down 0", "down 1", "down 2"],
     "CCI": ["period", "bars", "next", "slot 0", "slot 1", "slot 2"],
     "OBV": ["bars", "close", "total"],
 }
@@ -128,6 +134,24 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("STOCH", (2, 2, 2), 1, "slow %K 1", 5.0),  # a slow %K past the bars seen
+    ("STOCH", (2, 2, 2), 1, "%K 1", 5.0),
+    ("STOCH", (2, 2, 2), 3, "slowd", 1),  # a shorter window than the words hold
+    ("STOCHF", (3, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
+    ("STOCHF", (3, 2), 2, "high 2", 5.0),
+    ("STOCHF", (3, 2), 4, "next", 3),
+    ("STOCHF", (3, 2), 4, "fastd", 3),  # a longer window than the words hold
+    ("DMI", (3,), 0, "close", 1.0),  # before the first bar
+    ("DMI", (3,), 2, "di run", 2),  # bar 0 has no moves
+    ("DMI", (3,), 2, "dx run", 1),  # a DX before the averages' seed
+    ("DMI", (3,), 6, "dx run", 4),
+    ("DMI", (3,), 6, "tr", -2.0),
+    ("DMI", (3,), 6, "adx", np.nan),
+    ("MFI", (3,), 0, "tp", 1.0),  # before the first bar
+    ("MFI", (3,), 2, "up 2", 5.0),  # a slot past the bars seen
+    ("MFI", (3,), 2, "up 0", 5.0),  # bar 0 has no flow
+    ("MFI", (3,), 5, "down 1", 2.0),  # a flow both up and down
+    ("MFI", (3,), 5, "positive", np.nan),  # no sum for a window without a bad flow
     ("CCI", (3,), 2, "slot 2", 5.0),  # a slot past the bars seen
     ("CCI", (3,), 2, "next", 0),  # right after the bars seen
     ("CCI", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
@@ -143,8 +167,11 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR", "CCI") else [x, x] if name == "OBV" else [x]
-    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name.startswith(("MACD", "BBANDS")) else 1)])
+    bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI")
+    inputs = [x + 1, x - 1, x] if name in bar_types else [x, x] if name == "OBV" else [x]
+    inputs += [x] if name == "MFI" else []
+    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
+    state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
     # One series: the header and its parameters, the state's words, the CRC.
@@ -163,7 +190,9 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("DEMA", (3,), (0,)), ("TEMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("STDDEV", (3,), (1, 0x3FF0000000000000)),
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
-                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)), ("CCI", (3,), (1,))])
+                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
+                                                   ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5
