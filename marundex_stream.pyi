@@ -17,11 +17,12 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS and WILLR and MACD's slow period set a window of
-earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0,
-or longer than the bars seen: NaN).
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI and MFI and MACD's slow period set
+a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
+rules (0, or longer than the bars seen: NaN).
 
-The catalogue's types (RSI, WMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR) have no batch
+The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
+OBV, MFI) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -31,7 +32,10 @@ from typing import Any, Literal, SupportsIndex
 import numpy
 import numpy.typing
 
-__all__ = ["SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR", "WILLR"]
+__all__ = [
+    "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
+    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI",
+]
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]
@@ -209,6 +213,63 @@ class WMA:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WMA": ...
     def __deepcopy__(self, memo: Any) -> "WMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class DEMA:
+    """Double exponential moving average: e1 + (e1 - e2), e1 the EMA of the input
+    and e2 the EMA of e1, alpha = 2 / (period + 1), each seeded by the mean of its
+    first period finite values in a row. NaN before bar 2 * (period - 1).
+
+    A NaN or infinite input gives NaN at its own bar and both averages skip it (one
+    not yet seeded starts its run afresh). Raises ValueError "Period must be at
+    least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "DEMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "DEMA": ...
+    def __deepcopy__(self, memo: Any) -> "DEMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class TEMA:
+    """Triple exponential moving average: 3 * (e1 - e2) + e3, e1 the EMA of the
+    input, e2 the EMA of e1 and e3 the EMA of e2, alpha = 2 / (period + 1), each
+    seeded by the mean of its first period finite values in a row. NaN before bar
+    3 * (period - 1).
+
+    A NaN or infinite input gives NaN at its own bar and the three averages skip it
+    (one not yet seeded starts its run afresh). Raises ValueError "Period must be at
+    least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "TEMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "TEMA": ...
+    def __deepcopy__(self, memo: Any) -> "TEMA": ...
     @property
     def period(self) -> int: ...
     @property
@@ -437,6 +498,263 @@ class WILLR:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WILLR": ...
     def __deepcopy__(self, memo: Any) -> "WILLR": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class STOCH:
+    """Slow stochastic: the slow %K the mean of the last slowk_period fast %K, ((close
+    - ll) / (hh - ll)) * 100 over the last fastk_period bars (0 where hh equals ll);
+    the slow %D the mean of the last slowd_period slow %K. Both NaN before bar
+    fastk_period + slowk_period + slowd_period - 3.
+
+    A NaN or infinite high or low gives NaN at every fast %K window that holds it, a
+    close at its own fast %K, and a NaN value at every mean that holds it. Raises
+    ValueError "Fastk period must be at least 1", "Slowk period must be at least 1"
+    and "Slowd period must be at least 1".
+    """
+
+    def __init__(
+        self,
+        fastk_period: SupportsIndex,
+        slowk_period: SupportsIndex,
+        slowd_period: SupportsIndex,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the slow %K and %D of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "STOCH":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STOCH": ...
+    def __deepcopy__(self, memo: Any) -> "STOCH": ...
+    @property
+    def fastk_period(self) -> int: ...
+    @property
+    def slowk_period(self) -> int: ...
+    @property
+    def slowd_period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class STOCHF:
+    """Fast stochastic: %K = ((close - ll) / (hh - ll)) * 100, hh the highest high and
+    ll the lowest low of the last fastk_period bars, 0 where they are equal; %D the
+    mean of the last fastd_period %K. Both NaN before bar fastk_period + fastd_period - 2.
+
+    A NaN or infinite high or low gives NaN at every %K window that holds it, a close
+    at its own %K, and a NaN %K at every %D that holds it. Raises ValueError "Fastk
+    period must be at least 1" and "Fastd period must be at least 1".
+    """
+
+    def __init__(
+        self, fastk_period: SupportsIndex, fastd_period: SupportsIndex, symbols: SupportsIndex | None = None
+    ) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the %K and %D of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "STOCHF":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STOCHF": ...
+    def __deepcopy__(self, memo: Any) -> "STOCHF": ...
+    @property
+    def fastk_period(self) -> int: ...
+    @property
+    def fastd_period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class CCI:
+    """Commodity channel index: (tp - mean) / (0.015 * deviation), tp the typical
+    price ((high + low) + close) / 3, mean and deviation the mean and the mean
+    absolute deviation of the last period typical prices; 0 where 0.015 * deviation
+    is 0. NaN before bar period - 1.
+
+    A NaN or infinite input gives NaN at every window that holds its bar. Raises
+    ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the index of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "CCI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "CCI": ...
+    def __deepcopy__(self, memo: Any) -> "CCI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class DMI:
+    """Wilder's directional movement: +DI = (+DM average / TR average) * 100, -DI
+    likewise, and ADX the average of DX = (|+DI - -DI| / (+DI + -DI)) * 100, each
+    average Wilder's. +DI and -DI NaN before bar period, ADX before bar 2 * period - 1.
+
+    A bar whose moves or true range are not finite (a NaN or infinite high or low
+    there or the bar before, or close the bar before) gives NaN at its own bar, and
+    the averages skip it. Raises ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the +DI, -DI and ADX of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "DMI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "DMI": ...
+    def __deepcopy__(self, memo: Any) -> "DMI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class OBV:
+    """On-balance volume: a running total of the volume, started at the first bar's
+    volume, then + volume where the close is above the last close, - volume where
+    below, unchanged where equal. A value from bar 0.
+
+    A bar whose close or volume is NaN or infinite gives NaN and is left out of the
+    total; the next bar's close is held against the last finite close. No
+    parameter: symbols=None is the constructor's one argument.
+    """
+
+    def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the balance of the new bars into output and moves the state past them."""
+    def preview(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "OBV":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "OBV": ...
+    def __deepcopy__(self, memo: Any) -> "OBV": ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class MFI:
+    """Money flow index: 100 * (pos / (pos + neg)) of the sums of the last period
+    flows tp * volume, tp = ((high + low) + close) / 3, positive where tp rose from
+    the bar before and negative where it fell; 0 where both sums are 0. NaN before
+    bar period.
+
+    A flow that is not finite (a NaN or infinite input at its bar, or a high, low or
+    close the bar before) gives NaN at every window that holds it. Raises ValueError
+    "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the MFI of the new bars into output and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "MFI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "MFI": ...
+    def __deepcopy__(self, memo: Any) -> "MFI": ...
     @property
     def period(self) -> int: ...
     @property

@@ -40,6 +40,17 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"low", "Low", "low"},
     {"close", "Close", "close"},
 }};
+inline constexpr std::array<ArrayRole, 2> close_volume_inputs{{
+    {"close", "Close", "close"},
+    {"volume", "Volume", "volume"},
+}};
+
+inline constexpr std::array<ArrayRole, 4> bar_volume_inputs{{
+    {"high", "High", "high"},
+    {"low", "Low", "low"},
+    {"close", "Close", "close"},
+    {"volume", "Volume", "volume"},
+}};
 
 // What a constructor parameter takes. Each takes one word of the checkpoint: a
 // period as itself, a multiplier as the bits of its double, a choice as the index
@@ -242,6 +253,32 @@ struct Wma : Resumable<core::WmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Dema : Resumable<core::DemaState, 1, 1> {
+    static constexpr const char* name = "DEMA";
+    static constexpr std::uint64_t kind = 7;
+    static constexpr const char* doc =
+        "DEMA(period, symbols=None)\n--\n\n"
+        "Double exponential moving average, e1 + (e1 - e2), e1 the EMA of the input and "
+        "e2 the EMA of e1; the first value at bar 2 * (period - 1).";
+    // A period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
+struct Tema : Resumable<core::TemaState, 1, 1> {
+    static constexpr const char* name = "TEMA";
+    static constexpr std::uint64_t kind = 8;
+    static constexpr const char* doc =
+        "TEMA(period, symbols=None)\n--\n\n"
+        "Triple exponential moving average, 3 * (e1 - e2) + e3, e1 the EMA of the input, "
+        "e2 the EMA of e1 and e3 the EMA of e2; the first value at bar 3 * (period - 1).";
+    // As DEMA's: a period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 struct Mom : Resumable<core::MomState, 1, 1> {
     static constexpr const char* name = "MOM";
     static constexpr std::uint64_t kind = 9;
@@ -362,11 +399,135 @@ struct Willr : Resumable<core::WillrState, 3, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Stoch : Resumable<core::StochState, 3, 2> {
+    static constexpr const char* name = "STOCH";
+    static constexpr std::uint64_t kind = 16;
+    static constexpr const char* doc =
+        "STOCH(fastk_period, slowk_period, slowd_period, symbols=None)\n--\n\n"
+        "Slow stochastic, the slow %K the mean over slowk_period of the fast %K "
+        "((close - lowest low) / (highest high - lowest low)) * 100 over fastk_period "
+        "bars, the slow %D its mean over slowd_period; both from bar fastk_period + "
+        "slowk_period + slowd_period - 3.";
+    // As STOCHF's: TA-Lib takes 1 for each.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"fastk_period", "Fastk period", 1},
+        {"slowk_period", "Slowk period", 1},
+        {"slowd_period", "Slowd period", 1},
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"slowk_output", "Slow %K output", "slow %K output"},
+        {"slowd_output", "Slow %D output", "slow %D output"},
+    }};
+    static constexpr const char* window_title = "Each period";
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 3>& p) noexcept {
+        return State::create(p);
+    }
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
+struct Stochf : Resumable<core::StochfState, 3, 2> {
+    static constexpr const char* name = "STOCHF";
+    static constexpr std::uint64_t kind = 17;
+    static constexpr const char* doc =
+        "STOCHF(fastk_period, fastd_period, symbols=None)\n--\n\n"
+        "Fast stochastic, %K = ((close - lowest low) / (highest high - lowest low)) * 100 "
+        "over the last fastk_period bars and %D its mean over fastd_period; both from bar "
+        "fastk_period + fastd_period - 2.";
+    // A window of one bar is the bar's own range; a mean of one is the %K itself.
+    // TA-Lib takes both.
+    static constexpr std::array<Parameter, 2> parameters{{
+        {"fastk_period", "Fastk period", 1},
+        {"fastd_period", "Fastd period", 1},
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"fastk_output", "Fast %K output", "fast %K output"},
+        {"fastd_output", "Fast %D output", "fast %D output"},
+    }};
+    // Every period sets a window of its own.
+    static constexpr const char* window_title = "Each period";
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 2>& p) noexcept {
+        return State::create(p);
+    }
+    static std::array<std::uint64_t, 2> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
+struct Cci : Resumable<core::CciState, 3, 1> {
+    static constexpr const char* name = "CCI";
+    static constexpr std::uint64_t kind = 18;
+    static constexpr const char* doc =
+        "CCI(period, symbols=None)\n--\n\n"
+        "Commodity channel index, (tp - mean) / (0.015 * mean deviation) of the typical "
+        "prices tp = (high + low + close) / 3 over the last period bars; the first value "
+        "at bar period - 1.";
+    // A window of one bar deviates from nothing: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr auto outputs = one_output;
+};
+
+struct Dmi : Resumable<core::DmiState, 3, 3> {
+    static constexpr const char* name = "DMI";
+    static constexpr std::uint64_t kind = 19;
+    static constexpr const char* doc =
+        "DMI(period, symbols=None)\n--\n\n"
+        "Wilder's directional movement: +DI and -DI, 100 times the averages of +DM and "
+        "-DM over the average true range, from bar period; ADX, the average of "
+        "100 * |+DI - -DI| / (+DI + -DI), from bar 2 * period - 1.";
+    // TA-Lib's ADX refuses period 1; its +DI and -DI of period 1 are of one bar.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"plus_di_output", "+DI output", "+DI output"},
+        {"minus_di_output", "-DI output", "-DI output"},
+        {"adx_output", "ADX output", "ADX output"},
+    }};
+};
+
+struct Obv : Resumable<core::ObvState, 2, 1> {
+    static constexpr const char* name = "OBV";
+    static constexpr std::uint64_t kind = 20;
+    static constexpr const char* doc =
+        "OBV(symbols=None)\n--\n\n"
+        "On-balance volume, a running total of the volume, added where the close rose and "
+        "taken away where it fell; the first value at bar 0, the volume itself.";
+    static constexpr auto parameters = no_parameters;
+    static constexpr auto inputs = close_volume_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::array<std::uint64_t, 0> parameters_of(const State& /*state*/) noexcept {
+        return {};
+    }
+};
+
+struct Mfi : Resumable<core::MfiState, 4, 1> {
+    static constexpr const char* name = "MFI";
+    static constexpr std::uint64_t kind = 21;
+    static constexpr const char* doc =
+        "MFI(period, symbols=None)\n--\n\n"
+        "Money flow index, 100 * (pos / (pos + neg)) of the sums of the last period "
+        "flows tp * volume, tp = (high + low + close) / 3, positive where tp rose and "
+        "negative where it fell; the first value at bar period.";
+    // One flow is no balance: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = bar_volume_inputs;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Mom, Roc, Stddev, Bbands, Trange, Natr, Willr>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
+                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi>;
 
 }  // namespace marundex::stream

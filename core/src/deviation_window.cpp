@@ -12,21 +12,10 @@ namespace {
 // count of its bad inputs, and sums NaN while there is no good full window.
 bool consistent(std::uint64_t period, std::uint64_t bars, const DeviationCarry& carry,
                 const double* slots, std::uint64_t next) noexcept {
-    if (!valid_bars(bars) || !valid_slot(next, period, bars)) {
+    if (!consistent_window(period, bars, slots, next, carry.bad)) {
         return false;
     }
-    const std::uint64_t kept = bars < period ? bars : period;
-    if (!unreached_slots_clear(slots, period, kept)) {
-        return false;
-    }
-    std::uint64_t bad = 0;
-    for (std::uint64_t k = 0; k < kept; ++k) {
-        bad += static_cast<std::uint64_t>(!is_finite(slots[k]));
-    }
-    if (bad != carry.bad) {
-        return false;
-    }
-    if (period == 0 || bars < period || bad != 0) {
+    if (period == 0 || bars < period || carry.bad != 0) {
         return same_bits(carry.shift, quiet_nan) && same_bits(carry.sum, quiet_nan) &&
                same_bits(carry.squares, quiet_nan);
     }

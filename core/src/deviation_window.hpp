@@ -70,16 +70,6 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
         return carry;
     }
     const double period_double = period_as_double(period);
-    // The input j bars before bar i of this run, from the run or the window.
-    const auto input_before = [&](std::size_t i, std::uint64_t j) noexcept {
-        if (j <= i) {
-            return load(data.data, i - j);
-        }
-        // The window holds the bar m = j - i before the run at m slots before the
-        // next one; before the series that is a slot not yet reached, +0.
-        const std::uint64_t slot = earlier.next + (period - (j - i));
-        return earlier.slots[slot >= period ? slot - period : slot];
-    };
     // Bars left until the window has been renewed entirely: at bars period - 1,
     // 2 * period - 1, ... of the series the sums are summed afresh.
     std::uint64_t to_renewal = period - bars % period;
@@ -105,8 +95,8 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
         if (renewed || !is_finite(sum) || !is_finite(squares)) {
             // A renewed window, the first good one after a bad input, or sums that
             // overflowed.
-            const DeviationCarry fresh =
-                deviations_afresh(period, [&](std::uint64_t j) { return input_before(i, j); });
+            const DeviationCarry fresh = deviations_afresh(
+                period, [&](std::uint64_t j) { return input_before(earlier, data, i, j); });
             shift = fresh.shift;
             sum = fresh.sum;
             squares = fresh.squares;
@@ -114,16 +104,7 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
         carry = {shift, sum, squares, 0};
         put(i, spread_of(carry, period_double));
     };
-    // While the input leaving the window came before this run, the window has it;
-    // until the window is full that is a slot not yet reached, +0.
-    const std::size_t from_window = period < n ? static_cast<std::size_t>(period) : n;
-    std::size_t i = 0;
-    for (; i < from_window; ++i) {
-        step(i, load(data.data, i), input_before(i, period));
-    }
-    for (; i < n; ++i) {
-        step(i, load(data.data, i), load(data.data, i - period));
-    }
+    each_bar_with_leaving(earlier, data, step);
     return carry;
 }
 

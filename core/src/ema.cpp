@@ -1,4 +1,5 @@
 #include "checkpoint.hpp"
+#include "ema_step.hpp"
 #include "float64_access.hpp"
 
 namespace marundex::core {
@@ -10,36 +11,8 @@ using detail::store;
 
 namespace {
 
-double alpha_of(double period) noexcept {
-    return 2.0 / (period + 1.0);
-}
-
-struct EmaFactors {
-    std::uint64_t period;
-    double period_double;
-    double alpha;
-    double beta;
-};
-
-EmaFactors factors_of(std::uint64_t period) noexcept {
-    const double p = detail::period_as_double(period);
-    const double alpha = alpha_of(p);
-    return {period, p, alpha, 1.0 - alpha};
-}
-
-// The average after one more finite input: two separately rounded products, then
-// their sum.
-double smoothed(const EmaFactors& f, double average, double x) noexcept {
-    return f.beta * average + f.alpha * x;
-}
-
-// What the average carries from one bar to the next: until it is seeded, the run
-// of finite inputs so far and their sum; then the average.
-struct EmaCarry {
-    std::uint64_t finite_run;
-    double seed_sum;
-    double average;
-};
+using detail::EmaCarry;
+using detail::EmaFactors;
 
 // Writes the averages of `data` and returns what they leave. One series in one run
 // is the batch kernel.
@@ -83,7 +56,7 @@ EmaCarry advance_average(const EmaFactors& f, EmaCarry carry, InputRun data,
     for (; i < n; ++i) {
         const double x = load(data.data, i);
         if (is_finite(x)) {
-            average = smoothed(f, average, x);
+            average = detail::ema_smoothed(f, average, x);
             store(out.data, i, average);
         } else {
             store(out.data, i, quiet_nan);
@@ -107,32 +80,22 @@ double seeded_bar(const EmaFactors& f, double average, InputRun data, OutputRun 
         store(out.data, 0, quiet_nan);
         return average;
     }
-    average = smoothed(f, average, x);
+    average = detail::ema_smoothed(f, average, x);
     store(out.data, 0, average);
     return average;
 }
 
-// Whether some series leaves this carry after `bars` bars. The seed sum adds finite
-// inputs from -0: it is -0 before the first, that input itself after it, and never
-// NaN. The average is the constructor's NaN until the seed, the seed's mean right
-// at it, and never NaN after it: finite inputs cannot make it so. With period 1 the
-// old average is weighed by 0, so the average is the last finite input.
+// Whether some series leaves this carry after `bars` bars: a carry that some run of
+// finite inputs leaves, no longer a run than the bars, and, right at the seed, the
+// seed's mean.
 bool consistent(const EmaFactors& f, std::uint64_t bars, const EmaCarry& carry) noexcept {
-    const std::uint64_t run = carry.finite_run;
-    if (!detail::valid_bars(bars) || run > f.period || run > bars) {
+    if (!detail::valid_bars(bars) || carry.finite_run > bars || !detail::consistent_ema(f, carry)) {
         return false;
     }
-    if (run == 0 ? !detail::same_bits(carry.seed_sum, -0.0)
-                 : detail::is_nan(carry.seed_sum) || (run == 1 && !is_finite(carry.seed_sum))) {
-        return false;
-    }
-    if (f.period == 0 || run < f.period) {
-        return detail::same_bits(carry.average, quiet_nan);
-    }
-    if (bars == f.period) {
+    if (f.period != 0 && carry.finite_run == f.period && bars == f.period) {
         return detail::same_bits(carry.average, carry.seed_sum / f.period_double);
     }
-    return f.period == 1 ? is_finite(carry.average) : !detail::is_nan(carry.average);
+    return true;
 }
 
 }  // namespace
@@ -143,13 +106,13 @@ void ema(std::uint64_t period, InputRun data, OutputRun out) noexcept {
         detail::fill_nan(out);
         return;
     }
-    advance_average(factors_of(period), {0, -0.0, quiet_nan}, data, out);
+    advance_average(detail::ema_factors_of(period), {0, -0.0, quiet_nan}, data, out);
 }
 
 EmaState::EmaState(std::uint64_t period) noexcept
     : period_(period),
       period_double_(detail::period_as_double(period)),
-      alpha_(alpha_of(period_double_)),
+      alpha_(detail::ema_alpha_of(period_double_)),
       beta_(1.0 - alpha_),
       average_(quiet_nan) {}
 

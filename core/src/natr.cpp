@@ -3,6 +3,7 @@
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "true_range.hpp"
+#include "wilder.hpp"
 
 namespace marundex::core {
 
@@ -42,10 +43,9 @@ double normalised(double average, double close) noexcept {
     return (average / close) * 100.0;
 }
 
-// One step of Wilder's average in the EMA's form: two separately rounded products,
-// then their sum. An average that overflowed stays +inf rather than turning NaN.
+// One step of Wilder's average.
 double smoothed(const NatrFactors& f, double average, double x) noexcept {
-    return f.beta * average + f.alpha * x;
+    return detail::wilder_step(f.alpha, f.beta, average, x);
 }
 
 // Writes the NATR of every bar of `bars` and returns what the bars leave.

@@ -2,6 +2,7 @@
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "wilder.hpp"
 
 namespace marundex::core {
 
@@ -37,11 +38,9 @@ double index_of(double gain, double loss) noexcept {
     return 100.0 * (gain / total);
 }
 
-// One step of Wilder's average, the EMA's step with alpha = 1 / period: two
-// separately rounded products, then their sum. Only the product with the average
-// is on the chain from bar to bar.
+// One step of Wilder's average.
 double smoothed(const RsiFactors& f, double average, double x) noexcept {
-    return f.beta * average + f.alpha * x;
+    return detail::wilder_step(f.alpha, f.beta, average, x);
 }
 
 // The gain and the loss of a finite change, +0 where there is none.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "checkpoint.hpp"
 #include "float64_access.hpp"
 
 namespace marundex::core::detail {
@@ -54,6 +55,55 @@ inline std::uint64_t keep_recent(double* slots, std::uint64_t capacity, std::uin
     std::memcpy(slots, bytes + to_end * sizeof(double), (n - to_end) * sizeof(double));
     next += n;
     return next >= capacity ? next - capacity : next;
+}
+
+// The input j bars before bar i of a run, from the run or, where it reaches past
+// the run's start, from the window of the bars before it (the bar m = j - i before
+// the run lies m slots before the next one); before the series that is a slot not
+// yet reached, +0. Requires 0 < j <= capacity where it reads the window.
+inline double input_before(const Window& earlier, InputRun data, std::size_t i,
+                           std::uint64_t j) noexcept {
+    if (j <= i) {
+        return load(data.data, i - j);
+    }
+    const std::uint64_t slot = earlier.next + (earlier.capacity - (j - i));
+    return earlier.slots[slot >= earlier.capacity ? slot - earlier.capacity : slot];
+}
+
+// Calls step(i, x, leaving) for each bar i of a run, with its input and the one
+// leaving a window of `capacity` inputs (> 0): from the window while that came
+// before the run, then from the run itself.
+template <class Step>
+void each_bar_with_leaving(const Window& earlier, InputRun data, Step step) noexcept {
+    const std::size_t n = data.length;
+    const std::uint64_t period = earlier.capacity;
+    const std::size_t from_window = period < n ? static_cast<std::size_t>(period) : n;
+    std::size_t i = 0;
+    for (; i < from_window; ++i) {
+        step(i, load(data.data, i), input_before(earlier, data, i, period));
+    }
+    for (; i < n; ++i) {
+        step(i, load(data.data, i), load(data.data, i - period));
+    }
+}
+
+// Whether some series leaves a window of `capacity` slots with its next slot at
+// `next` after `bars` bars, `bad` of its inputs NaN or infinite: bars and slot in
+// range, slots not yet reached +0, and the count of bad inputs the slots' own.
+inline bool consistent_window(std::uint64_t capacity, std::uint64_t bars, const double* slots,
+                              std::uint64_t next, std::uint64_t bad) noexcept {
+    if (!valid_bars(bars) || !valid_slot(next, capacity, bars)) {
+        return false;
+    }
+    const std::uint64_t kept = bars < capacity ? bars : capacity;
+    if (!unreached_slots_clear(slots, capacity, kept)) {
+        return false;
+    }
+    std::uint64_t counted = 0;
+    for (std::uint64_t k = 0; k < kept; ++k) {
+        counted += static_cast<std::uint64_t>(!is_finite(slots[k]));
+    }
+    return counted == bad;
 }
 
 }  // namespace marundex::core::detail

@@ -7,8 +7,8 @@
 
 namespace marundex::core {
 
+using detail::input_before;
 using detail::is_finite;
-using detail::load;
 using detail::quiet_nan;
 using detail::store;
 
@@ -50,7 +50,6 @@ WmaCarry sums_afresh(const WmaFactors& f, Back back) noexcept {
 // One series in one run is the batch.
 WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
                      detail::Window earlier, InputRun data, OutputRun out) noexcept {
-    const std::size_t n = data.length;
     const std::uint64_t period = f.period;
     // The pre-fill comes before any read when the output overlaps the input.
     if (period == 0 || detail::overlap(data, out)) {
@@ -59,16 +58,6 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
     if (period == 0) {
         return carry;
     }
-    // The input j bars before bar i of this run, from the run or the window.
-    const auto input_before = [&](std::size_t i, std::uint64_t j) noexcept {
-        if (j <= i) {
-            return load(data.data, i - j);
-        }
-        // The window holds the bar m = j - i before the run at m slots before the
-        // next one; before the series that is a slot not yet reached, +0.
-        const std::uint64_t slot = earlier.next + (period - (j - i));
-        return earlier.slots[slot >= period ? slot - period : slot];
-    };
     // The bars left until the window has been renewed entirely and its sums are
     // summed afresh: carried sums lose a little at every step, and the weighted one
     // takes the plain one's losses in again and again, so they are never carried
@@ -97,7 +86,7 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
             // A renewed window, the first good one after a bad input, or sums that
             // overflowed.
             const WmaCarry fresh =
-                sums_afresh(f, [&](std::uint64_t j) { return input_before(i, j); });
+                sums_afresh(f, [&](std::uint64_t j) { return input_before(earlier, data, i, j); });
             sum = fresh.sum;
             weighted = fresh.weighted;
         }
@@ -105,16 +94,7 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
         carry.weighted = weighted;
         store(out.data, i, weighted / f.divisor);
     };
-    // While the input leaving the window came before this run, the window has it;
-    // until the window is full that is a slot not yet reached, +0.
-    const std::size_t from_window = period < n ? static_cast<std::size_t>(period) : n;
-    std::size_t i = 0;
-    for (; i < from_window; ++i) {
-        step(i, load(data.data, i), input_before(i, period));
-    }
-    for (; i < n; ++i) {
-        step(i, load(data.data, i), load(data.data, i - period));
-    }
+    detail::each_bar_with_leaving(earlier, data, step);
     return carry;
 }
 
@@ -127,21 +107,10 @@ WmaFactors factors_of(std::uint64_t period) noexcept {
 // the count of its bad inputs, and sums NaN while there is no good full window.
 bool consistent(std::uint64_t period, std::uint64_t bars, const WmaCarry& carry,
                 const double* slots, std::uint64_t next) noexcept {
-    if (!detail::valid_bars(bars) || !detail::valid_slot(next, period, bars)) {
+    if (!detail::consistent_window(period, bars, slots, next, carry.bad)) {
         return false;
     }
-    const std::uint64_t kept = bars < period ? bars : period;
-    if (!detail::unreached_slots_clear(slots, period, kept)) {
-        return false;
-    }
-    std::uint64_t bad = 0;
-    for (std::uint64_t k = 0; k < kept; ++k) {
-        bad += static_cast<std::uint64_t>(!is_finite(slots[k]));
-    }
-    if (bad != carry.bad) {
-        return false;
-    }
-    if (period == 0 || bars < period || bad != 0) {
+    if (period == 0 || bars < period || carry.bad != 0) {
         return detail::same_bits(carry.sum, quiet_nan) &&
                detail::same_bits(carry.weighted, quiet_nan);
     }

@@ -172,9 +172,42 @@ def cases():
                     yield name, (), (high, low, close)
                     continue
                 for period in _periods(period_rngs[name], n):
-                    # No longer than the longest window a state keeps (WILLR's).
+                    # A type that keeps a window refuses a longer period than the longest,
+                    # and a period of that length would only fill memory with zeros: the
+                    # stream tests take it. The others take the longest for any longer.
+                    if row.windowed and period > MAX_WINDOW:
+                        continue
                     period = min(period, MAX_WINDOW)
-                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close)
+                    # A type's later periods, its means', are short: 1 to 5.
+                    chosen = [period] + [1 + period % 5] * (len(row.parameters) - 1)
+                    yield name, tuple(max(p, least) for p, least in zip(chosen, row.parameters.values())), (high, low, close)
+    # The types of close and volume, on a stream of their own: volumes of every kind
+    # of series, negative and bad ones too.
+    rng = SplitMix64(20261212)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            volume = _series(rng, kind, n)
+            for name, row in STREAM_TYPES.items():
+                if row.inputs == ("close", "volume"):
+                    yield name, (), (close, volume)
+    # The types of high, low, close and volume: bars as above, a volume of the same
+    # kind as the close, on a stream of their own.
+    rng = SplitMix64(20261213)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            spread = _series(rng, "walk", n)
+            volume = _series(rng, kind, n)
+            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
+            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low", "close", "volume"):
+                    continue
+                for period in _periods(period_rngs[name], n):
+                    if row.windowed and period > MAX_WINDOW:
+                        continue
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close, volume)
 
 
 class Digests:
@@ -214,7 +247,8 @@ def _computed(marundex, name, periods, inputs):
 
 def _expected(reference, name, periods, arrays):
     result = getattr(reference, name)(*periods, *arrays)
-    return result if isinstance(result, tuple) else [result]
+    several = isinstance(result, tuple) or (name in STREAM_TYPES and len(STREAM_TYPES[name].outputs) > 1)
+    return result if several else [result]
 
 
 def run_marundex(marundex, only=None):

@@ -34,11 +34,19 @@ __all__ = [
     "atr",
     "rsi",
     "wma",
+    "dema",
+    "tema",
     "mom",
     "roc",
     "trange",
     "natr",
     "willr",
+    "stoch",
+    "stochf",
+    "cci",
+    "dmi",
+    "obv",
+    "mfi",
 ]
 
 
@@ -423,6 +431,27 @@ def bbands(period, *multipliers_and_data):
     return upper, middle, lower
 
 
+def _blend_of_emas(period, data, blend):
+    """The averages of the chain, each EMA's (ema above) over the outputs of the one
+    before, and at each bar where the last has a value, blend of their values."""
+    chain = [ema(period, data)]
+    while len(chain) < blend.__code__.co_argcount:
+        chain.append(ema(period, chain[-1]))
+    return [HOLE if is_hole(chain[-1][i]) else blend(*(e[i] for e in chain)) for i in range(len(data))]
+
+
+def dema(period, data):
+    """DEMA as its definition states it: e1 + (e1 - e2), e1 the EMA of the input and
+    e2 the EMA of e1, where e2 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2: e1 + (e1 - e2))
+
+
+def tema(period, data):
+    """TEMA as its definition states it: 3 * (e1 - e2) + e3, e1 the EMA of the input,
+    e2 the EMA of e1 and e3 the EMA of e2, where e3 has a value."""
+    return _blend_of_emas(period, list(data), lambda e1, e2, e3: (3.0 * (e1 - e2)) + e3)
+
+
 def mom(period, data):
     """Momentum as its definition states it: x[i] - x[i - period] from bar period on,
     no value where either input is NaN or infinite."""
@@ -518,4 +547,217 @@ def willr(period, high, low, close):
                 ll = low[k]
         spread = hh - ll
         out[i] = 0.0 if spread == 0.0 else ((hh - close[i]) / spread) * -100.0
+    return out
+
+
+def cci(period, high, low, close):
+    """CCI as its definition states it. The typical price of bar i is ((high + low) +
+    close) / 3. At bar i >= period - 1, over the window of the last `period` typical
+    prices, oldest first: their sum from -0.0, over the period, is the mean; the sum
+    of |tp - mean| from -0.0, over the period, is the deviation. The output is 0
+    where 0.015 * deviation is 0, else (tp[i] - mean) / (0.015 * deviation); a window
+    that holds a typical price that is not finite has no value."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    out = [HOLE] * n
+    p = float(period)
+    tp = [((h + l) + c) / 3.0 for h, l, c in zip(high, low, close)]
+    for i in range(period - 1, n):
+        window = tp[i - period + 1 : i + 1]
+        if not all(is_finite(v) for v in window):
+            continue
+        total = -0.0
+        for v in window:
+            total = total + v
+        mean = total / p
+        deviations = -0.0
+        for v in window:
+            deviations = deviations + abs(v - mean)
+        scaled = 0.015 * (deviations / p)
+        out[i] = 0.0 if scaled == 0.0 else (tp[i] - mean) / scaled
+    return out
+
+
+def obv(close, volume):
+    """OBV as its definition states it. A bar is good where its close and its volume
+    are finite, and only a good bar has a value. The first good bar's total is its
+    volume; each later good bar adds its volume where its close is above the last
+    finite close before it, takes it away where below, and keeps the total where
+    equal."""
+    close, volume = list(close), list(volume)
+    out = [HOLE] * len(close)
+    total = None
+    last_close = None
+    for i, (c, v) in enumerate(zip(close, volume)):
+        if is_finite(c) and is_finite(v):
+            if total is None:
+                total = v
+            elif c > last_close:
+                total = total + v
+            elif c < last_close:
+                total = total - v
+            out[i] = total
+        if is_finite(c):
+            last_close = c
+    return out
+
+
+def _fast_k(period, high, low, close):
+    """The fast %K: over the bars i - period + 1 to i, hh the largest high and ll
+    the smallest low (of equal ones the latest), then ((close[i] - ll) / (hh - ll))
+    * 100, or 0 where hh - ll is 0. No value before bar period - 1, nor where a high
+    or low of the window, or the close, is not finite."""
+    n = len(high)
+    out = [HOLE] * n
+    for i in range(period - 1, n):
+        bars = range(i - period + 1, i + 1)
+        if not all(is_finite(high[k]) and is_finite(low[k]) for k in bars) or not is_finite(close[i]):
+            continue
+        hh, ll = high[bars[0]], low[bars[0]]
+        for k in bars:
+            if high[k] >= hh:
+                hh = high[k]
+            if low[k] <= ll:
+                ll = low[k]
+        spread = hh - ll
+        out[i] = 0.0 if spread == 0.0 else ((close[i] - ll) / spread) * 100.0
+    return out
+
+
+def _mean_line(period, line, start):
+    """The mean of the last `period` values of a line, summed from the oldest and
+    divided; no value before bar `start`."""
+    out = [HOLE] * len(line)
+    for i in range(start, len(line)):
+        total = line[i - period + 1]
+        for k in range(i - period + 2, i + 1):
+            total = total + line[k]
+        out[i] = total / float(period)
+    return out
+
+
+def stoch(fastk_period, slowk_period, slowd_period, high, low, close):
+    """The slow %K, the fast %K's mean over slowk_period, and the slow %D, the slow
+    %K's mean over slowd_period; both start at bar fastk_period + slowk_period +
+    slowd_period - 3."""
+    k = _fast_k(fastk_period, list(high), list(low), list(close))
+    slow_k = _mean_line(slowk_period, k, fastk_period + slowk_period - 2)
+    start = fastk_period + slowk_period + slowd_period - 3
+    slow_d = _mean_line(slowd_period, slow_k, start)
+    return [HOLE if i < start else v for i, v in enumerate(slow_k)], slow_d
+
+
+def stochf(fastk_period, fastd_period, high, low, close):
+    """The fast %K and its mean over fastd_period, the fast %D; both start at bar
+    fastk_period + fastd_period - 2."""
+    k = _fast_k(fastk_period, list(high), list(low), list(close))
+    start = fastk_period + fastd_period - 2
+    d = _mean_line(fastd_period, k, start)
+    return [HOLE if i < start else v for i, v in enumerate(k)], d
+
+
+def dmi(period, high, low, close):
+    """+DI, -DI and ADX. Of each bar after the first, up = high - high', down = low'
+    - low (' the bar before), +DM = up where up > down and up > 0, else 0, -DM
+    likewise, and the true range; a bar whose moves or true range are not finite is
+    bad. Each Wilder average starts as the sum of the first period - 1 good bars in a
+    row over period, a bad bar before that starting afresh, and steps as RSI's;
+    +DI = (+DM average / TR average) * 100, 0 where the TR average is 0, -DI
+    likewise. DX = (|+DI - -DI| / (+DI + -DI)) * 100, 0 where the sum is 0; ADX is
+    its Wilder average, seeded by the mean of the first period DX in a row. A bad
+    bar gives NaN at its own bar; after a seed the averages skip it."""
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    plus_di, minus_di, adx_out = [HOLE] * n, [HOLE] * n, [HOLE] * n
+    if period == 0:
+        return plus_di, minus_di, adx_out
+    alpha = 1.0 / float(period)
+    beta = 1.0 - alpha
+    run = dx_run = 0
+    plus = minus = rng = adx = 0.0
+    for i in range(1, n):
+        up = high[i] - high[i - 1]
+        down = low[i - 1] - low[i]
+        tr = true_range(high, low, close, i)
+        good = all(is_finite(v) for v in (high[i], low[i], close[i - 1], up, down, tr))
+        plus_dm = up if up > down and up > 0.0 else 0.0
+        minus_dm = down if down > up and down > 0.0 else 0.0
+        if run < period:
+            if not good:
+                run, plus, minus, rng = 0, 0.0, 0.0, 0.0
+            else:
+                run += 1
+                if run < period:
+                    plus, minus, rng = plus + plus_dm, minus + minus_dm, rng + tr
+                    if run + 1 == period:
+                        plus, minus, rng = plus / float(period), minus / float(period), rng / float(period)
+        if good and run == period:
+            plus = beta * plus + alpha * plus_dm
+            minus = beta * minus + alpha * minus_dm
+            rng = beta * rng + alpha * tr
+            plus_di[i] = 0.0 if rng == 0.0 else (plus / rng) * 100.0
+            minus_di[i] = 0.0 if rng == 0.0 else (minus / rng) * 100.0
+            total = plus_di[i] + minus_di[i]
+            dx = 0.0 if total == 0.0 else (abs(plus_di[i] - minus_di[i]) / total) * 100.0
+            if dx_run < period:
+                if not is_finite(dx):
+                    dx_run, adx = 0, 0.0
+                else:
+                    adx = adx + dx
+                    dx_run += 1
+                    if dx_run == period:
+                        adx = adx / float(period)
+                        adx_out[i] = adx
+            elif is_finite(dx):
+                adx = beta * adx + alpha * dx
+                adx_out[i] = adx
+        elif dx_run < period:
+            dx_run, adx = 0, 0.0
+    return plus_di, minus_di, adx_out
+
+
+def mfi(period, high, low, close, volume):
+    """The money flow index. Of each bar, tp = ((high + low) + close) / 3 and the
+    flow tp * volume, positive where tp rose from the bar before, negative where it
+    fell (bar 0, or a flow not finite, is bad). At bar i from bar period, where the
+    window of flows i - period + 1 to i holds no bad one: each sum is the one before
+    plus (the new flow - the leaving one), or, at bars where i + 1 is a multiple of
+    period, after a bad window, or where that is not finite, the window's flows
+    summed from -0; a side whose flows are all 0 is 0. Then 100 * (pos / (pos +
+    neg)), 0 where the sum is 0."""
+    high, low, close, volume = list(high), list(low), list(close), list(volume)
+    n = len(high)
+    out = [HOLE] * n
+    if period == 0:
+        return out
+    nan = float("nan")
+    flows = []
+    previous = nan
+    for i in range(n):
+        tp = ((high[i] + low[i]) + close[i]) / 3.0
+        money = tp * volume[i]
+        if is_finite(tp) and is_finite(previous) and is_finite(money):
+            flows.append((money if tp > previous else 0.0, money if tp < previous else 0.0))
+        else:
+            flows.append((nan, nan))
+        previous = tp
+    positive = negative = nan
+    for i in range(period, n):
+        window = flows[i - period + 1 : i + 1]
+        if not all(is_finite(up) for up, _ in window):
+            positive = negative = nan
+            continue
+        leaving = flows[i - period]
+        new_positive = positive + (flows[i][0] - leaving[0])
+        new_negative = negative + (flows[i][1] - leaving[1])
+        if (i + 1) % period == 0 or not is_finite(new_positive) or not is_finite(new_negative):
+            new_positive = new_negative = -0.0
+            for up, down in window:
+                new_positive = new_positive + up
+                new_negative = new_negative + down
+        positive, negative = new_positive, new_negative
+        up = 0.0 if all(f == 0.0 for f, _ in window) else positive
+        down = 0.0 if all(f == 0.0 for _, f in window) else negative
+        total = up + down
+        out[i] = 0.0 if total == 0.0 else 100.0 * (up / total)
     return out

@@ -26,6 +26,10 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.RSI(*inputs, *periods)]),
     "WMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.WMA(*inputs, *periods)], windowed=True),
+    "DEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.DEMA(*inputs, *periods)]),
+    "TEMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (14,), (50,), (2**64 - 1,)],
+                       lambda ta, inputs, periods: [ta.TEMA(*inputs, *periods)]),
     "MOM": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.MOM(*inputs, *periods)], windowed=True),
     "ROC": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (10,), (299,), (300,), (2**24,)],
@@ -41,6 +45,25 @@ CATALOGUE = {
                        lambda ta, inputs, periods: [ta.NATR(*inputs, *periods)]),
     "WILLR": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: [ta.WILLR(*inputs, *periods)], windowed=True),
+    "STOCH": Catalogued({"fastk_period": 1, "slowk_period": 1, "slowd_period": 1}, ("high", "low", "close"),
+                        ("slowk_output", "slowd_output"),
+                        [(1, 1, 1), (1, 3, 2), (2, 1, 1), (5, 3, 3), (14, 3, 3), (50, 10, 5), (300, 5, 3), (100_000, 3, 3)],
+                        lambda ta, inputs, p: ta.STOCH(*inputs, fastk_period=p[0], slowk_period=p[1], slowd_period=p[2]),
+                        windowed=True),
+    "STOCHF": Catalogued({"fastk_period": 1, "fastd_period": 1}, ("high", "low", "close"), ("fastk_output", "fastd_output"),
+                         [(1, 1), (1, 3), (2, 1), (5, 3), (14, 3), (50, 10), (300, 5), (100_000, 3)],
+                         lambda ta, inputs, periods: ta.STOCHF(*inputs, *periods), windowed=True),
+    "CCI": Catalogued({"period": 2}, ("high", "low", "close"), ("output",), [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                      lambda ta, inputs, periods: [ta.CCI(*inputs, *periods)], windowed=True),
+    "DMI": Catalogued({"period": 2}, ("high", "low", "close"), ("plus_di_output", "minus_di_output", "adx_output"),
+                      [(2,), (3,), (14,), (50,), (300,), (2**64 - 1,)],
+                      lambda ta, inputs, periods: [ta.PLUS_DI(*inputs, *periods), ta.MINUS_DI(*inputs, *periods),
+                                                   ta.ADX(*inputs, *periods)]),
+    "OBV": Catalogued({}, ("close", "volume"), ("output",), [()],
+                      lambda ta, inputs, periods: [ta.OBV(*inputs)]),
+    "MFI": Catalogued({"period": 2}, ("high", "low", "close", "volume"), ("output",),
+                      [(2,), (3,), (14,), (50,), (300,), (100_000,)],
+                      lambda ta, inputs, periods: [ta.MFI(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)
@@ -123,7 +146,10 @@ def messy_bars(rng, n):
 
 
 def inputs_for(name, rng, n):
-    if INDICATORS[name][2] == ("high", "low", "close"):
+    if INDICATORS[name][2][:3] == ("high", "low", "close"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
-        return [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+        bars = [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+        return bars + [messy_bars(rng, n)] * (len(INDICATORS[name][2]) - 3)
+    if INDICATORS[name][2] == ("close", "volume"):
+        return [messy_bars(rng, n), np.abs(messy_bars(rng, n))]
     return [messy_bars(rng, n)]

@@ -67,6 +67,18 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # The windows that hold it, (1 + 2 * 4) / 3 on each side of them.
         ("WMA", (2,), [1, 4, NAN, 1, 4], [NAN, 3, NAN, NAN, 3]),
         ("WMA", (3,), [1, 1, 1, -np.inf, 1, 1, 1, 1], [NAN, NAN, 1, NAN, NAN, NAN, 1, 1]),
+        # Period 3 weighs by halves: e1 seeded at bar 2 by 4, e2 at bar 4 by the mean
+        # of 4, 6 and 8, so 8 + (8 - 6). Both skip the NaN: e1 = 8 / 2 + 14 / 2 = 11,
+        # e2 = 6 / 2 + 11 / 2, so 13.5.
+        ("DEMA", (3,), [2, 4, 6, 8, 10, NAN, 14], [NAN, NAN, NAN, NAN, 10, NAN, 13.5]),
+        # e1 skips it; e2, not yet seeded, starts afresh at 6, 8, 10: 10 + (10 - 8).
+        ("DEMA", (3,), [2, 4, 6, np.inf, 8, 10, 12], [NAN, NAN, NAN, NAN, NAN, NAN, 12]),
+        # Before e1's seed it starts e1's run afresh.
+        ("DEMA", (3,), [2, -np.inf, 2, 4, 6, 8, 10], [NAN, NAN, NAN, NAN, NAN, NAN, 10]),
+        # e1 and e2 skip it; e3, not yet seeded, starts afresh at 8, 10 and 12 from
+        # bar 6: 3 * (14 - 12) + 10. Then all three skip the NaN.
+        ("TEMA", (3,), [2, 4, 6, 8, 10, np.inf, 12, 14, 16, NAN, 20],
+         [NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN, 16, NAN, 19.75]),
         # The windows that hold it; then (1, 3) deviates by 1 and (3, 3) by 0.
         ("STDDEV", (2,), [1, 3, NAN, 1, 3, 3], [NAN, 1, NAN, NAN, 1, 0]),
         ("STDDEV", (2, -2.0), [5, 7, np.inf, 7, 5], [NAN, -2, NAN, NAN, -2]),
@@ -99,12 +111,53 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         ("WILLR", (2,), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), [NAN, NAN, -50, -0.0]),
         # A window without range: 0, as TA-Lib gives.
         ("WILLR", (2,), ([3, 3, 3], [3, 3, 3], [3, 3, 3]), [NAN, 0, 0]),
+        # %K over one bar, 50, NaN, 0, 50, 100, 50; the slow %K its mean over two, the
+        # slow %D that one's mean over two: the bad close at bar 1 spoils the slow %K
+        # up to bar 2 and the slow %D up to bar 3.
+        ("STOCH", (1, 2, 2), ([6] * 6, [2] * 6, [4, NAN, 2, 4, 6, 4]),
+         ([NAN, NAN, NAN, 25, 75, 75], [NAN, NAN, NAN, NAN, 50, 75])),
+        # %K over two bars, %D its mean over two: the NaN high spoils the %K of the two
+        # windows that hold it and the %D of three; then (5 - 2) / 4 and (6 - 4) / 4.
+        # A window without range gives 0, as TA-Lib gives.
+        ("STOCHF", (2, 2), ([6, 6, NAN, 6, 6, 8, 3, 3], [2, 2, 2, 2, 4, 4, 3, 3], [4, 5, 4, 3, 5, 6, 3, 3]),
+         ([NAN, NAN, NAN, NAN, 75, 50, 0, 0], [NAN, NAN, NAN, NAN, NAN, 62.5, 25, 0])),
+        # A bad close spoils its own %K and the %D of the windows that hold it.
+        ("STOCHF", (1, 2), ([6, 6, 6, 6], [2, 2, 2, 2], [4, np.inf, 4, 6]), ([NAN, NAN, 50, 100], [NAN, NAN, NAN, 75])),
+        # +DM 1, -DM 0 and a true range of 2 a bar: +DI 50, -DI 0 and DX 100 once seeded.
+        # The NaN high spoils the moves of bars 3 and 4, which the averages skip; the
+        # ADX's run of DX starts afresh after them.
+        ("DMI", (2,), ([3, 4, 5, NAN, 7, 8, 9, 10], [1, 2, 3, 4, 5, 6, 7, 8], [2, 3, 4, 5, 6, 7, 8, 9]),
+         ([NAN, NAN, 50, NAN, NAN, 50, 50, 50], [NAN, NAN, 0, NAN, NAN, 0, 0, 0],
+          [NAN, NAN, NAN, NAN, NAN, NAN, 100, 100])),
+        # Nothing moved: 0 for each, as TA-Lib gives.
+        ("DMI", (2,), ([5] * 4, [5] * 4, [5] * 4), ([NAN, NAN, 0, 0], [NAN, NAN, 0, 0], [NAN, NAN, NAN, 0])),
+        # High, low and close equal: tp is the price, flows 2 up, 3 up, 2 down, bad, 4 up
+        # and 5 up. The NaN volume spoils its own flow and both windows that hold it; a
+        # window without flows gives 0, as TA-Lib gives.
+        ("MFI", (2,), ([1, 2, 3, 2, 3, 4, 5],) * 3 + ([1, 1, 1, 1, NAN, 1, 1],), [NAN, NAN, 100, 60, NAN, NAN, 100]),
+        ("MFI", (2,), ([5] * 4,) * 3 + ([1] * 4,), [NAN, NAN, 0, 0]),
+        # Typical prices 3, 6, 3, 6 make windows of two with mean 4.5 and deviation
+        # 1.5, so +-1.5 / (0.015 * 1.5); the NaN low spoils the two windows that
+        # hold it, an infinite close its two windows.
+        ("CCI", (2,), ([4, 7, 7, 4, 7, 4, 7], [2, NAN, 5, 2, 5, 2, 5], [3, 6, 6, 3, np.inf, 3, 6]),
+         [NAN, NAN, NAN, -1.5 / (0.015 * 1.5), NAN, NAN, 1.5 / (0.015 * 1.5)]),
+        # A window without deviation: 0, as TA-Lib gives.
+        ("CCI", (3,), ([4, 4, 4, 4], [2, 2, 2, 2], [3, 3, 3, 3]), [NAN, NAN, 0, 0]),
+        # close, volume: up, level, down from the first volume; a bad volume is left
+        # out of the total, and the next close is held against its finite close.
+        ("OBV", (), ([10, 11, 11, 10, 12, 11, 13], [100, 200, 300, 400, NAN, 8, 1]),
+         [100, 300, 300, -100, NAN, -108, -107]),
+        # A bad close too, held against the last finite close, 11; the first good
+        # bar starts the total.
+        ("OBV", (), ([NAN, 10, 11, np.inf, 10, 12], [5, 1, 2, 4, 8, 16]), [NAN, 1, 3, NAN, -5, 11]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
     series = data if isinstance(data, tuple) else (data,)
-    (got,) = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
-    np.testing.assert_array_equal(got, np.array(expected))
+    got = run(name, periods, [np.array(d, dtype=np.float64) for d in series])
+    lines = expected if len(got) > 1 else (expected,)
+    for line, want in zip(got, lines, strict=True):
+        np.testing.assert_array_equal(line, np.array(want))
 
 
 @pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() if not row.variant_of for p in row.parameters])

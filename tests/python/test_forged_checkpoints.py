@@ -21,6 +21,9 @@ FIELDS = {
     "ATR": ["period", "bars", "close", "sum", "average"],
     "RSI": ["period", "bars", "run", "previous", "gain", "loss"],
     "WMA": ["period", "bars", "sum", "weighted", "bad", "next", "slot 0", "slot 1"],
+    "DEMA": ["period", "bars", "run 1", "seed sum 1", "average 1", "run 2", "seed sum 2", "average 2"],
+    "TEMA": ["period", "bars", "run 1", "seed sum 1", "average 1", "run 2", "seed sum 2", "average 2",
+             "run 3", "seed sum 3", "average 3"],
     "MOM": ["period", "bars", "next", "slot 0", "slot 1"],
     "ROC": ["period", "bars", "next", "slot 0", "slot 1"],
     "STDDEV": ["nbdev", "period", "bars", "shift", "sum", "squares", "bad", "next", "slot 0", "slot 1", "slot 2"],
@@ -28,6 +31,14 @@ FIELDS = {
     "TRANGE": ["bars", "close"],
     "NATR": ["period", "bars", "run", "close", "average"],
     "WILLR": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "STOCH": ["fastk", "slowk", "slowd", "bars", "next", "high 0", "high 1", "low 0", "low 1", "%K 0", "%K 1",
+              "slow %K 0", "slow %K 1"],
+    "STOCHF": ["fastk", "fastd", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2",
+               "%K 0", "%K 1"],
+    "DMI": ["period", "bars", "high", "low", "close", "di run", "+dm", "-dm", "tr", "dx run", "adx"],
+    "MFI": ["period", "bars", "tp", "positive", "negative", "up 0", "up 1", "up 2", "down 0", "down 1", "down 2"],
+    "CCI": ["period", "bars", "next", "slot 0", "slot 1", "slot 2"],
+    "OBV": ["bars", "close", "total"],
 }
 
 
@@ -87,6 +98,16 @@ FORGED = [
     ("WMA", (2,), 5, "slot 1", np.inf),  # nor counts one
     ("WMA", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
     ("WMA", (2,), 5, "bars", 2**63),
+    ("DEMA", (3,), 2, "run 2", 1),  # e2 takes nothing before e1 has a value
+    ("DEMA", (3,), 6, "run 2", 4),  # more values than the period
+    ("DEMA", (3,), 3, "average 1", 3.0),  # the seed is the mean, 2
+    ("DEMA", (3,), 4, "average 2", 3.0),  # not seeded yet: NaN
+    ("DEMA", (3,), 6, "seed sum 2", np.nan),
+    ("DEMA", (3,), 6, "bars", 2**63),
+    ("TEMA", (3,), 4, "run 3", 1),  # e3 takes nothing before e2 has a value
+    ("TEMA", (3,), 8, "average 3", np.nan),  # seeded: never NaN
+    ("TEMA", (3,), 6, "average 3", 3.0),  # not seeded yet: NaN
+    ("TEMA", (3,), 8, "bars", 2**63),
     ("MOM", (2,), 1, "next", 0),  # right after the bars seen
     ("MOM", (2,), 1, "slot 1", 2.0),  # a slot not yet reached
     ("MOM", (2,), 5, "next", 2),
@@ -113,6 +134,32 @@ FORGED = [
     ("WILLR", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
     ("WILLR", (3,), 5, "next", 3),
     ("WILLR", (3,), 5, "bars", 2**63),
+    ("STOCH", (2, 2, 2), 1, "slow %K 1", 5.0),  # a slow %K past the bars seen
+    ("STOCH", (2, 2, 2), 1, "%K 1", 5.0),
+    ("STOCH", (2, 2, 2), 3, "slowd", 1),  # a shorter window than the words hold
+    ("STOCHF", (3, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
+    ("STOCHF", (3, 2), 2, "high 2", 5.0),
+    ("STOCHF", (3, 2), 4, "next", 3),
+    ("STOCHF", (3, 2), 4, "fastd", 3),  # a longer window than the words hold
+    ("DMI", (3,), 0, "close", 1.0),  # before the first bar
+    ("DMI", (3,), 2, "di run", 2),  # bar 0 has no moves
+    ("DMI", (3,), 2, "dx run", 1),  # a DX before the averages' seed
+    ("DMI", (3,), 6, "dx run", 4),
+    ("DMI", (3,), 6, "tr", -2.0),
+    ("DMI", (3,), 6, "adx", np.nan),
+    ("MFI", (3,), 0, "tp", 1.0),  # before the first bar
+    ("MFI", (3,), 2, "up 2", 5.0),  # a slot past the bars seen
+    ("MFI", (3,), 2, "up 0", 5.0),  # bar 0 has no flow
+    ("MFI", (3,), 5, "down 1", 2.0),  # a flow both up and down
+    ("MFI", (3,), 5, "positive", np.nan),  # no sum for a window without a bad flow
+    ("CCI", (3,), 2, "slot 2", 5.0),  # a slot past the bars seen
+    ("CCI", (3,), 2, "next", 0),  # right after the bars seen
+    ("CCI", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("CCI", (3,), 5, "bars", 2**63),
+    ("OBV", (), 0, "close", 1.0),  # before the first bar
+    ("OBV", (), 3, "close", np.inf),  # only a finite close is kept
+    ("OBV", (), 3, "total", -np.nan),  # no total yet is the quiet NaN
+    ("OBV", (), 3, "bars", 2**63),
 ]
 
 
@@ -120,8 +167,11 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    inputs = [x + 1, x - 1, x] if name in ("ATR", "TRANGE", "NATR", "WILLR") else [x]
-    state.update(*inputs, *[np.empty(fed) for _ in range(3 if name.startswith(("MACD", "BBANDS")) else 1)])
+    bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI")
+    inputs = [x + 1, x - 1, x] if name in bar_types else [x, x] if name == "OBV" else [x]
+    inputs += [x] if name == "MFI" else []
+    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
+    state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
     # One series: the header and its parameters, the state's words, the CRC.
@@ -136,10 +186,13 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
 # An empty universe has no state to check its periods: the header's are checked as
 # its constructor checks them.
 @pytest.mark.parametrize("name, periods, forged", [("SMA", (3,), (2**64 - 1,)), ("MACD", (12, 26, 9), (5, 3, 1)),
-                                                   ("MACD", (12, 26, 9), (2, 3, 1, 2)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
+                                                   ("MACD", (12, 26, 9), (2, 3, 1, 2)), ("RSI", (3,), (1,)), ("WMA", (3,), (0,)),
+                                                   ("DEMA", (3,), (0,)), ("TEMA", (3,), (0,)), ("MOM", (3,), (0,)), ("ROC", (3,), (0,)),
                                                    ("STDDEV", (3,), (1, 0x3FF0000000000000)),
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
-                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,))])
+                                                   ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
+                                                   ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

@@ -16,6 +16,7 @@
 // the flags they were built with.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -515,6 +516,65 @@ class BbandsState {
     detail::DeviationWindow window_;
 };
 
+// One exponential average of a chain, as EMA keeps its own: until it is seeded,
+// the run of finite inputs so far and their sum; then the average.
+struct EmaLink {
+    std::uint64_t finite_run;
+    double seed_sum;
+    double average;
+};
+
+// The states whose output blends a chain of exponential averages (DEMA, TEMA): the
+// first average is EMA's over the inputs, each next one EMA's over the outputs of
+// the one before, with alpha = 2 / (period + 1) throughout. Each is seeded by the
+// mean of the first `period` finite values it takes in a row, so the output starts
+// at bar depth * (period - 1). A NaN or infinite input before the first seed starts
+// its run afresh; after it, it gives NaN at its own bar and every average skips it
+// (an average not yet seeded then starts its run afresh). A period of 0 gives NaN
+// throughout.
+template <class Blend>
+class EmaChainState {
+  public:
+    explicit EmaChainState(std::uint64_t period) noexcept;
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<EmaChainState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    std::array<EmaLink, Blend::depth> links_;
+};
+
+// DEMA, e1 + (e1 - e2): 2 * e1 - e2 written so that it overflows only where its
+// value does.
+struct DoubleEma {
+    static constexpr std::size_t depth = 2;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using DemaState = EmaChainState<DoubleEma>;
+extern template class EmaChainState<DoubleEma>;
+
+// TEMA, 3 * (e1 - e2) + e3: 3 * e1 - 3 * e2 + e3 written so that it overflows only
+// where its value does.
+struct TripleEma {
+    static constexpr std::size_t depth = 3;
+    static double of(const std::array<double, depth>& e) noexcept;
+};
+using TemaState = EmaChainState<TripleEma>;
+extern template class EmaChainState<TripleEma>;
+
 // TRANGE, the true range of each bar: max(high - low, |high - close'|, |low - close'|),
 // close' being the previous bar's close; bar 0 has none and gives NaN. A bar whose
 // high, low or previous close is NaN or infinite gives NaN, and no other: a bad
@@ -578,13 +638,39 @@ class NatrState {
     double average_ = +0.0;
 };
 
+// The highest high and the lowest low of the last `period` bars, a part of the states
+// of WILLR, STOCHF and STOCH: the window's highs and lows as they lie with the slot
+// of the next bar; from them, two queues of the window's candidate extremes in
+// order (the highs that no later high reaches, the lows likewise), so that a bar
+// costs O(1) amortised; and the first bar whose window holds no high or low that is
+// NaN or infinite. Its owner moves it bar by bar.
+struct BarExtremes {
+    // A candidate extreme: its bar and its value.
+    struct Candidate {
+        std::uint64_t bar;
+        double value;
+    };
+    // Where a queue lies in its ring of `period` candidates.
+    struct QueueSpan {
+        std::uint64_t head = 0;
+        std::uint64_t size = 0;
+    };
+
+    std::uint64_t period = 0;
+    std::uint64_t clean_from = 0;
+    // The highs in slots 0 to period - 1, then the lows.
+    std::unique_ptr<double[]> window;
+    std::uint64_t next_slot = 0;
+    // Two rings of `period`: the highs' queue, then the lows'.
+    std::unique_ptr<Candidate[]> candidates;
+    QueueSpan highs;
+    QueueSpan lows;
+};
+
 // Williams' %R: ((hh - close) / (hh - ll)) * -100, hh the highest high and ll the
 // lowest low of the last `period` bars, 0 where they are equal. The bars seen and
-// the last `period` highs and lows as they lie with the slot of the next bar; from
-// them, two queues of the window's candidate extremes in order (the highs that no
-// later high reaches, the lows likewise), so that a bar costs O(1) amortised. A high
-// or low that is NaN or infinite gives NaN at every window that holds it, a close at
-// its own bar. A period of 0 gives NaN throughout.
+// the window's extremes. A high or low that is NaN or infinite gives NaN at every
+// window that holds it, a close at its own bar. A period of 0 gives NaN throughout.
 class WillrState {
   public:
     [[nodiscard]] static std::expected<WillrState, StateError> create(
@@ -599,7 +685,8 @@ class WillrState {
 
     // `high`, `low`, `close` and `out` of one common length.
     void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
-    // Works on a copy of the queues, kept for it: O(queue length) more than advance().
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
     void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
 
     [[nodiscard]] std::uint64_t period() const noexcept;
@@ -610,34 +697,251 @@ class WillrState {
     [[nodiscard]] static std::expected<WillrState, StateError> from_checkpoint(
         std::span<const std::uint64_t> words) noexcept;
 
-    // A candidate extreme: its bar and its value.
-    struct Candidate {
-        std::uint64_t bar;
-        double value;
-    };
-    // Where a queue lies in its ring of `period` candidates.
-    struct QueueSpan {
-        std::uint64_t head = 0;
-        std::uint64_t size = 0;
+  private:
+    explicit WillrState(BarExtremes extremes) noexcept;
+
+    std::uint64_t bars_ = 0;
+    BarExtremes extremes_;
+};
+
+// The stochastic oscillators: the fast %K, ((close - ll) / (hh - ll)) * 100 over the
+// last `fastk_period` bars, 0 where hh equals ll, and `Means` lines after it, each
+// the mean of the last `period` values of the line before. STOCHF (one mean, the
+// fast %D) writes the fast %K and its mean; STOCH (two, the slow %K and slow %D)
+// writes its two means. Every line starts where the last one does. The bars seen,
+// the window's extremes, and the last values of each line but the last, in rings
+// of the period of the mean that reads them. A bad high or low spoils the windows
+// that hold it, a bad close its own bar, and each mean the windows of values that
+// hold a spoilt one. Every period is at least 1.
+template <std::size_t Means>
+class StochasticState {
+  public:
+    using Periods = std::array<std::uint64_t, Means + 1>;
+
+    // The fast %K's period, then each mean's.
+    [[nodiscard]] static std::expected<StochasticState, StateError> create(
+        Periods periods) noexcept;
+    [[nodiscard]] std::expected<StochasticState, StateError> copy() const noexcept;
+
+    StochasticState(StochasticState&& other) noexcept;
+    StochasticState& operator=(StochasticState&& other) noexcept;
+    StochasticState(const StochasticState&) = delete;
+    StochasticState& operator=(const StochasticState&) = delete;
+    ~StochasticState();
+
+    // `high`, `low`, `close` and both outputs of one common length: the last two
+    // lines. The outputs hold the lines' values while the run is worked.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun first,
+                 OutputRun second) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun first,
+                 OutputRun second) const noexcept;
+
+    [[nodiscard]] Periods periods() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<StochasticState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    StochasticState(Periods periods, BarExtremes extremes,
+                    std::unique_ptr<double[]> lines) noexcept;
+
+    Periods periods_;
+    std::uint64_t bars_ = 0;
+    BarExtremes extremes_;
+    // Line m's last periods_[m + 1] values, the bar b's at slot b % periods_[m + 1],
+    // each line's ring after the one before.
+    std::unique_ptr<double[]> lines_;
+};
+
+using StochfState = StochasticState<1>;
+extern template class StochasticState<1>;
+using StochState = StochasticState<2>;
+extern template class StochasticState<2>;
+
+// DMI, Wilder's directional movement: +DI, -DI and ADX. Of each bar after the first,
+// the moves up = high - high' and down = low' - low (' the previous bar), +DM = up
+// where up > down and up > 0, else 0, -DM likewise, and the true range. Their
+// Wilder averages are seeded by the sum of the first period - 1 over period, then
+// step as RSI's; +DI = (+DM average / TR average) * 100, -DI likewise, 0 where the
+// TR average is 0. DX = (|+DI - -DI| / (+DI + -DI)) * 100, 0 where the sum is 0;
+// ADX is DX's Wilder average, seeded by the mean of the first period DX. The bars
+// seen, the last bar, each run of good values until its seed with their sums, then
+// the averages. A bar whose moves or true range are not finite (a bad high, low or
+// previous close, or a difference that overflows) gives NaN at its own bar: before
+// a seed it starts the run afresh, after it the averages skip it. A period of 0
+// gives NaN throughout.
+class DmiState {
+  public:
+    explicit DmiState(std::uint64_t period) noexcept;
+
+    // `high`, `low`, `close` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun plus_di, OutputRun minus_di,
+                 OutputRun adx) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun plus_di, OutputRun minus_di,
+                 OutputRun adx) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<DmiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the averages carry from one bar to the next.
+    struct Carry {
+        // NaN before the first bar, set by the state's constructor.
+        double previous_high = 0.0;
+        double previous_low = 0.0;
+        double previous_close = 0.0;
+        // Good bars in a row, up to period: the DI averages are seeded at period - 1.
+        std::uint64_t di_run = 0;
+        // +DM, -DM and TR: their sums until the seed, then their averages.
+        double plus = +0.0;
+        double minus = +0.0;
+        double range = +0.0;
+        // DX values in a row, up to period, and their sum until the seed, then ADX.
+        std::uint64_t dx_run = 0;
+        double adx = +0.0;
     };
 
   private:
-    WillrState(std::uint64_t period, std::unique_ptr<double[]> window,
-               std::unique_ptr<Candidate[]> candidates) noexcept;
-    // The queues and the last bad bar from the window, as advance() leaves them.
-    void rebuild() noexcept;
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+};
+
+// MFI, the money flow index: of each bar after the first, the typical price
+// tp = ((high + low) + close) / 3 and its flow tp * volume, positive where tp rose
+// from the bar before, negative where it fell; then 100 * (pos / (pos + neg)) of
+// the sums of the last `period` positive and negative flows, 0 where both are 0.
+// The sums are carried from bar to bar and summed afresh every `period` bars, after
+// a bad flow has left, or where they overflowed; a sum whose flows are all 0 is 0.
+// The bars seen, the last typical price, the two sums, and the last `period` flows,
+// the bar b's at slot b % period. A flow that is not finite (a bad input there, a
+// bad high, low or close the bar before, or a product that overflows) gives NaN at
+// every window that holds it. A period of 0 gives NaN throughout.
+class MfiState {
+  public:
+    [[nodiscard]] static std::expected<MfiState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<MfiState, StateError> copy() const noexcept;
+
+    MfiState(MfiState&& other) noexcept;
+    MfiState& operator=(MfiState&& other) noexcept;
+    MfiState(const MfiState&) = delete;
+    MfiState& operator=(const MfiState&) = delete;
+    ~MfiState();
+
+    // `high`, `low`, `close`, `volume` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<MfiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the window carries from one bar to the next, besides its flows.
+    struct Carry {
+        double previous_tp = 0.0;
+        // NaN while the window is not full, holds a bad flow, or has just held one.
+        double positive = 0.0;
+        double negative = 0.0;
+        // The window's bad flows, and its positive and negative flows that are not 0.
+        std::uint64_t bad = 0;
+        std::uint64_t ups = 0;
+        std::uint64_t downs = 0;
+    };
+
+  private:
+    MfiState(std::uint64_t period, std::unique_ptr<double[]> flows) noexcept;
 
     std::uint64_t period_;
     std::uint64_t bars_ = 0;
-    // The first bar whose window holds no bad high or low.
-    std::uint64_t clean_from_ = 0;
-    // The highs in slots 0 to period - 1, then the lows.
+    Carry carry_;
+    // The positive flows in slots 0 to period - 1, then the negative ones.
+    std::unique_ptr<double[]> flows_;
+};
+
+// CCI, the commodity channel index: (tp - mean) / (0.015 * deviation), tp the
+// typical price ((high + low) + close) / 3, mean and deviation the mean and the mean
+// absolute deviation of the last `period` typical prices, 0 where 0.015 * deviation
+// is 0. The bars seen, the slot of the next bar and the last `period` typical prices,
+// summed afresh at every bar: O(period) a bar, as TA-Lib's. A window that holds a
+// NaN or infinite input gives NaN. A period of 0 gives NaN throughout.
+class CciState {
+  public:
+    [[nodiscard]] static std::expected<CciState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<CciState, StateError> copy() const noexcept;
+
+    CciState(CciState&& other) noexcept;
+    CciState& operator=(CciState&& other) noexcept;
+    CciState(const CciState&) = delete;
+    CciState& operator=(const CciState&) = delete;
+    ~CciState();
+
+    // `high`, `low`, `close` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
+    // Reads the typical prices of the run from its inputs again for every window.
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<CciState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    CciState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    double period_double_;
+    std::uint64_t bars_ = 0;
+    // The typical prices of the last min(bars, period) bars, in order round from the
+    // slot of the next bar.
     std::unique_ptr<double[]> window_;
     std::uint64_t next_slot_ = 0;
-    // Four rings of `period`: the highs' and lows' queues, then preview's copies.
-    std::unique_ptr<Candidate[]> candidates_;
-    QueueSpan highs_;
-    QueueSpan lows_;
+};
+
+// OBV, on-balance volume: a running total of the volume, started at the first good
+// bar's volume, then adding each bar's volume where its close is above the last
+// finite close, taking it away where below, and holding where equal. A bar whose
+// close or volume is NaN or infinite gives NaN and is left out of the total; its
+// close, if finite, still sets the direction of the next bar. The state is the bars
+// seen, the last finite close and the total.
+class ObvState {
+  public:
+    ObvState() noexcept;
+
+    // `close`, `volume` and `out` of one common length.
+    void advance(InputRun close, InputRun volume, OutputRun out) noexcept;
+    void preview(InputRun close, InputRun volume, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<ObvState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    std::uint64_t bars_ = 0;
+    double last_close_;
+    // NaN until the first good bar.
+    double total_;
 };
 
 }  // namespace marundex::core
