@@ -13,6 +13,9 @@
 #   bash benchmarks/run.sh --stream   live bars: marundex_stream against TA-Lib's stream
 #                                     handles, recomputing and the pure-Python
 #                                     incremental libraries; results/stream.*
+#   bash benchmarks/run.sh --catalogue
+#                                     every marundex_stream type against TA-Lib: a batch,
+#                                     one live bar and a tick; results/catalogue.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -63,8 +66,8 @@ venv() {
 }
 
 roles=(bench-oldest bench-main bench-free-threaded)
-# Live bars are measured on the main interpreter alone.
-[[ ${1:-} != --stream ]] || roles=(bench-main)
+# Live bars and the catalogue are measured on the main interpreter alone.
+[[ ${1:-} != --stream && ${1:-} != --catalogue ]] || roles=(bench-main)
 for role in "${roles[@]}"; do
     name=$(matrix one --role "$role")
     [[ -x $("$root/tools/interpreters.sh" python "$name") ]] || "$root/tools/interpreters.sh" setup "$name" >&2
@@ -74,6 +77,11 @@ py=$(venv bench-main)
 if [[ ${1:-} == --stream ]]; then
     shift
     exec "$py" "$root/benchmarks/stream.py" --results "$root/benchmarks/results" "$@"
+fi
+
+if [[ ${1:-} == --catalogue ]]; then
+    shift
+    exec "$py" "$root/benchmarks/catalogue.py" --results "$root/benchmarks/results" "$@"
 fi
 
 ft=$(venv bench-free-threaded)
