@@ -19,6 +19,14 @@ class StateLock {
         }
     }
 
+    // Takes the lock only if it is free: a caller that holds the interpreter lock
+    // must not wait for a holder that may need a while.
+    [[nodiscard]] bool try_lock() noexcept {
+        int expected = unlocked;
+        return state_.compare_exchange_strong(expected, locked, std::memory_order_acquire,
+                                              std::memory_order_relaxed);
+    }
+
     void unlock() noexcept {
         if (state_.exchange(unlocked, std::memory_order_release) == contended) {
             state_.notify_one();

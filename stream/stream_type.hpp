@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -54,6 +55,10 @@ PyErr shared_memory_error(const char* title, const char* other_noun) noexcept;
 PyErr inconsistent_checkpoint() noexcept;
 // A new one-dimensional int64 array of `length` elements, and where they go.
 Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept;
+
+// The most bars (over all symbols) a call computes without giving up the
+// interpreter lock.
+inline constexpr std::uint64_t brief_bars = 32;
 
 inline constexpr const char* series_note =
     "a one-dimensional, C-contiguous numpy.ndarray of float64, the new bars of the series";
@@ -465,15 +470,26 @@ class StreamType {
         }
 
         std::optional<RowRefusal> refused;
-        without_interpreter_lock([&] {
-            const std::scoped_lock lock(universe.mutex());
+        const auto locked_section = [&] {
             if (rows_view && (refused = universe.take_rows(given_rows))) {
                 return;
             }
             compute<Commit>(universe, views, outputs,
                             universe.taken_rows(rows_view ? given_rows.size() : 0),
                             rows_view.has_value());
-        });
+        };
+        // Giving the interpreter lock up and taking it back costs more than a few bars
+        // take, and lets no other thread do anything useful in between: such a call
+        // keeps it, unless another call holds the state and it would have to wait.
+        std::unique_lock brief(universe.mutex(), std::defer_lock);
+        if (shape.size() <= brief_bars && brief.try_lock()) {
+            locked_section();
+        } else {
+            without_interpreter_lock([&] {
+                const std::scoped_lock lock(universe.mutex());
+                locked_section();
+            });
+        }
         if (refused) {
             return failure(refused->kind == RowRefusal::out_of_range
                                ? row_out_of_range_error(refused->row, *symbols)

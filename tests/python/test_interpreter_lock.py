@@ -1,4 +1,5 @@
-"""The interpreter lock is released around the SMA, EMA and MACD kernels, held for ATR.
+"""The interpreter lock is released around the SMA, EMA and MACD kernels and long stream
+updates, held for ATR.
 
 No timing is involved.  With a switch interval of 100 s the interpreter never
 takes the lock away from the main thread by itself, so a helper thread that
@@ -17,6 +18,7 @@ import pytest
 from support import gil_enabled
 
 marundex = pytest.importorskip("marundex")
+marundex_stream = pytest.importorskip("marundex_stream")
 
 N = 4_000_000
 ATTEMPTS = 5
@@ -68,6 +70,10 @@ def calls(long_series):
         "indicator_ema": lambda: marundex.indicator_ema(20, data, out[0]),
         "indicator_macd": lambda: marundex.indicator_macd(12, 26, 9, data, *out),
         "indicator_atr": lambda: marundex.indicator_atr(14, data + 1.0, data - 1.0, data, out[0]),
+        # a live state keeps the lock only for a few bars
+        "stream RSI": lambda: marundex_stream.RSI(14).update(data, out[0]),
+        "stream universe ATR": lambda: marundex_stream.ATR(14, symbols=4).update(
+            *(a.reshape(4, -1) for a in (data + 1.0, data - 1.0, data, out[0]))),
     }
 
 
@@ -86,7 +92,8 @@ def test_the_method_sees_a_released_lock(spinner):
 
 
 @pytest.mark.slow
-@pytest.mark.parametrize("name", ["indicator_sma", "indicator_ema", "indicator_macd"])
+@pytest.mark.parametrize(
+    "name", ["indicator_sma", "indicator_ema", "indicator_macd", "stream RSI", "stream universe ATR"])
 def test_lock_is_released_around_the_kernel(spinner, long_series, name):
     call = calls(long_series)[name]
     call()  # the first call in the process may do one-off work
