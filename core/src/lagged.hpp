@@ -9,9 +9,17 @@
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "lanes.hpp"
 #include "window.hpp"
 
 namespace marundex::core::detail {
+
+#if defined(__SSE2__)
+// Formula::of on two bars at once, the quick way, and its doubt; each formula's
+// file defines it.
+template <class Formula>
+DoubtedLanes formula_lanes(Lanes now, Lanes then) noexcept;
+#endif
 
 // Writes the outputs of `data`, the bars after `bars`, reading the inputs before
 // the run from `earlier`.
@@ -19,8 +27,9 @@ template <class Formula>
 void advance_lagged(std::uint64_t period, std::uint64_t bars, Window earlier, InputRun data,
                     OutputRun out) noexcept {
     const std::size_t n = data.length;
+    const bool overlapping = overlap(data, out);
     // The pre-fill comes before any read when the output overlaps the input.
-    if (period == 0 || overlap(data, out)) {
+    if (period == 0 || overlapping) {
         fill_nan(out);
     }
     if (period == 0) {
@@ -41,6 +50,28 @@ void advance_lagged(std::uint64_t period, std::uint64_t bars, Window earlier, In
             slot = slot + 1 == period ? 0 : slot + 1;
         }
     }
+#if defined(__SSE2__)
+    // Two bars at a time read no output of the pair before: only where the output
+    // does not overlap the input.
+    if (!overlapping && i < n) {
+        // Captured by value: through references, every store to the output could
+        // change where the next load reads from, and the compiler reloads them.
+        const InputRun in = data;
+        const OutputRun to = out;
+        const std::size_t back = static_cast<std::size_t>(period);
+        i = doubted_blocks(
+            i, n,
+            [in, to, back](std::size_t k) {
+                const DoubtedLanes pair =
+                    formula_lanes<Formula>(load_lanes(in.data, k), load_lanes(in.data, k - back));
+                store_lanes(to.data, k, pair.value);
+                return pair.doubt;
+            },
+            [in, to, back](std::size_t k) {
+                store(to.data, k, Formula::of(load(in.data, k), load(in.data, k - back)));
+            });
+    }
+#endif
     for (; i < n; ++i) {
         store(out.data, i, Formula::of(load(data.data, i), load(data.data, i - period)));
     }

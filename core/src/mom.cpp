@@ -12,6 +12,18 @@ double Momentum::of(double now, double then) noexcept {
     return detail::quiet_nan;
 }
 
+#if defined(__SSE2__)
+// NOLINTBEGIN(portability-simd-intrinsics)
+// A difference of finite inputs is the value, even when it overflows. A difference
+// that is not finite has an input that is not finite, or overflowed: in doubt.
+template <>
+detail::DoubtedLanes detail::formula_lanes<Momentum>(Lanes now, Lanes then) noexcept {
+    const Lanes change = _mm_sub_pd(now, then);
+    return {change, _mm_mul_pd(change, _mm_setzero_pd())};
+}
+// NOLINTEND(portability-simd-intrinsics)
+#endif
+
 template class LaggedState<Momentum>;
 
 }  // namespace marundex::core

@@ -15,6 +15,20 @@ double RateOfChange::of(double now, double then) noexcept {
     return ((now / then) - 1.0) * 100.0;
 }
 
+#if defined(__SSE2__)
+// NOLINTBEGIN(portability-simd-intrinsics)
+// Exact on every bar: never in doubt.
+template <>
+detail::DoubtedLanes detail::formula_lanes<RateOfChange>(Lanes now, Lanes then) noexcept {
+    const Lanes both_finite = _mm_and_pd(finite_lanes(now), finite_lanes(then));
+    const Lanes rate =
+        _mm_mul_pd(_mm_sub_pd(_mm_div_pd(now, then), _mm_set1_pd(1.0)), _mm_set1_pd(100.0));
+    const Lanes then_is_zero = _mm_cmpeq_pd(then, _mm_setzero_pd());
+    return {value_or_nan(both_finite, _mm_andnot_pd(then_is_zero, rate)), _mm_setzero_pd()};
+}
+// NOLINTEND(portability-simd-intrinsics)
+#endif
+
 template class LaggedState<RateOfChange>;
 
 }  // namespace marundex::core

@@ -1,5 +1,6 @@
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "lanes.hpp"
 #include "true_range.hpp"
 
 namespace marundex::core {
@@ -10,6 +11,10 @@ using detail::overlap;
 using detail::load;
 using detail::quiet_nan;
 using detail::store;
+#if defined(__SSE2__)
+using detail::load_lanes;
+using detail::store_lanes;
+#endif
 
 namespace {
 
@@ -17,11 +22,41 @@ namespace {
 // first bar) and returns the last close.
 double advance_ranges(double previous_close, const Bars& bars, OutputRun out) noexcept {
     const std::size_t n = bars.high.length;
+    const bool overlapping = overlap(bars, out);
     // The pre-fill comes before any read when the output overlaps an input.
-    if (overlap(bars, out)) {
+    if (overlapping) {
         detail::fill_nan(out);
     }
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Two bars at a time, each previous close read from the run: only where the
+    // output overwrites no input.
+    if (!overlapping && n >= 3) {
+        store(out.data, 0,
+              detail::finite_true_range(load(bars.high.data, 0), load(bars.low.data, 0),
+                                        previous_close));
+        // Captured by value: through references, every store to the output could
+        // change where the next load reads from, and the compiler reloads them.
+        const Bars in = bars;
+        const OutputRun to = out;
+        i = detail::doubted_blocks(
+            1, n,
+            [in, to](std::size_t k) {
+                const detail::DoubtedLanes pair = detail::quick_true_ranges(
+                    load_lanes(in.high.data, k), load_lanes(in.low.data, k),
+                    load_lanes(in.close.data, k - 1));
+                store_lanes(to.data, k, pair.value);
+                return pair.doubt;
+            },
+            [in, to](std::size_t k) {
+                store(to.data, k,
+                      detail::finite_true_range(load(in.high.data, k), load(in.low.data, k),
+                                                load(in.close.data, k - 1)));
+            });
+        previous_close = load(bars.close.data, i - 1);
+    }
+#endif
+    for (; i < n; ++i) {
         const double close = load(bars.close.data, i);
         store(out.data, i,
               detail::finite_true_range(load(bars.high.data, i), load(bars.low.data, i),

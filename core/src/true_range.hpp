@@ -10,6 +10,7 @@
 #endif
 
 #include "float64_access.hpp"
+#include "lanes.hpp"
 #include "marundex/core.hpp"
 
 namespace marundex::core::detail {
@@ -102,5 +103,23 @@ inline double finite_true_range(double high, double low, double previous_close) 
     const bool finite = is_finite(high) && is_finite(low) && is_finite(previous_close);
     return finite ? range : quiet_nan;
 }
+
+#if defined(__SSE2__)
+// NOLINTBEGIN(portability-simd-intrinsics)
+// The true ranges of two bars the quick way: where all three inputs are finite, no
+// candidate is NaN, and the plain maximum is maxNum (the absolute differences have
+// their sign clear, and SSE2's maximum takes the second of equal operands, +0 of
+// -0 and +0). A bad input makes an absolute difference NaN or infinite, and puts
+// the bar in doubt; an overflowing spread is the value.
+inline DoubtedLanes quick_true_ranges(Lanes high, Lanes low, Lanes previous_close) noexcept {
+    const Lanes sign = _mm_set1_pd(-0.0);
+    const Lanes spread = _mm_sub_pd(high, low);
+    const Lanes up = _mm_andnot_pd(sign, _mm_sub_pd(high, previous_close));
+    const Lanes down = _mm_andnot_pd(sign, _mm_sub_pd(low, previous_close));
+    const Lanes doubt = _mm_mul_pd(_mm_add_pd(up, down), _mm_setzero_pd());
+    return {_mm_max_pd(spread, _mm_max_pd(up, down)), doubt};
+}
+// NOLINTEND(portability-simd-intrinsics)
+#endif
 
 }  // namespace marundex::core::detail
