@@ -58,7 +58,7 @@ void advance_lagged(std::uint64_t period, std::uint64_t bars, Window earlier, In
         // change where the next load reads from, and the compiler reloads them.
         const InputRun in = data;
         const OutputRun to = out;
-        const std::size_t back = static_cast<std::size_t>(period);
+        const auto back = static_cast<std::size_t>(period);
         i = doubted_blocks(
             i, n,
             [in, to, back](std::size_t k) {

@@ -64,8 +64,8 @@ struct DoubtedLanes {
 // time by `exact(i)`. On clean data the doubts cost one operation a pair. Returns
 // the first bar not taken.
 template <class Quick, class Exact>
-std::size_t doubted_blocks(std::size_t from, std::size_t to, Quick&& quick,
-                           Exact&& exact) noexcept {
+std::size_t doubted_blocks(std::size_t from, std::size_t to, const Quick& quick,
+                           const Exact& exact) noexcept {
     constexpr std::size_t block = 16;
     std::size_t i = from;
     for (; to - i >= block; i += block) {
