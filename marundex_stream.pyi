@@ -15,7 +15,13 @@ indices (0 to N - 1), the first dimension is len(rows) and only those symbols mo
 Arrays are numpy.ndarray of float64, C-contiguous; outputs have the data's shape,
 are writeable and share no memory with an input, rows or each other. A failed call
 raises before anything is written, and the state does not move. The computation
-runs without the interpreter lock; calls on one object are serialized.
+runs without the interpreter lock, except for a call of a few bars, which takes less
+than giving it up; calls on one object are serialized.
+
+Called without output arrays, update and preview make them and return them: one
+array, or a tuple in output order. One bar of one series may be given as numbers
+(floats or ints): the call returns its outputs as floats, or a tuple of floats, with
+the bits the arrays would hold.
 
 The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI and MFI and MACD's slow period set
 a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
@@ -27,7 +33,7 @@ function: their batch is one update over the whole series on a new object. Each 
 name and is defined to the bit on the guide's Definitions page.
 """
 
-from typing import Any, Literal, SupportsIndex
+from typing import Any, Literal, SupportsIndex, overload
 
 import numpy
 import numpy.typing
@@ -44,10 +50,26 @@ class SMA:
     """Simple moving average, as marundex.indicator_sma, resumed bar after bar."""
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the averages of the new bars into output and moves the state past them."""
+        """Writes the averages of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "SMA":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "SMA": ...
@@ -65,10 +87,26 @@ class EMA:
     """Exponential moving average, as marundex.indicator_ema, resumed bar after bar."""
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the averages of the new bars into output and moves the state past them."""
+        """Writes the averages of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "EMA":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "EMA": ...
@@ -103,24 +141,30 @@ class MACD:
         *,
         seed: Literal["first", "talib"] = "first",
     ) -> None: ...
+    @overload
     def update(
-        self,
-        data: _Array,
-        macd_output: _Array,
-        signal_output: _Array,
-        hist_output: _Array,
-        rows: _Rows | None = None,
+        self, data: _Array, macd_output: _Array, signal_output: _Array, hist_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the three lines of the new bars and moves the state past them."""
+        """Writes the three lines of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def update(self, data: float, /) -> tuple[float, float, float]: ...
+    @overload
     def preview(
-        self,
-        data: _Array,
-        macd_output: _Array,
-        signal_output: _Array,
-        hist_output: _Array,
-        rows: _Rows | None = None,
+        self, data: _Array, macd_output: _Array, signal_output: _Array, hist_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def preview(self, data: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "MACD":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "MACD": ...
@@ -144,14 +188,26 @@ class ATR:
     """Average true range, as marundex.indicator_atr, resumed bar after bar."""
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the averages of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the averages of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "ATR":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "ATR": ...
@@ -177,10 +233,26 @@ class RSI:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the index of the new bars into output and moves the state past them."""
+        """Writes the index of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "RSI":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "RSI": ...
@@ -205,10 +277,26 @@ class WMA:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the average of the new bars into output and moves the state past them."""
+        """Writes the average of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "WMA":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WMA": ...
@@ -233,10 +321,26 @@ class DEMA:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the average of the new bars into output and moves the state past them."""
+        """Writes the average of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "DEMA":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "DEMA": ...
@@ -262,10 +366,26 @@ class TEMA:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the average of the new bars into output and moves the state past them."""
+        """Writes the average of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "TEMA":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "TEMA": ...
@@ -287,10 +407,26 @@ class MOM:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the momentum of the new bars into output and moves the state past them."""
+        """Writes the momentum of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "MOM":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "MOM": ...
@@ -313,10 +449,26 @@ class ROC:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the rate of change of the new bars into output and moves the state past them."""
+        """Writes the rate of change of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "ROC":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "ROC": ...
@@ -343,10 +495,26 @@ class STDDEV:
     def __init__(
         self, period: SupportsIndex, nbdev: float = 1.0, symbols: SupportsIndex | None = None
     ) -> None: ...
+    @overload
     def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes the deviations of the new bars into output and moves the state past them."""
+        """Writes the deviations of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
     def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
     def copy(self) -> "STDDEV":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "STDDEV": ...
@@ -379,24 +547,30 @@ class BBANDS:
         nbdev_dn: float = 2.0,
         symbols: SupportsIndex | None = None,
     ) -> None: ...
+    @overload
     def update(
-        self,
-        data: _Array,
-        upper_output: _Array,
-        middle_output: _Array,
-        lower_output: _Array,
-        rows: _Rows | None = None,
+        self, data: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the three bands of the new bars and moves the state past them."""
+        """Writes the three bands of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def update(self, data: float, /) -> tuple[float, float, float]: ...
+    @overload
     def preview(
-        self,
-        data: _Array,
-        upper_output: _Array,
-        middle_output: _Array,
-        lower_output: _Array,
-        rows: _Rows | None = None,
+        self, data: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def preview(self, data: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "BBANDS":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "BBANDS": ...
@@ -424,14 +598,26 @@ class TRANGE:
     """
 
     def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the true ranges of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the true ranges of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "TRANGE":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "TRANGE": ...
@@ -455,14 +641,26 @@ class NATR:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the NATR of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the NATR of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "NATR":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "NATR": ...
@@ -486,14 +684,26 @@ class WILLR:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the %R of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the %R of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "WILLR":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "WILLR": ...
@@ -526,26 +736,30 @@ class STOCH:
         slowd_period: SupportsIndex,
         symbols: SupportsIndex | None = None,
     ) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        slowk_output: _Array,
-        slowd_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, slowk_output: _Array, slowd_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the slow %K and %D of the new bars and moves the state past them."""
+        """Writes the slow %K and %D of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        slowk_output: _Array,
-        slowd_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, slowk_output: _Array, slowd_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "STOCH":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "STOCH": ...
@@ -576,26 +790,30 @@ class STOCHF:
     def __init__(
         self, fastk_period: SupportsIndex, fastd_period: SupportsIndex, symbols: SupportsIndex | None = None
     ) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        fastk_output: _Array,
-        fastd_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the %K and %D of the new bars and moves the state past them."""
+        """Writes the %K and %D of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        fastk_output: _Array,
-        fastd_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "STOCHF":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "STOCHF": ...
@@ -622,14 +840,26 @@ class CCI:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the index of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the index of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "CCI":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "CCI": ...
@@ -654,28 +884,34 @@ class DMI:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        plus_di_output: _Array,
-        minus_di_output: _Array,
-        adx_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, plus_di_output: _Array, minus_di_output: _Array, adx_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the +DI, -DI and ADX of the new bars and moves the state past them."""
+        """Writes the +DI, -DI and ADX of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        plus_di_output: _Array,
-        minus_di_output: _Array,
-        adx_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, plus_di_output: _Array, minus_di_output: _Array, adx_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "DMI":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "DMI": ...
@@ -700,14 +936,26 @@ class OBV:
     """
 
     def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
-    def update(
-        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the balance of the new bars into output and moves the state past them."""
-    def preview(
-        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the balance of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, close: float, volume: float, /) -> float: ...
+    @overload
+    def preview(self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, close: float, volume: float, /) -> float: ...
     def copy(self) -> "OBV":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "OBV": ...
@@ -731,26 +979,30 @@ class MFI:
     """
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        volume: _Array,
-        output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the MFI of the new bars into output and moves the state past them."""
+        """Writes the MFI of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, volume: float, /) -> float: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        volume: _Array,
-        output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     def copy(self) -> "MFI":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "MFI": ...

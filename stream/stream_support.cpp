@@ -199,6 +199,33 @@ PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by
     });
 }
 
+Result<double> number_value(PyObject* object) noexcept {
+    if (PyFloat_Check(object)) {
+        return PyFloat_AS_DOUBLE(object);
+    }
+    const double value = PyLong_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) {
+        return failure(PyErr::fetch());
+    }
+    return value;
+}
+
+Result<OwnedRef> new_float64_like(PyObject* array) noexcept {
+    const OwnedRef numpy(PyImport_ImportModule("numpy"));
+    if (!numpy) {
+        return failure(PyErr::fetch());
+    }
+    const OwnedRef shape(PyObject_GetAttrString(array, "shape"));
+    if (!shape) {
+        return failure(PyErr::fetch());
+    }
+    OwnedRef made(PyObject_CallMethod(numpy.get(), "empty", "O", shape.get()));
+    if (!made) {
+        return failure(PyErr::fetch());
+    }
+    return made;
+}
+
 Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept {
     const OwnedRef numpy(PyImport_ImportModule("numpy"));
     if (!numpy) {

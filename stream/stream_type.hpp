@@ -53,6 +53,14 @@ PyErr not_writeable_error(const char* title, const char* parameter) noexcept;
 // "<Title> array must not share memory with the <noun> array", with its note.
 PyErr shared_memory_error(const char* title, const char* other_noun) noexcept;
 PyErr inconsistent_checkpoint() noexcept;
+// Whether an input is given as a number: a float (numpy.float64 among them) or an int.
+inline bool is_number(PyObject* object) noexcept {
+    return PyFloat_Check(object) || PyLong_Check(object);
+}
+// A number's value as a float64, or the OverflowError of an int too large.
+Result<double> number_value(PyObject* object) noexcept;
+// A new float64 array of the shape of `array`, to be written entirely.
+Result<OwnedRef> new_float64_like(PyObject* array) noexcept;
 // A new one-dimensional int64 array of `length` elements, and where they go.
 Result<std::pair<PyObject*, std::int64_t*>> new_int64_array(std::uint64_t length) noexcept;
 
@@ -227,18 +235,16 @@ class StreamType {
         .positional = constructor_parameters,
         .keyword_only = constructor_keywords,
         .required_positional_count = required_parameter_count};
-    static constexpr CallSignature update_signature{
-        .function_name = "update",
-        .positional = call_parameters,
-        .keyword_only = {},
-        .class_name = Indicator::name,
-        .required_positional_count = input_count + output_count};
-    static constexpr CallSignature preview_signature{
-        .function_name = "preview",
-        .positional = call_parameters,
-        .keyword_only = {},
-        .class_name = Indicator::name,
-        .required_positional_count = input_count + output_count};
+    static constexpr CallSignature update_signature{.function_name = "update",
+                                                    .positional = call_parameters,
+                                                    .keyword_only = {},
+                                                    .class_name = Indicator::name,
+                                                    .required_positional_count = input_count};
+    static constexpr CallSignature preview_signature{.function_name = "preview",
+                                                     .positional = call_parameters,
+                                                     .keyword_only = {},
+                                                     .class_name = Indicator::name,
+                                                     .required_positional_count = input_count};
 
     static U& universe_of(PyObject* self) noexcept {
         return *reinterpret_cast<Object*>(self)->universe;
@@ -365,9 +371,98 @@ class StreamType {
         return failure(shared_memory_error(first_role.title, second_noun));
     }
 
+    // The outputs a call returns: one array or float, or a tuple in output order.
+    static Result<PyObject*> returned(std::array<PyObject*, output_count> made) noexcept {
+        if constexpr (output_count == 1) {
+            return made[0];
+        } else {
+            PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(output_count));
+            if (tuple == nullptr) {
+                for (PyObject* object : made) {
+                    Py_DECREF(object);
+                }
+                return failure(PyErr::fetch());
+            }
+            for (std::size_t k = 0; k < output_count; ++k) {
+                PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(k), made[k]);
+            }
+            return tuple;
+        }
+    }
+
+    // Runs `section` under the state's lock. A call of a few bars keeps the
+    // interpreter lock: giving it up and taking it back costs more than the bars
+    // take, and lets no other thread do anything useful in between. Unless another
+    // call holds the state and it would have to wait.
+    template <class Section>
+    static void under_state_lock(U& universe, std::uint64_t bars, const Section& section) noexcept {
+        std::unique_lock brief(universe.mutex(), std::defer_lock);
+        if (bars <= brief_bars && brief.try_lock()) {
+            section();
+        } else {
+            without_interpreter_lock([&] {
+                const std::scoped_lock lock(universe.mutex());
+                section();
+            });
+        }
+    }
+
+    // One bar of one series given as numbers: each output comes back as a float,
+    // with the bits an array would hold.
     template <bool Commit>
-    static Result<void> take(PyObject* self, const CallSignature& signature, PyObject* const* args,
-                             Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static Result<PyObject*> take_numbers(U& universe, std::span<PyObject* const> slots) noexcept {
+        std::array<double, input_count> bar{};
+        for (std::size_t k = 0; k < input_count; ++k) {
+            if (!is_number(slots[k])) {
+                return failure(PyErr::with_fixed_text(PyExc_TypeError,
+                                                      "Inputs must be all numbers or all arrays"));
+            }
+            MARUNDEX_TRY(value, number_value(slots[k]));
+            bar[k] = *value;
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            if (slots[input_count + k] != nullptr) {
+                return failure(PyErr::with_fixed_text(
+                    PyExc_TypeError, "A bar given as numbers takes no output arrays"));
+            }
+        }
+        PyObject* const rows_object = slots[input_count + output_count];
+        if (rows_object != nullptr && rows_object != Py_None) {
+            return failure(value_error("One series takes no rows"));
+        }
+        std::array<double, output_count> results{};
+        typename Indicator::Run run{};
+        for (std::size_t k = 0; k < input_count; ++k) {
+            run.inputs[k] = {&bar[k], 1};
+        }
+        for (std::size_t k = 0; k < output_count; ++k) {
+            run.outputs[k] = {&results[k], 1};
+        }
+        under_state_lock(universe, 1, [&] {
+            typename U::State& state = universe.states()[0];
+            if constexpr (Commit) {
+                Indicator::advance(state, run);
+            } else {
+                Indicator::preview(state, run);
+            }
+        });
+        std::array<PyObject*, output_count> made{};
+        for (std::size_t k = 0; k < output_count; ++k) {
+            made[k] = PyFloat_FromDouble(results[k]);
+            if (made[k] == nullptr) {
+                for (std::size_t j = 0; j < k; ++j) {
+                    Py_DECREF(made[j]);
+                }
+                return failure(PyErr::fetch());
+            }
+        }
+        return returned(made);
+    }
+
+    template <bool Commit>
+    static Result<PyObject*> take(PyObject* self, const CallSignature& signature,
+                                  PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
         U& universe = universe_of(self);
         const std::optional<std::uint64_t> symbols = universe.symbols();
         const int dimensions = symbols ? 2 : 1;
@@ -375,11 +470,30 @@ class StreamType {
 
         std::array<PyObject*, call_parameters.size()> slots{};
         MARUNDEX_TRY(bound, bind_arguments(signature, args, nargs, kwnames, slots));
+        if (!symbols && is_number(slots[0])) {
+            return take_numbers<Commit>(universe, slots);
+        }
         std::array<std::optional<BorrowedGrid>, input_count> inputs;
         for (std::size_t k = 0; k < input_count; ++k) {
             MARUNDEX_TRY(borrowed, borrow_float64_grid(slots[k], Indicator::inputs[k].parameter,
                                                        dimensions, note));
             inputs[k].emplace(std::move(*borrowed));
+        }
+        // Without output arrays the call makes them, shaped as the first input, and
+        // returns them; they are new, so apart from everything and writeable.
+        const std::size_t outputs_given = static_cast<std::size_t>(
+            std::ranges::count_if(std::span(slots).subspan(input_count, output_count),
+                                  [](PyObject* slot) { return slot != nullptr; }));
+        if (outputs_given != 0 && outputs_given != output_count) {
+            return failure(value_error("Give every output array or none"));
+        }
+        std::array<OwnedRef, output_count> made;
+        if (outputs_given == 0) {
+            for (std::size_t k = 0; k < output_count; ++k) {
+                MARUNDEX_TRY(array, new_float64_like(slots[0]));
+                made[k] = std::move(*array);
+                slots[input_count + k] = made[k].get();
+            }
         }
         std::array<std::optional<TestedGridOutput>, output_count> tested_outputs;
         for (std::size_t k = 0; k < output_count; ++k) {
@@ -470,32 +584,27 @@ class StreamType {
         }
 
         std::optional<RowRefusal> refused;
-        const auto locked_section = [&] {
+        under_state_lock(universe, shape.size(), [&] {
             if (rows_view && (refused = universe.take_rows(given_rows))) {
                 return;
             }
             compute<Commit>(universe, views, outputs,
                             universe.taken_rows(rows_view ? given_rows.size() : 0),
                             rows_view.has_value());
-        };
-        // Giving the interpreter lock up and taking it back costs more than a few bars
-        // take, and lets no other thread do anything useful in between: such a call
-        // keeps it, unless another call holds the state and it would have to wait.
-        std::unique_lock brief(universe.mutex(), std::defer_lock);
-        if (shape.size() <= brief_bars && brief.try_lock()) {
-            locked_section();
-        } else {
-            without_interpreter_lock([&] {
-                const std::scoped_lock lock(universe.mutex());
-                locked_section();
-            });
-        }
+        });
         if (refused) {
             return failure(refused->kind == RowRefusal::out_of_range
                                ? row_out_of_range_error(refused->row, *symbols)
                                : row_repeated_error(refused->row));
         }
-        return {};
+        if (outputs_given == 0) {
+            std::array<PyObject*, output_count> returned_outputs{};
+            for (std::size_t k = 0; k < output_count; ++k) {
+                returned_outputs[k] = made[k].release();
+            }
+            return returned(returned_outputs);
+        }
+        return Py_NewRef(Py_None);
     }
 
     // Every symbol's run, or every named symbol's, in the order of the arrays' rows.

@@ -125,6 +125,31 @@ def feed(state, inputs, cuts, use_preview=True):
     return outs, previews
 
 
+def feed_numbers(state, inputs):
+    """Feeds one series a bar at a time as Python floats, previewing each bar first;
+    returns the outputs of the updates and of the previews."""
+    n_out = len(INDICATORS[type(state).__name__][3])
+    outs, previews = [[] for _ in range(n_out)], [[] for _ in range(n_out)]
+    for bar in zip(*(x.tolist() for x in inputs)):
+        seen = state.bars
+        shown, got = state.preview(*bar), state.update(*bar)
+        assert state.bars == seen + 1
+        for whole, part in zip(outs + previews, (got, shown) if n_out == 1 else (*got, *shown)):
+            whole.append(part)
+    return [np.array(x, dtype=np.float64) for x in outs], [np.array(x, dtype=np.float64) for x in previews]
+
+
+def feed_made(state, inputs, cuts):
+    """Feeds one series in runs without output arrays; returns the outputs that the
+    updates made, put end to end."""
+    start, made = 0, []
+    for k in cuts:
+        got = state.update(*(np.ascontiguousarray(x[start : start + k]) for x in inputs))
+        made.append([got] if isinstance(got, np.ndarray) else list(got))
+        start += k
+    return [np.concatenate(parts) for parts in zip(*made)]
+
+
 def random_cuts(rng, n, longest=40):
     cuts = []
     while sum(cuts) < n:

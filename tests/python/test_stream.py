@@ -10,7 +10,8 @@ import numpy as np
 import pytest
 
 import cases as refusals
-from stream_cases import CATALOGUE, INDICATORS, batch, feed, inputs_for, random_cuts, stream_type
+from stream_cases import (CATALOGUE, INDICATORS, batch, feed, feed_made, feed_numbers, inputs_for, random_cuts,
+                          stream_type)
 from support import PARAMS, check_ok, free_threaded_build, run_python, snapshot
 
 marundex = pytest.importorskip("marundex")
@@ -45,6 +46,10 @@ def test_any_cutting_gives_the_batch_bits(name, periods, seed):
         outs, previews = feed(stream_type(ms, name)(*periods), inputs, cuts)
         assert bits(outs) == expected, cuts
         assert bits(previews) == expected, cuts
+    # Bars as numbers, and runs whose outputs the call makes.
+    assert bits(feed_numbers(stream_type(ms, name)(*periods), inputs)[0]) == expected
+    assert bits(feed_numbers(stream_type(ms, name)(*periods), inputs)[1]) == expected
+    assert bits(feed_made(stream_type(ms, name)(*periods), inputs, random_cuts(rng, 300))) == expected
 
 
 @pytest.mark.parametrize("name", INDICATORS)
@@ -133,6 +138,11 @@ def bad_calls():
          "argument 'rows': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
         (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z((3, 2, 1)), o), TypeError,
          "argument 'data': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+        (lambda: ms.ATR(2), lambda s, o: s.update(1.0, z(1), 1.0), TypeError, "Inputs must be all numbers or all arrays"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(1.0, o), TypeError, "A bar given as numbers takes no output arrays"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(1, rows=np.array([0])), ValueError, "One series takes no rows"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(10**400), OverflowError, "int too large to convert to float"),
+        (lambda: ms.MACD(2, 3, 2), lambda s, o: s.update(z(3), o, o), ValueError, "Give every output array or none"),
     ]
     return cases
 
@@ -167,11 +177,13 @@ def test_refused_states(make, error, message):
 
 
 # The batch functions' refusals that come through a length protocol, which the
-# stream types never call: their calls are valid ones there.
+# stream types never call, and those of a missing output array, which a stream call
+# makes: their calls are valid ones there.
 THROUGH_LENGTH = {"macd-length-protocol-fails", "macd-reshaped-output"}
+MADE_OUTPUT = {case_id for case_id in refusals.CASES if case_id.endswith("-missing")}
 
 
-@pytest.mark.parametrize("case_id", sorted(set(refusals.CASES) - THROUGH_LENGTH))
+@pytest.mark.parametrize("case_id", sorted(set(refusals.CASES) - THROUGH_LENGTH - MADE_OUTPUT))
 @pytest.mark.parametrize("method", ["update", "preview"])
 @pytest.mark.parametrize("symbols", [None, 8])
 def test_the_batch_refusals_refuse_a_stream_call_and_move_nothing(case_id, method, symbols):
