@@ -3,11 +3,13 @@
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "select.hpp"
 
 namespace marundex::core {
 
 using detail::is_finite;
 using detail::load;
+using detail::pick;
 using detail::quiet_nan;
 using detail::store;
 
@@ -25,8 +27,8 @@ bool valid_rates(double acceleration, double maximum) noexcept {
            acceleration <= maximum;
 }
 
-// The stop while long may not rise above the last two lows.
-// Of equal values std::min and std::max keep the first, the stop.
+// The stop while long may not rise above the last two lows. Of equal values
+// std::min and std::max keep the first, the stop.
 double below_lows(double sar, double previous_low, double low) noexcept {
     return std::min({sar, previous_low, low});
 }
@@ -53,10 +55,11 @@ double next_stop(const Rates& r, Carry& carry, double high, double low) noexcept
             carry.extreme = low;
             sar = above_highs(out + carry.factor * (carry.extreme - out), previous_high, high);
         } else {
-            if (high > carry.extreme) {
-                carry.extreme = high;
-                carry.factor = std::min(carry.factor + r.acceleration, r.maximum);
-            }
+            // A new extreme, and a faster factor, about every other bar: selected.
+            const bool higher = high > carry.extreme;
+            carry.extreme = pick(higher, high, carry.extreme);
+            carry.factor =
+                pick(higher, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
             sar = below_lows(sar + carry.factor * (carry.extreme - sar), previous_low, low);
         }
     } else {
@@ -67,10 +70,10 @@ double next_stop(const Rates& r, Carry& carry, double high, double low) noexcept
             carry.extreme = high;
             sar = below_lows(out + carry.factor * (carry.extreme - out), previous_low, low);
         } else {
-            if (low < carry.extreme) {
-                carry.extreme = low;
-                carry.factor = std::min(carry.factor + r.acceleration, r.maximum);
-            }
+            const bool lower = low < carry.extreme;
+            carry.extreme = pick(lower, low, carry.extreme);
+            carry.factor =
+                pick(lower, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
             sar = above_highs(sar + carry.factor * (carry.extreme - sar), previous_high, high);
         }
     }

@@ -1,7 +1,9 @@
 #include <cmath>
+#include <cstdint>
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
+#include "select.hpp"
 #include "true_range.hpp"
 #include "wilder.hpp"
 
@@ -11,6 +13,7 @@ using detail::Bars;
 using detail::is_finite;
 using detail::load;
 using detail::overlap;
+using detail::pick;
 using detail::quiet_nan;
 using detail::store;
 
@@ -57,7 +60,9 @@ struct Line {
 
 // One bar: the bands about (high + low) / 2, each held while it tightens and the
 // close it was set with stayed inside it, and the trend turned where the close
-// crosses the band it follows.
+// crosses the band it follows. Which band moves and whether the trend turns are
+// decided by the data, bar by bar: selections rather than branches, which would be
+// mispredicted.
 Line next_line(const Factors& f, Carry& carry, double high, double low, double close) noexcept {
     const double range = detail::finite_true_range(high, low, carry.previous_close);
     carry.previous_close = close;
@@ -74,20 +79,20 @@ Line next_line(const Factors& f, Carry& carry, double high, double low, double c
         carry.lower = lower;
         carry.trend = 1;
     } else {
-        if (upper < carry.upper || carry.band_close > carry.upper) {
-            carry.upper = upper;
-        }
-        if (lower > carry.lower || carry.band_close < carry.lower) {
-            carry.lower = lower;
-        }
-        if (carry.trend == 1 && close < carry.lower) {
-            carry.trend = 2;
-        } else if (carry.trend == 2 && close > carry.upper) {
-            carry.trend = 1;
-        }
+        // Either reason takes the new band: two selections, not a branch on both.
+        const double held_upper = carry.upper;
+        const double held_lower = carry.lower;
+        carry.upper = pick(upper < held_upper, upper, held_upper);
+        carry.upper = pick(carry.band_close > held_upper, upper, carry.upper);
+        carry.lower = pick(lower > held_lower, lower, held_lower);
+        carry.lower = pick(carry.band_close < held_lower, lower, carry.lower);
+        const bool was_up = carry.trend == 1;
+        const bool up = was_up ? !(close < carry.lower) : close > carry.upper;
+        carry.trend = 2 - static_cast<std::uint64_t>(up);
     }
     carry.band_close = close;
-    return carry.trend == 1 ? Line{carry.lower, 1.0} : Line{carry.upper, -1.0};
+    const bool up = carry.trend == 1;
+    return {pick(up, carry.lower, carry.upper), pick(up, 1.0, -1.0)};
 }
 
 Carry run_supertrend(const Factors& f, Carry carry, const Bars& bars, OutputRun out,
