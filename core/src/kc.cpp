@@ -91,7 +91,11 @@ Carry run_kc(const KcRun& run, Carry carry, OutputRun upper, OutputRun middle,
     if (f.period == 0 || f.atr_period == 0) {
         return carry;
     }
-    for (std::size_t i = 0; i < n; ++i) {
+    const auto seeded = [&carry] {
+        return !detail::is_nan(carry.middle) && !detail::is_nan(carry.atr);
+    };
+    std::size_t i = 0;
+    for (; i < n && !seeded(); ++i) {
         const std::uint64_t bar = run.start + i;
         const double price = run.price_at(i);
         const double range = run.range_at(i);
@@ -122,18 +126,48 @@ Carry run_kc(const KcRun& run, Carry carry, OutputRun upper, OutputRun middle,
             }
             carry.atr = sum / f.atr_period_double;
         }
-        if (!good_price || !good_range || detail::is_nan(carry.middle) ||
-            detail::is_nan(carry.atr)) {
+        const bool shown = good_price && good_range && seeded();
+        const double width = f.nbdev * carry.atr;
+        store(upper.data, i, shown ? carry.middle + width : quiet_nan);
+        store(middle.data, i, shown ? carry.middle : quiet_nan);
+        store(lower.data, i, shown ? carry.middle - width : quiet_nan);
+    }
+    // Both seeded: the same steps with the bars' values in registers.
+    double previous_close = i == 0 ? run.previous_close : load(run.bars.close.data, i - 1);
+    double average = carry.middle;
+    double atr = carry.atr;
+    std::uint64_t price_run = carry.price_run;
+    std::uint64_t range_run = carry.range_run;
+    for (; i < n; ++i) {
+        const double high = load(run.bars.high.data, i);
+        const double low = load(run.bars.low.data, i);
+        const double close = load(run.bars.close.data, i);
+        const double price = typical(high, low, close);
+        const double range = detail::finite_true_range(high, low, previous_close);
+        previous_close = close;
+        const bool good_price = is_finite(price);
+        const bool good_range = is_finite(range);
+        price_run = good_price ? price_run + (price_run < f.period ? 1 : 0) : 0;
+        range_run = good_range ? range_run + (range_run < f.atr_period ? 1 : 0) : 0;
+        if (!good_price || !good_range) [[unlikely]] {
+            average = good_price ? detail::ema_smoothed(f.ema, average, price) : average;
+            atr = good_range ? detail::wilder_step(f.atr_alpha, f.atr_beta, atr, range) : atr;
             store(upper.data, i, quiet_nan);
             store(middle.data, i, quiet_nan);
             store(lower.data, i, quiet_nan);
             continue;
         }
-        const double width = f.nbdev * carry.atr;
-        store(upper.data, i, carry.middle + width);
-        store(middle.data, i, carry.middle);
-        store(lower.data, i, carry.middle - width);
+        average = detail::ema_smoothed(f.ema, average, price);
+        atr = detail::wilder_step(f.atr_alpha, f.atr_beta, atr, range);
+        const double width = f.nbdev * atr;
+        store(upper.data, i, average + width);
+        store(middle.data, i, average);
+        store(lower.data, i, average - width);
     }
+    carry.middle = average;
+    carry.atr = atr;
+    carry.price_run = price_run;
+    carry.range_run = range_run;
     if (n != 0) {
         carry.previous_close = load(run.bars.close.data, n - 1);
     }
