@@ -9,7 +9,7 @@ namespace marundex::core {
 
 using detail::is_finite;
 using detail::load;
-using detail::pick;
+using detail::pick_greater;
 using detail::quiet_nan;
 using detail::store;
 
@@ -56,10 +56,10 @@ double next_stop(const Rates& r, Carry& carry, double high, double low) noexcept
             sar = above_highs(out + carry.factor * (carry.extreme - out), previous_high, high);
         } else {
             // A new extreme, and a faster factor, about every other bar: selected.
-            const bool higher = high > carry.extreme;
-            carry.extreme = pick(higher, high, carry.extreme);
-            carry.factor =
-                pick(higher, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
+            const double extreme = carry.extreme;
+            carry.extreme = pick_greater(high, extreme, high, extreme);
+            carry.factor = pick_greater(
+                high, extreme, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
             sar = below_lows(sar + carry.factor * (carry.extreme - sar), previous_low, low);
         }
     } else {
@@ -70,10 +70,10 @@ double next_stop(const Rates& r, Carry& carry, double high, double low) noexcept
             carry.extreme = high;
             sar = below_lows(out + carry.factor * (carry.extreme - out), previous_low, low);
         } else {
-            const bool lower = low < carry.extreme;
-            carry.extreme = pick(lower, low, carry.extreme);
-            carry.factor =
-                pick(lower, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
+            const double extreme = carry.extreme;
+            carry.extreme = pick_greater(extreme, low, low, extreme);
+            carry.factor = pick_greater(
+                extreme, low, std::min(carry.factor + r.acceleration, r.maximum), carry.factor);
             sar = above_highs(sar + carry.factor * (carry.extreme - sar), previous_high, high);
         }
     }

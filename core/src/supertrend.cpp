@@ -14,6 +14,7 @@ using detail::is_finite;
 using detail::load;
 using detail::overlap;
 using detail::pick;
+using detail::pick_greater;
 using detail::quiet_nan;
 using detail::store;
 
@@ -82,10 +83,10 @@ Line next_line(const Factors& f, Carry& carry, double high, double low, double c
         // Either reason takes the new band: two selections, not a branch on both.
         const double held_upper = carry.upper;
         const double held_lower = carry.lower;
-        carry.upper = pick(upper < held_upper, upper, held_upper);
-        carry.upper = pick(carry.band_close > held_upper, upper, carry.upper);
-        carry.lower = pick(lower > held_lower, lower, held_lower);
-        carry.lower = pick(carry.band_close < held_lower, lower, carry.lower);
+        carry.upper = pick_greater(held_upper, upper, upper, held_upper);
+        carry.upper = pick_greater(carry.band_close, held_upper, upper, carry.upper);
+        carry.lower = pick_greater(lower, held_lower, lower, held_lower);
+        carry.lower = pick_greater(held_lower, carry.band_close, lower, carry.lower);
         const bool was_up = carry.trend == 1;
         const bool up = was_up ? !(close < carry.lower) : close > carry.upper;
         carry.trend = 2 - static_cast<std::uint64_t>(up);
