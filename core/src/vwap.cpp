@@ -1,9 +1,14 @@
+#include <array>
 #include <cstring>
 #include <utility>
 
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "window.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace marundex::core {
 
@@ -23,13 +28,24 @@ struct Traded {
     double volume;
 };
 
-Traded traded_of(double high, double low, double close, double volume) noexcept {
-    const double value = (((high + low) + close) / 3.0) * volume;
+Traded traded_of(double value, double volume) noexcept {
     if (!is_finite(value) || !is_finite(volume)) {
         return {quiet_nan, quiet_nan};
     }
     return {value, volume};
 }
+
+Traded traded_of(double high, double low, double close, double volume) noexcept {
+    return traded_of((((high + low) + close) / 3.0) * volume, volume);
+}
+
+#if defined(__SSE2__)
+// NOLINTNEXTLINE(portability-simd-intrinsics)
+__m128d pair_at(InputRun run, std::size_t i) noexcept {
+    // NOLINTNEXTLINE(portability-simd-intrinsics)
+    return _mm_set_pd(load(run.data, i + 1), load(run.data, i));
+}
+#endif
 
 bool counts(double volume) noexcept {
     return is_finite(volume) && volume != 0.0;
@@ -65,18 +81,58 @@ struct VwapRun {
 };
 
 // From the first bar: a bad bar gives NaN and is left out of the sums.
-Carry run_anchored(const VwapRun& run, Carry carry, OutputRun out) noexcept {
+Carry run_anchored(const VwapRun& run, Carry carry, OutputRun out, bool overlapping) noexcept {
     const std::size_t n = run.high.length;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Traded in = run.at(i);
+    const auto take = [&carry, &out](std::size_t i, const Traded& in) noexcept {
         if (!is_finite(in.volume)) {
             store(out.data, i, quiet_nan);
-            continue;
+            return;
         }
         carry.value = carry.value + in.value;
         carry.volume = carry.volume + in.volume;
         // Nothing is taken away: a sum of 0 is a window that traded nothing.
         store(out.data, i, average_price(carry.value, carry.volume, 1));
+    };
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Two divisions a bar bound the loop: two bars at a time, each division takes
+    // both. An output apart from the inputs cannot change what a later bar reads.
+    if (!overlapping) {
+        // NOLINTBEGIN(portability-simd-intrinsics)
+        const __m128d three = _mm_set1_pd(3.0);
+        for (; i + 1 < n; i += 2) {
+            const __m128d tp =
+                _mm_div_pd(_mm_add_pd(_mm_add_pd(pair_at(run.high, i), pair_at(run.low, i)),
+                                      pair_at(run.close, i)),
+                           three);
+            const __m128d volumes = pair_at(run.volume, i);
+            const __m128d values = _mm_mul_pd(tp, volumes);
+            const std::array<Traded, 2> in{
+                Traded{_mm_cvtsd_f64(values), _mm_cvtsd_f64(volumes)},
+                Traded{_mm_cvtsd_f64(_mm_unpackhi_pd(values, values)),
+                       _mm_cvtsd_f64(_mm_unpackhi_pd(volumes, volumes))}};
+            if (!is_finite(in[0].value) || !is_finite(in[0].volume) || !is_finite(in[1].value) ||
+                !is_finite(in[1].volume)) {
+                take(i, traded_of(in[0].value, in[0].volume));
+                take(i + 1, traded_of(in[1].value, in[1].volume));
+                continue;
+            }
+            const double value0 = carry.value + in[0].value;
+            const double volume0 = carry.volume + in[0].volume;
+            carry.value = value0 + in[1].value;
+            carry.volume = volume0 + in[1].volume;
+            const __m128d quotients =
+                _mm_div_pd(_mm_set_pd(carry.value, value0), _mm_set_pd(carry.volume, volume0));
+            store(out.data, i, volume0 == 0.0 ? quiet_nan : _mm_cvtsd_f64(quotients));
+            store(out.data, i + 1,
+                  carry.volume == 0.0 ? quiet_nan
+                                      : _mm_cvtsd_f64(_mm_unpackhi_pd(quotients, quotients)));
+        }
+        // NOLINTEND(portability-simd-intrinsics)
+    }
+#endif
+    for (; i < n; ++i) {
+        take(i, run.at(i));
     }
     return carry;
 }
@@ -124,8 +180,9 @@ Carry run_rolling(const VwapRun& run, Carry carry, OutputRun out) noexcept {
     return carry;
 }
 
-Carry run_vwap(const VwapRun& run, const Carry& carry, OutputRun out) noexcept {
-    return run.period == 0 ? run_anchored(run, carry, out) : run_rolling(run, carry, out);
+Carry run_vwap(const VwapRun& run, const Carry& carry, OutputRun out, bool overlapping) noexcept {
+    return run.period == 0 ? run_anchored(run, carry, out, overlapping)
+                           : run_rolling(run, carry, out);
 }
 
 bool overlap_any(InputRun high, InputRun low, InputRun close, InputRun volume,
@@ -188,11 +245,12 @@ void VwapState::advance(InputRun high, InputRun low, InputRun close, InputRun vo
                         OutputRun out) noexcept {
     const std::size_t n = high.length;
     // The pre-fill comes before any read when the output overlaps an input.
-    if (overlap_any(high, low, close, volume, out)) {
+    const bool overlapping = overlap_any(high, low, close, volume, out);
+    if (overlapping) {
         detail::fill_nan(out);
     }
     const VwapRun run{period_, bars_, ring_.get(), high, low, close, volume};
-    const Carry carry = run_vwap(run, carry_, out);
+    const Carry carry = run_vwap(run, carry_, out, overlapping);
     // The ring keeps the run's last bars, once the run has read the ones before it.
     const std::uint64_t end = bars_ + n;
     if (period_ != 0) {
@@ -208,10 +266,11 @@ void VwapState::advance(InputRun high, InputRun low, InputRun close, InputRun vo
 
 void VwapState::preview(InputRun high, InputRun low, InputRun close, InputRun volume,
                         OutputRun out) const noexcept {
-    if (overlap_any(high, low, close, volume, out)) {
+    const bool overlapping = overlap_any(high, low, close, volume, out);
+    if (overlapping) {
         detail::fill_nan(out);
     }
-    run_vwap({period_, bars_, ring_.get(), high, low, close, volume}, carry_, out);
+    run_vwap({period_, bars_, ring_.get(), high, low, close, volume}, carry_, out, overlapping);
 }
 
 std::uint64_t VwapState::period() const noexcept {
