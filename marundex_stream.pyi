@@ -23,12 +23,12 @@ array, or a tuple in output order. One bar of one series may be given as numbers
 (floats or ints): the call returns its outputs as floats, or a tuple of floats, with
 the bits the arrays would hold.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI and MFI and MACD's slow period set
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, VWAP and KC and MACD's slow period set
 a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
 rules (0, or longer than the bars seen: NaN).
 
 The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
-OBV, MFI) have no batch
+OBV, MFI, VWAP, SUPERTREND, KC, SAR) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -40,7 +40,7 @@ import numpy.typing
 
 __all__ = [
     "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
-    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI",
+    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "VWAP", "SUPERTREND", "KC", "SAR",
 ]
 
 _Array = numpy.typing.NDArray[numpy.float64]
@@ -1009,6 +1009,197 @@ class MFI:
     def __deepcopy__(self, memo: Any) -> "MFI": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class VWAP:
+    """Volume-weighted average price: the sum of tp * volume over the sum of the
+    volume, tp = ((high + low) + close) / 3, from the first bar the state sees
+    (period 0, as TA-Lib's VWAP) or over the last period bars (NaN before bar
+    period - 1); NaN where the volumes sum to 0. A session is a new state.
+
+    A bar whose tp * volume or volume is NaN or infinite gives NaN at its own bar and
+    is left out of the sums from the first bar, or gives NaN at every window that
+    holds it.
+    """
+
+    def __init__(self, period: SupportsIndex = 0, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the VWAP of the new bars into output and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "VWAP":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "VWAP": ...
+    def __deepcopy__(self, memo: Any) -> "VWAP": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class SUPERTREND:
+    """SuperTrend: bands (high + low) / 2 +- multiplier * ATR (Wilder's, as NATR's),
+    each held unless the new one is tighter or the close that set it lay beyond it;
+    output is the lower band while the trend is up, the upper one while down, and
+    trend_output +1.0 or -1.0, the trend starting up and turning where the close
+    crosses the band it follows. NaN before bar period.
+
+    A bar whose true range, bands or close are not finite gives NaN in both and is
+    skipped. Raises ValueError "Period must be at least 2" and "Multiplier must be a
+    finite number".
+    """
+
+    def __init__(
+        self, period: SupportsIndex, multiplier: float = 3.0, symbols: SupportsIndex | None = None
+    ) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        trend_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the line and the trend of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        trend_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "SUPERTREND":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "SUPERTREND": ...
+    def __deepcopy__(self, memo: Any) -> "SUPERTREND": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def multiplier(self) -> float: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class KC:
+    """Keltner channel: the EMA of tp = ((high + low) + close) / 3 over period
+    (middle), and it plus (upper) and less (lower) nbdev times the average true range
+    over atr_period (Wilder's). Both averages start at bar max(period - 1,
+    atr_period), each seeded by the mean of its window there. NaN before it.
+
+    A bar whose tp or true range is not finite gives NaN in all three and the
+    averages skip it. Raises ValueError "Period must be at least 2", "Atr period must
+    be at least 1" and "Nbdev must be a finite number".
+    """
+
+    def __init__(
+        self,
+        period: SupportsIndex,
+        atr_period: SupportsIndex,
+        nbdev: float = 2.0,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the channel of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "KC":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "KC": ...
+    def __deepcopy__(self, memo: Any) -> "KC": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def atr_period(self) -> int: ...
+    @property
+    def nbdev(self) -> float: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class SAR:
+    """Parabolic SAR: the stop, moved each bar by factor * (extreme - stop) and kept
+    beyond the last two bars, the factor growing by acceleration up to maximum at
+    each new extreme; a bar that reaches the stop reverses the trend. The first two
+    bars set the trend, long unless the low fell further than the high rose, as
+    TA-Lib's. NaN at bar 0.
+
+    A bar whose high or low is NaN or infinite gives NaN and is skipped. Raises
+    ValueError "Acceleration must be a finite number", "Acceleration must be greater
+    than 0", "Maximum must be a finite number", "Maximum must be greater than 0" and
+    "Acceleration must be at most maximum".
+    """
+
+    def __init__(
+        self, acceleration: float = 0.02, maximum: float = 0.2, symbols: SupportsIndex | None = None
+    ) -> None: ...
+    def update(
+        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the stops of the new bars into output and moves the state past them."""
+    def preview(
+        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "SAR":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "SAR": ...
+    def __deepcopy__(self, memo: Any) -> "SAR": ...
+    @property
+    def acceleration(self) -> float: ...
+    @property
+    def maximum(self) -> float: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

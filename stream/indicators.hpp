@@ -40,6 +40,10 @@ inline constexpr std::array<ArrayRole, 3> bar_inputs{{
     {"low", "Low", "low"},
     {"close", "Close", "close"},
 }};
+inline constexpr std::array<ArrayRole, 2> high_low_inputs{{
+    {"high", "High", "high"},
+    {"low", "Low", "low"},
+}};
 inline constexpr std::array<ArrayRole, 2> close_volume_inputs{{
     {"close", "Close", "close"},
     {"volume", "Volume", "volume"},
@@ -59,9 +63,11 @@ enum class ParameterKind : std::uint8_t { period, multiplier, choice };
 
 // A constructor parameter: its keyword (and attribute), its title in messages, and
 // what it accepts. A period is refused below `minimum` ("<Title> must be at least
-// <minimum>"), a multiplier unless finite, a choice unless one of `choices`. One with
-// a default may be left out; keyword-only ones come last. A parameter added after
-// checkpoints of an older layout were written takes its default in those.
+// <minimum>"), a multiplier unless finite ("<Title> must be a finite number") and,
+// if `positive`, unless above 0 ("<Title> must be greater than 0"), a choice unless
+// one of `choices`. One with a default may be left out; keyword-only ones come last.
+// A parameter added after checkpoints of an older layout were written takes its
+// default in those.
 struct Parameter {
     const char* name;
     const char* title;
@@ -71,14 +77,17 @@ struct Parameter {
     std::span<const char* const> choices = {};
     bool keyword_only = false;
     std::uint64_t since_layout = 1;
+    bool positive = false;
 
     // Whether `word` is a value this parameter takes: what a checkpoint must hold.
     [[nodiscard]] bool accepts(std::uint64_t word) const noexcept {
         switch (kind) {
             case ParameterKind::period:
                 return word >= minimum;
-            case ParameterKind::multiplier:
-                return std::isfinite(std::bit_cast<double>(word));
+            case ParameterKind::multiplier: {
+                const double value = std::bit_cast<double>(word);
+                return std::isfinite(value) && (!positive || value > 0.0);
+            }
             case ParameterKind::choice:
                 return word < choices.size();
         }
@@ -92,6 +101,13 @@ consteval Parameter multiplier(const char* name, const char* title, double defau
             .title = title,
             .kind = ParameterKind::multiplier,
             .default_word = std::bit_cast<std::uint64_t>(default_value)};
+}
+
+// A multiplier that must be above 0 too, such as a rate.
+consteval Parameter positive_multiplier(const char* name, const char* title, double default_value) {
+    Parameter parameter = multiplier(name, title, default_value);
+    parameter.positive = true;
+    return parameter;
 }
 
 inline constexpr std::array<Parameter, 1> any_period{{{"period", "Period", 0}}};
@@ -523,11 +539,114 @@ struct Mfi : Resumable<core::MfiState, 4, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Vwap : Resumable<core::VwapState, 4, 1> {
+    static constexpr const char* name = "VWAP";
+    static constexpr std::uint64_t kind = 23;
+    static constexpr const char* doc =
+        "VWAP(period=0, symbols=None)\n--\n\n"
+        "Volume-weighted average price, the sum of tp * volume over the sum of the volume, "
+        "tp = (high + low + close) / 3, from the first bar (period 0) or over the last "
+        "period bars; the first value at bar 0, or at bar period - 1.";
+    // 0 sums from the first bar the state sees, as TA-Lib's VWAP; a session is a new
+    // state.
+    static constexpr std::array<Parameter, 1> parameters{{
+        {.name = "period", .title = "Period", .minimum = 0, .default_word = 0},
+    }};
+    static constexpr auto inputs = bar_volume_inputs;
+    static constexpr auto outputs = one_output;
+};
+
+struct Supertrend : Resumable<core::SupertrendState, 3, 2> {
+    static constexpr const char* name = "SUPERTREND";
+    static constexpr std::uint64_t kind = 24;
+    static constexpr const char* doc =
+        "SUPERTREND(period, multiplier=3.0, symbols=None)\n--\n\n"
+        "SuperTrend, the lower band (high + low) / 2 - multiplier * ATR while the trend is "
+        "up and the upper one + multiplier * ATR while down, each held unless it tightens; "
+        "trend_output +1.0 or -1.0; both from bar period.";
+    // TA-Lib refuses period 1.
+    static constexpr std::array<Parameter, 2> parameters{{
+        {"period", "Period", 2},
+        multiplier("multiplier", "Multiplier", 3.0),
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        output_role,
+        {"trend_output", "Trend output", "trend output"},
+    }};
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 2>& p) noexcept {
+        return State(p[0], std::bit_cast<double>(p[1]));
+    }
+    static std::array<std::uint64_t, 2> parameters_of(const State& state) noexcept {
+        return {state.period(), std::bit_cast<std::uint64_t>(state.multiplier())};
+    }
+};
+
+struct Kc : Resumable<core::KcState, 3, 3> {
+    static constexpr const char* name = "KC";
+    static constexpr std::uint64_t kind = 25;
+    static constexpr const char* doc =
+        "KC(period, atr_period, nbdev=2.0, symbols=None)\n--\n\n"
+        "Keltner channel: the EMA of the typical prices (high + low + close) / 3 over "
+        "period, and it plus and less nbdev times the average true range over "
+        "atr_period; the first values at bar max(period - 1, atr_period).";
+    // TA-Lib refuses a period of 1 for the EMA, and takes 1 for the true ranges.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"period", "Period", 2},
+        {"atr_period", "Atr period", 1},
+        multiplier("nbdev", "Nbdev", 2.0),
+    }};
+    static constexpr auto inputs = bar_inputs;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"upper_output", "Upper output", "upper output"},
+        {"middle_output", "Middle output", "middle output"},
+        {"lower_output", "Lower output", "lower output"},
+    }};
+    static constexpr const char* window_title = "Each period";
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 3>& p) noexcept {
+        return State::create(p[0], p[1], std::bit_cast<double>(p[2]));
+    }
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return {state.period(), state.atr_period(), std::bit_cast<std::uint64_t>(state.nbdev())};
+    }
+};
+
+struct Sar : Resumable<core::SarState, 2, 1> {
+    static constexpr const char* name = "SAR";
+    static constexpr std::uint64_t kind = 27;
+    static constexpr const char* doc =
+        "SAR(acceleration=0.02, maximum=0.2, symbols=None)\n--\n\n"
+        "Parabolic SAR, the stop moved each bar by factor * (extreme - stop), the factor "
+        "growing by acceleration up to maximum at each new extreme, reversed where a bar "
+        "reaches it; the first value at bar 1.";
+    // Rates above 0; acceleration above maximum is the core's refusal.
+    static constexpr std::array<Parameter, 2> parameters{{
+        positive_multiplier("acceleration", "Acceleration", 0.02),
+        positive_multiplier("maximum", "Maximum", 0.2),
+    }};
+    static constexpr auto inputs = high_low_inputs;
+    static constexpr auto outputs = one_output;
+
+    static std::expected<State, core::StateError> make(
+        const std::array<std::uint64_t, 2>& p) noexcept {
+        return State::create(std::bit_cast<double>(p[0]), std::bit_cast<double>(p[1]));
+    }
+    static std::array<std::uint64_t, 2> parameters_of(const State& state) noexcept {
+        return {std::bit_cast<std::uint64_t>(state.acceleration()),
+                std::bit_cast<std::uint64_t>(state.maximum())};
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
-                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi>;
+using Catalogue =
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands, Trange, Natr,
+             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Vwap, Supertrend, Kc, Sar>;
 
 }  // namespace marundex::stream

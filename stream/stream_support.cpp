@@ -92,6 +92,8 @@ PyErr make_failure_error(const MakeFailure& failure, const char* window_paramete
             return value_error("Periods must be greater than 0");
         case core::StateError::fast_not_below_slow:
             return value_error("Fast period must be less than slow period");
+        case core::StateError::acceleration_above_maximum:
+            return value_error("Acceleration must be at most maximum");
         case core::StateError::window_too_long:
             return composed([&] {
                 return owned_value_error(std::string(window_parameter) + " must be at most " +
@@ -133,6 +135,12 @@ Result<std::uint64_t> parameter_word(PyObject* argument, const Parameter& parame
                 return failure(composed([&] {
                     return owned_value_error(std::string(parameter.title) +
                                              " must be a finite number");
+                }));
+            }
+            if (parameter.positive && !(value > 0.0)) {
+                return failure(composed([&] {
+                    return owned_value_error(std::string(parameter.title) +
+                                             " must be greater than 0");
                 }));
             }
             return std::bit_cast<std::uint64_t>(value);

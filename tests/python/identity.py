@@ -181,6 +181,28 @@ def cases():
                     # A type's later periods, its means', are short: 1 to 5.
                     chosen = [period] + [1 + period % 5] * (len(row.parameters) - 1)
                     yield name, tuple(max(p, least) for p, least in zip(chosen, row.parameters.values())), (high, low, close)
+    # The types of high and low, bars as ATR's without their close, on a stream of
+    # their own; periods as the types of high, low and close take them.
+    rng = SplitMix64(20261214)
+    for kind in KINDS:
+        for n in LENGTHS:
+            close = _series(rng, kind, n)
+            spread = _series(rng, "walk", n)
+            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
+            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low"):
+                    continue
+                if not row.parameters:
+                    for periods in row.periods:
+                        yield name, periods, (high, low)
+                    continue
+                for period in _periods(period_rngs[name], n):
+                    if row.windowed and period > MAX_WINDOW:
+                        continue
+                    period = min(period, MAX_WINDOW)
+                    chosen = [period] + [1 + period % 5] * (len(row.parameters) - 1)
+                    yield name, tuple(max(p, least) for p, least in zip(chosen, row.parameters.values())), (high, low)
     # The types of close and volume, on a stream of their own: volumes of every kind
     # of series, negative and bad ones too.
     rng = SplitMix64(20261212)

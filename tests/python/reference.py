@@ -47,6 +47,10 @@ __all__ = [
     "dmi",
     "obv",
     "mfi",
+    "vwap",
+    "supertrend",
+    "kc",
+    "sar",
 ]
 
 
@@ -761,3 +765,215 @@ def mfi(period, high, low, close, volume):
         total = up + down
         out[i] = 0.0 if total == 0.0 else 100.0 * (up / total)
     return out
+
+
+def vwap(period, high, low, close, volume):
+    """The volume-weighted average price. Of each bar, the product
+    (((high + low) + close) / 3) * volume and the volume; a bar where either is not
+    finite is bad. Period 0: the sums of the good bars so far from -0, NaN at a bad
+    bar. Period p: at bar i from bar p - 1, where the window of bars i - p + 1 to i
+    holds no bad one, each sum is the one before plus (the new term - the leaving
+    one), or, at bars where i + 1 is a multiple of p, after a bad or partial window,
+    or where that is not finite, the window's terms summed from -0. Then the sum of
+    products over the sum of volumes, NaN where the volumes sum to 0 or all are 0."""
+    high, low, close, volume = list(high), list(low), list(close), list(volume)
+    n = len(high)
+    out = [HOLE] * n
+    nan = float("nan")
+    terms = []
+    for i in range(n):
+        value = (((high[i] + low[i]) + close[i]) / 3.0) * volume[i]
+        terms.append((value, volume[i]) if is_finite(value) and is_finite(volume[i]) else (nan, nan))
+    if period == 0:
+        value_sum = volume_sum = -0.0
+        for i, (value, v) in enumerate(terms):
+            if is_finite(v):
+                value_sum, volume_sum = value_sum + value, volume_sum + v
+                out[i] = nan if volume_sum == 0.0 else value_sum / volume_sum
+        return out
+    value_sum = volume_sum = nan
+    for i in range(period - 1, n):
+        window = terms[i - period + 1 : i + 1]
+        if not all(is_finite(v) for _, v in window):
+            value_sum = volume_sum = nan
+            continue
+        leaving = terms[i - period] if i >= period else (0.0, 0.0)
+        new_value = value_sum + (terms[i][0] - leaving[0])
+        new_volume = volume_sum + (terms[i][1] - leaving[1])
+        if (i + 1) % period == 0 or not is_finite(new_value) or not is_finite(new_volume):
+            new_value = new_volume = -0.0
+            for value, v in window:
+                new_value, new_volume = new_value + value, new_volume + v
+        value_sum, volume_sum = new_value, new_volume
+        traded = any(v != 0.0 for _, v in window)
+        out[i] = value_sum / volume_sum if traded and volume_sum != 0.0 else nan
+    return out
+
+
+def _wilder_atr(period, high, low, close):
+    """NATR's average true range, None where a bar has none."""
+    ranges = trange(high, low, close)
+    p = float(period)
+    alpha = 1.0 / p
+    average = None
+    out = [None] * len(high)
+    for i in range(len(high)):
+        if not is_finite(ranges[i]):
+            continue
+        if average is None:
+            if i < period or not all(is_finite(v) for v in ranges[i - period + 1 : i + 1]):
+                continue
+            average = 0.0
+            for v in ranges[i - period + 1 : i + 1]:
+                average = average + v
+            average = average / p
+        else:
+            average = (1.0 - alpha) * average + alpha * ranges[i]
+        out[i] = average
+    return out
+
+
+def supertrend(period, *arguments):
+    """SuperTrend. Of each bar with an average true range (NATR's), the bands
+    (high + low) / 2 + multiplier * atr and (high + low) / 2 - multiplier * atr; a
+    bar where they or the close are not finite has no value and is skipped. At the
+    first good bar the bands are its own and the trend up; at each later one the
+    upper band is the new one where that is lower or the close of the last good bar
+    was above the band, else the band held, the lower band likewise; an up trend
+    turns down where the close is below the lower band, a down trend up where it is
+    above the upper one. The line is the lower band while up, the upper while down."""
+    multiplier, high, low, close = (3.0, *arguments) if len(arguments) == 3 else arguments
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    line, trend = [HOLE] * n, [HOLE] * n
+    if period == 0:
+        return line, trend
+    atr = _wilder_atr(period, high, low, close)
+    state = None
+    for i in range(n):
+        if atr[i] is None:
+            continue
+        middle = (high[i] + low[i]) / 2.0
+        upper = middle + multiplier * atr[i]
+        lower = middle - multiplier * atr[i]
+        if not (is_finite(upper) and is_finite(lower) and is_finite(close[i])):
+            continue
+        if state is None:
+            state = [upper, lower, 1.0]
+        else:
+            held_upper, held_lower, direction, last_close = state
+            upper = upper if upper < held_upper or last_close > held_upper else held_upper
+            lower = lower if lower > held_lower or last_close < held_lower else held_lower
+            if direction > 0 and close[i] < lower:
+                direction = -1.0
+            elif direction < 0 and close[i] > upper:
+                direction = 1.0
+            state = [upper, lower, direction]
+        state.append(close[i])
+        line[i] = state[1] if state[2] > 0 else state[0]
+        trend[i] = state[2]
+    return line, trend
+
+
+def sar(*arguments):
+    """Parabolic SAR over the bars whose high and low are finite (the others have no
+    value). The first such bar has none. The second sets the trend, short where
+    its low fell below the first's by more than (and by more than 0) its high rose,
+    else long; the stop at the first's high (short) or low (long) and the extreme at
+    the second's low or high; then it is taken as every later bar, with itself as
+    the bar before. A bar gives the stop; long, a low at or below it reverses: the
+    stop becomes the extreme, raised to the last two highs, the factor the
+    acceleration and the extreme the low, else a new high becomes the extreme and
+    the factor grows by the acceleration up to the maximum. Either way the stop
+    then moves by factor * (extreme - stop), and is kept at or below the last two
+    lows (after a reversal, at or above the last two highs). Short, the mirror."""
+    acceleration, maximum, high, low = (0.02, 0.2, *arguments) if len(arguments) == 2 else arguments
+    high, low = list(high), list(low)
+    out = [HOLE] * len(high)
+    bars = [i for i in range(len(high)) if is_finite(high[i]) and is_finite(low[i])]
+    if len(bars) < 2:
+        return out
+    first, second = bars[0], bars[1]
+    up = high[second] - high[first]
+    down = low[first] - low[second]
+    is_long = not (down > 0.0 and down > up)
+    stop = low[first] if is_long else high[first]
+    extreme = high[second] if is_long else low[second]
+    factor = acceleration
+    last_high, last_low = high[second], low[second]
+    for i in bars[1:]:
+        previous_high, previous_low = last_high, last_low
+        last_high, last_low = high[i], low[i]
+        if is_long:
+            if low[i] <= stop:
+                is_long = False
+                stop = max(extreme, previous_high, high[i])
+                out[i] = stop
+                factor, extreme = acceleration, low[i]
+                stop = stop + factor * (extreme - stop)
+                stop = max(stop, previous_high, high[i])
+            else:
+                out[i] = stop
+                if high[i] > extreme:
+                    extreme, factor = high[i], min(factor + acceleration, maximum)
+                stop = stop + factor * (extreme - stop)
+                stop = min(stop, previous_low, low[i])
+        else:
+            if high[i] >= stop:
+                is_long = True
+                stop = min(extreme, previous_low, low[i])
+                out[i] = stop
+                factor, extreme = acceleration, high[i]
+                stop = stop + factor * (extreme - stop)
+                stop = min(stop, previous_low, low[i])
+            else:
+                out[i] = stop
+                if low[i] < extreme:
+                    extreme, factor = low[i], min(factor + acceleration, maximum)
+                stop = stop + factor * (extreme - stop)
+                stop = max(stop, previous_high, high[i])
+    return out
+
+
+def kc(period, atr_period, *arguments):
+    """The Keltner channel. Of each bar, tp = ((high + low) + close) / 3 and the true
+    range (trange's). From bar start = max(period - 1, atr_period), the middle is
+    seeded at the first bar whose last period tp are all finite, by their sum (from
+    -0, oldest first) / period, then takes each finite tp as beta * middle + alpha *
+    tp, alpha = 2 / (period + 1); the average true range likewise over atr_period,
+    its sum from +0, then (1 - 1 / atr_period) * atr + (1 / atr_period) * tr. At a bar
+    whose tp and true range are finite, once both are seeded: middle + nbdev * atr,
+    middle, middle - nbdev * atr."""
+    nbdev, high, low, close = (2.0, *arguments) if len(arguments) == 3 else arguments
+    high, low, close = list(high), list(low), list(close)
+    n = len(high)
+    outs = ([HOLE] * n, [HOLE] * n, [HOLE] * n)
+    prices = [((high[i] + low[i]) + close[i]) / 3.0 for i in range(n)]
+    ranges = trange(high, low, close)
+    start = max(period - 1, atr_period)
+    p, a = float(period), float(atr_period)
+    alpha = 2.0 / (p + 1.0)
+    atr_alpha = 1.0 / a
+    middle = atr = None
+    for i in range(n):
+        good_price, good_range = is_finite(prices[i]), is_finite(ranges[i])
+        if middle is not None:
+            if good_price:
+                middle = (1.0 - alpha) * middle + alpha * prices[i]
+        elif i >= start and all(is_finite(v) for v in prices[i - period + 1 : i + 1]):
+            middle = -0.0
+            for v in prices[i - period + 1 : i + 1]:
+                middle = middle + v
+            middle = middle / p
+        if atr is not None:
+            if good_range:
+                atr = (1.0 - atr_alpha) * atr + atr_alpha * ranges[i]
+        elif i >= start and all(is_finite(v) for v in ranges[i - atr_period + 1 : i + 1]):
+            atr = 0.0
+            for v in ranges[i - atr_period + 1 : i + 1]:
+                atr = atr + v
+            atr = atr / a
+        if good_price and good_range and middle is not None and atr is not None:
+            width = nbdev * atr
+            outs[0][i], outs[1][i], outs[2][i] = middle + width, middle, middle - width
+    return outs

@@ -64,7 +64,35 @@ CATALOGUE = {
     "MFI": Catalogued({"period": 2}, ("high", "low", "close", "volume"), ("output",),
                       [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                       lambda ta, inputs, periods: [ta.MFI(*inputs, *periods)], windowed=True),
+    "VWAP": Catalogued({"period": 0}, ("high", "low", "close", "volume"), ("output",),
+                       [(0,), (1,), (2,), (14,), (300,), (100_000,)],
+                       lambda ta, inputs, periods: [ta.VWAP(*inputs) if periods[0] == 0 else rolling_vwap(*inputs, *periods)],
+                       windowed=True),
+    "SUPERTREND": Catalogued({"period": 2}, ("high", "low", "close"), ("output", "trend_output"),
+                             [(2,), (3, 0.5), (10,), (14, 1.0), (50, 2.0), (300,), (2**64 - 1,)],
+                             lambda ta, inputs, periods: talib_supertrend(ta, inputs, periods)),
+    "KC": Catalogued({"period": 2, "atr_period": 1}, ("high", "low", "close"),
+                     ("upper_output", "middle_output", "lower_output"),
+                     [(2, 1), (2, 40), (5, 14, 1.5), (20, 10), (14, 3, -1.0), (300, 10), (10, 300), (100_000, 3)],
+                     lambda ta, inputs, periods: list(ta.KC(*inputs, *periods)), windowed=True),
+    "SAR": Catalogued({}, ("high", "low"), ("output",), [(), (0.01, 0.1), (0.05, 0.05), (0.1, 0.3), (0.02, 2.0)],
+                      lambda ta, inputs, periods: [ta.SAR(*inputs, *periods)]),
 }
+
+def rolling_vwap(high, low, close, volume, period):
+    """TA-Lib's VWAP sums from the first bar: over a window, the same quotient of sums."""
+    value = ((high + low) + close) / 3.0 * volume
+    kernel = np.ones(period)
+    out = np.convolve(value, kernel)[: len(value)] / np.convolve(volume, kernel)[: len(value)]
+    out[: period - 1] = np.nan
+    return out
+
+
+def talib_supertrend(ta, inputs, periods):
+    """TA-Lib's trend is 0 where its line is NaN; ours is NaN there."""
+    line, trend = ta.SUPERTREND(*inputs, *periods)
+    return [line, np.where(np.isnan(line), np.nan, trend.astype(np.float64))]
+
 
 # name: (batch function or None, number of periods, inputs, outputs)
 INDICATORS = {
@@ -171,9 +199,9 @@ def messy_bars(rng, n):
 
 
 def inputs_for(name, rng, n):
-    if INDICATORS[name][2][:3] == ("high", "low", "close"):
+    if INDICATORS[name][2][:2] == ("high", "low"):
         close = np.cumsum(rng.normal(size=n)) + 100.0
-        bars = [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
+        bars = [close + rng.uniform(0, 2, n), messy_bars(rng, n), close][: len(INDICATORS[name][2])]
         return bars + [messy_bars(rng, n)] * (len(INDICATORS[name][2]) - 3)
     if INDICATORS[name][2] == ("close", "volume"):
         return [messy_bars(rng, n), np.abs(messy_bars(rng, n))]

@@ -150,6 +150,28 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # A bad close too, held against the last finite close, 11; the first good
         # bar starts the total.
         ("OBV", (), ([NAN, 10, 11, np.inf, 10, 12], [5, 1, 2, 4, 8, 16]), [NAN, 1, 3, NAN, -5, 11]),
+        # High, low and close equal. From the first bar: nothing traded yet gives NaN,
+        # the NaN volume its own bar, left out of the sums: 12 / 4, then 32 / 8.
+        ("VWAP", (0,), ([1, 2, 3, 4, 5],) * 3 + ([0, 2, NAN, 2, 4],), [NAN, 2, NAN, 3, 4]),
+        # Over two bars: the infinite volume spoils both windows that hold it; a window
+        # with one bar traded is that bar's price, one with none NaN.
+        ("VWAP", (2,), ([1, 2, 3, 4, 5, 6, 7],) * 3 + ([1, 1, np.inf, 1, 1, 0, 0],), [NAN, 1.5, NAN, NAN, 4.5, 5, NAN]),
+        # Bars 2 wide about 10: the average true range is seeded at bar 2 by 2, so bands
+        # 12 and 8 and the trend up. The NaN high spoils bar 3, which is skipped; the
+        # drop to 5 widens the average to 4: the upper band tightens to 9, the lower is
+        # held at 8, and the close below it turns the trend down.
+        ("SUPERTREND", (2, 1.0), ([11, 11, 11, NAN, 11, 6], [9, 9, 9, 9, 9, 4], [10, 10, 10, 10, 10, 5]),
+         ([NAN, NAN, 8, NAN, 8, 9], [NAN, NAN, 1, NAN, 1, -1])),
+        # tp the close; both averages start at bar 2: the mean 12 and a true range of 3.
+        # The NaN close spoils its own tp and the next true range, each skipped by its
+        # average, then (15 + 20) / 2 with the bands 2 * 3 about it.
+        ("KC", (3, 1, 2.0), ([11, 13, 15, 17, 19, 21], [9, 11, 13, 15, 17, 19], [10, 12, 14, NAN, 18, 20]),
+         ([NAN, NAN, 18, NAN, NAN, 23.5], [NAN, NAN, 12, NAN, NAN, 17.5], [NAN, NAN, 6, NAN, NAN, 11.5])),
+        # Long from the first low, 8, moved by a quarter, then a half, of the way to the
+        # high, and kept below the last two lows; the NaN high is skipped. The low of 9
+        # reaches the stop: short from the extreme 14, kept above the last two highs.
+        ("SAR", (0.25, 0.5), ([10, 11, 12, NAN, 14, 13, 12, 11], [8, 9, 10, 11, 12, 9, 8, 7]),
+         [NAN, 8, 8.75, NAN, 9, 14, 14, 13]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):
@@ -160,7 +182,8 @@ def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, 
         np.testing.assert_array_equal(line, np.array(want))
 
 
-@pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() if not row.variant_of for p in row.parameters])
+@pytest.mark.parametrize("name, parameter", [(n, p) for n, row in CATALOGUE.items() if not row.variant_of
+                                             for p, least in row.parameters.items() if least > 0])
 @pytest.mark.parametrize("symbols", [None, 3])
 def test_a_parameter_below_its_smallest_is_refused(name, parameter, symbols):
     row = CATALOGUE[name]
@@ -179,6 +202,14 @@ def test_a_parameter_below_its_smallest_is_refused(name, parameter, symbols):
         ("BBANDS", {"nbdev_up": "2"}, TypeError, "argument 'nbdev_up': must be real number, not str"),
         ("MACD_TALIB", {"seed": "TA-Lib"}, ValueError, 'Seed must be "first" or "talib"'),
         ("MACD_TALIB", {"seed": None}, TypeError, "argument 'seed' must be str, not NoneType"),
+        ("SUPERTREND", {"multiplier": -np.inf}, ValueError, "Multiplier must be a finite number"),
+        ("KC", {"nbdev": np.nan}, ValueError, "Nbdev must be a finite number"),
+        ("SAR", {"acceleration": np.nan}, ValueError, "Acceleration must be a finite number"),
+        ("SAR", {"acceleration": 0.0}, ValueError, "Acceleration must be greater than 0"),
+        ("SAR", {"maximum": -0.2}, ValueError, "Maximum must be greater than 0"),
+        ("SAR", {"maximum": np.inf}, ValueError, "Maximum must be a finite number"),
+        ("SAR", {"acceleration": 0.3}, ValueError, "Acceleration must be at most maximum"),
+        ("SAR", {"acceleration": 0.5, "maximum": 0.4}, ValueError, "Acceleration must be at most maximum"),
     ],
 )
 def test_a_multiplier_or_a_choice_out_of_its_range_is_refused(name, keywords, error, message):

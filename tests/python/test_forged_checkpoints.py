@@ -39,6 +39,11 @@ FIELDS = {
     "MFI": ["period", "bars", "tp", "positive", "negative", "up 0", "up 1", "up 2", "down 0", "down 1", "down 2"],
     "CCI": ["period", "bars", "next", "slot 0", "slot 1", "slot 2"],
     "OBV": ["bars", "close", "total"],
+    "VWAP": ["period", "bars", "value", "volume", "value 0", "value 1", "value 2", "volume 0", "volume 1", "volume 2"],
+    "SUPERTREND": ["period", "multiplier", "bars", "run", "close", "average", "trend", "upper", "lower", "band close"],
+    "KC": ["period", "atr period", "nbdev", "bars", "close", "price run", "middle", "range run", "atr",
+           "price 0", "price 1", "price 2", "range 0", "range 1"],
+    "SAR": ["acceleration", "maximum", "bars", "good", "long", "factor", "extreme", "stop", "high", "low"],
 }
 
 
@@ -160,6 +165,30 @@ FORGED = [
     ("OBV", (), 3, "close", np.inf),  # only a finite close is kept
     ("OBV", (), 3, "total", -np.nan),  # no total yet is the quiet NaN
     ("OBV", (), 3, "bars", 2**63),
+    ("VWAP", (0,), 0, "volume", 1.0),  # before the first bar
+    ("VWAP", (0,), 3, "value", np.nan),  # sums of finite values
+    ("VWAP", (3,), 2, "value 2", 5.0),  # a slot past the bars seen
+    ("VWAP", (3,), 5, "volume 1", np.nan),  # a bar bad on one side only
+    ("VWAP", (3,), 5, "value", np.nan),  # no sum for a window without a bad bar
+    ("VWAP", (3,), 2, "volume", 3.0),  # a sum before the first full window
+    ("SUPERTREND", (3,), 2, "trend", 1),  # a line before the average's seed
+    ("SUPERTREND", (3,), 6, "trend", 3),
+    ("SUPERTREND", (3,), 6, "upper", np.nan),
+    ("SUPERTREND", (3,), 6, "multiplier", np.inf),
+    ("SUPERTREND", (3,), 6, "run", 4),
+    ("KC", (3, 2), 1, "price 2", 5.0),  # a slot past the bars seen
+    ("KC", (3, 2), 1, "middle", 2.0),  # an average before its first bar
+    ("KC", (3, 2), 2, "range run", 2),  # bar 0 has no true range
+    ("KC", (3, 2), 5, "price run", 2),  # a run shorter than the good prices held
+    ("KC", (3, 2), 5, "atr", -1.0),
+    ("KC", (3, 2), 5, "nbdev", np.nan),
+    ("SAR", (), 0, "high", 1.0),  # before the first bar
+    ("SAR", (), 1, "good", 2),  # a trend from one bar
+    ("SAR", (), 5, "long", 2),
+    ("SAR", (), 5, "factor", 0.5),  # a factor above the maximum
+    ("SAR", (), 5, "stop", np.inf),
+    ("SAR", (), 5, "acceleration", 0.3),  # above the maximum
+    ("SAR", (), 5, "maximum", -0.2),
 ]
 
 
@@ -167,10 +196,10 @@ FORGED = [
 def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, field, value):
     state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
-    bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI")
-    inputs = [x + 1, x - 1, x] if name in bar_types else [x, x] if name == "OBV" else [x]
-    inputs += [x] if name == "MFI" else []
-    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
+    bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI", "VWAP", "SUPERTREND", "KC")
+    inputs = [x + 1, x - 1, x] if name in bar_types else [x + 1, x - 1] if name == "SAR" else [x, x] if name == "OBV" else [x]
+    inputs += [x] if name in ("MFI", "VWAP") else []
+    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3, "SUPERTREND": 2, "KC": 3}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -192,7 +221,14 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
-                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,))])
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)),
+                                                   ("VWAP", (3,), (2**24 + 1,)),
+                                                   ("SUPERTREND", (3,), (1, 0x4008000000000000)),
+                                                   ("SUPERTREND", (3,), (3, 0xFFF8000000000000)),
+                                                   ("KC", (3, 2), (3, 0)), ("KC", (3, 2), (1, 2)),
+                                                   ("SAR", (), (0, 0x3FC999999999999A)),
+                                                   ("SAR", (), (0x3FD0000000000000, 0x3FC999999999999A)),
+                                                   ("SAR", (), (0x3F947AE147AE147B, 0x7FF0000000000000))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

@@ -88,11 +88,12 @@ inline constexpr std::uint64_t max_window = std::uint64_t{1} << 24;
 
 // Why a state could not be made.
 enum class StateError {
-    window_too_long,      // the window would exceed max_window
-    out_of_memory,        // the window could not be allocated
-    zero_period,          // MACD: a period of 0
-    fast_not_below_slow,  // MACD: fast_period >= slow_period
-    bad_checkpoint,       // a checkpoint of another length, or with fields no state has
+    window_too_long,             // the window would exceed max_window
+    out_of_memory,               // the window could not be allocated
+    zero_period,                 // MACD: a period of 0
+    fast_not_below_slow,         // MACD: fast_period >= slow_period
+    acceleration_above_maximum,  // SAR: acceleration > maximum, or either not finite and positive
+    bad_checkpoint,              // a checkpoint of another length, or with fields no state has
 };
 
 // Simple moving average: the bars seen, the running sum and the last `period` inputs,
@@ -942,6 +943,225 @@ class ObvState {
     double last_close_;
     // NaN until the first good bar.
     double total_;
+};
+
+// VWAP, the volume-weighted average price: the sum of ((high + low) + close) / 3 *
+// volume over the sum of the volume, NaN where the volumes sum to 0 or none is
+// other than 0. A period of 0 sums from the first bar: a bar whose product or
+// volume is not finite gives NaN at its own bar and is left out of the sums. A
+// period p sums the last p bars, from bar p - 1, as MFI sums its flows: carried from
+// bar to bar and summed afresh every p bars, after a bad bar has left, or where they
+// overflowed; a bad bar gives NaN at every window that holds it. The bars seen, the
+// two sums, and with a period the last p products and volumes, the bar b's at slot
+// b % p.
+class VwapState {
+  public:
+    [[nodiscard]] static std::expected<VwapState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<VwapState, StateError> copy() const noexcept;
+
+    VwapState(VwapState&& other) noexcept;
+    VwapState& operator=(VwapState&& other) noexcept;
+    VwapState(const VwapState&) = delete;
+    VwapState& operator=(const VwapState&) = delete;
+    ~VwapState();
+
+    // `high`, `low`, `close`, `volume` and `out` of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, InputRun volume,
+                 OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<VwapState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the sums carry from one bar to the next, besides the ring.
+    struct Carry {
+        // With a period, NaN while the window is not full or holds a bad bar.
+        double value = -0.0;
+        double volume = -0.0;
+        // The window's bad bars, and its bars whose volume is not 0.
+        std::uint64_t bad = 0;
+        std::uint64_t trading = 0;
+    };
+
+  private:
+    VwapState(std::uint64_t period, std::unique_ptr<double[]> ring) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+    // The products in slots 0 to period - 1, then the volumes.
+    std::unique_ptr<double[]> ring_;
+};
+
+// SuperTrend: the average true range, Wilder's as NATR's, and bands multiplier times
+// it above and below (high + low) / 2. Each band is held from bar to bar unless the
+// new one is tighter or the close of the bar that set it lay beyond it; the trend
+// starts up at the first bar with an average, turns down where the close falls below
+// the lower band and up where it rises above the upper one. The line is the lower
+// band while up, the upper one while down; the trend +1 or -1. A bar whose true
+// range, bands or close are not finite gives NaN in both and is skipped. The bars
+// seen, the average's run and value, and the bands with their close and the trend.
+// A period of 0 gives NaN throughout.
+class SupertrendState {
+  public:
+    SupertrendState(std::uint64_t period, double multiplier) noexcept;
+
+    // `high`, `low`, `close` and both outputs of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun out,
+                 OutputRun trend) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun out,
+                 OutputRun trend) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] double multiplier() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<SupertrendState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the line carries from one bar to the next.
+    struct Carry {
+        // Good true ranges in a row, up to period, and their sum until the seed, then
+        // the average.
+        std::uint64_t finite_run = 0;
+        double previous_close = 0.0;
+        double average = +0.0;
+        // 0 before the first line, then 1 up and 2 down.
+        std::uint64_t trend = 0;
+        double upper = 0.0;
+        double lower = 0.0;
+        // The close of the last bar that moved the bands.
+        double band_close = 0.0;
+    };
+
+  private:
+    std::uint64_t period_;
+    double period_double_;
+    double alpha_;
+    double beta_;
+    double multiplier_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+};
+
+// Parabolic SAR, Wilder's stop and reverse. The first two good bars set the trend,
+// long unless the second's low fell below the first's by more than its high rose,
+// and the first stop at the first bar's low (long) or high (short), the extreme at
+// the second's high or low. Each bar from the second gives the stop, then, unless
+// its low (long) or high (short) reached the stop, moves it by factor * (extreme -
+// stop), the factor growing by `acceleration` up to `maximum` at each new extreme,
+// and keeps it below the last two lows (above the last two highs). A bar that
+// reaches the stop reverses the trend: its stop is the old extreme kept beyond the
+// last two bars, the extreme its own low or high, the factor `acceleration`. A bar
+// whose high or low is not finite gives NaN and is skipped. The bars seen, the good
+// ones up to two, the trend, factor, extreme and stop, and the last good high and
+// low. Requires finite rates, 0 < acceleration <= maximum.
+class SarState {
+  public:
+    [[nodiscard]] static std::expected<SarState, StateError> create(double acceleration,
+                                                                    double maximum) noexcept;
+
+    // `high`, `low` and `out` of one common length.
+    void advance(InputRun high, InputRun low, OutputRun out) noexcept;
+    void preview(InputRun high, InputRun low, OutputRun out) const noexcept;
+
+    [[nodiscard]] double acceleration() const noexcept;
+    [[nodiscard]] double maximum() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<SarState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the stop carries from one bar to the next.
+    struct Carry {
+        std::uint64_t good = 0;
+        std::uint64_t is_long = 0;
+        double factor = 0.0;
+        double extreme = 0.0;
+        double sar = 0.0;
+        double high = 0.0;
+        double low = 0.0;
+    };
+
+  private:
+    SarState(double acceleration, double maximum) noexcept;
+
+    double acceleration_;
+    double maximum_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+};
+
+// Keltner channel: the middle line EMA's average of the typical prices ((high + low)
+// + close) / 3 over `period`, and bands `nbdev` times the average true range over
+// `atr_period` (Wilder's, as NATR's) above and below it. Both averages start at bar
+// max(period - 1, atr_period): each is seeded there, or at the first later bar whose
+// window of its period holds no bad value, by the mean of that window, and then
+// skips a bad value. A bar whose typical price or true range is bad, or before both
+// seeds, gives NaN in all three. The bars seen, the last close, each average with
+// its run of good values, and the last `period` typical prices and `atr_period`
+// true ranges, the bar b's at slot b % period (b % atr_period) of its ring. Both
+// periods are at least 1.
+class KcState {
+  public:
+    [[nodiscard]] static std::expected<KcState, StateError> create(std::uint64_t period,
+                                                                   std::uint64_t atr_period,
+                                                                   double nbdev) noexcept;
+    [[nodiscard]] std::expected<KcState, StateError> copy() const noexcept;
+
+    KcState(KcState&& other) noexcept;
+    KcState& operator=(KcState&& other) noexcept;
+    KcState(const KcState&) = delete;
+    KcState& operator=(const KcState&) = delete;
+    ~KcState();
+
+    // `high`, `low`, `close` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, InputRun close, OutputRun upper, OutputRun middle,
+                 OutputRun lower) noexcept;
+    void preview(InputRun high, InputRun low, InputRun close, OutputRun upper, OutputRun middle,
+                 OutputRun lower) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t atr_period() const noexcept;
+    [[nodiscard]] double nbdev() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<KcState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // What the averages carry from one bar to the next, besides the rings.
+    struct Carry {
+        double previous_close = 0.0;
+        // Good values in a row, up to the period, and the average, NaN until its seed.
+        std::uint64_t price_run = 0;
+        double middle = 0.0;
+        std::uint64_t range_run = 0;
+        double atr = 0.0;
+    };
+
+  private:
+    KcState(std::uint64_t period, std::uint64_t atr_period, double nbdev,
+            std::unique_ptr<double[]> rings) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t atr_period_;
+    double nbdev_;
+    std::uint64_t bars_ = 0;
+    Carry carry_;
+    // The typical prices in slots 0 to period - 1, then the true ranges.
+    std::unique_ptr<double[]> rings_;
 };
 
 }  // namespace marundex::core
