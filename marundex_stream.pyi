@@ -33,7 +33,7 @@ function: their batch is one update over the whole series on a new object. Each 
 name and is defined to the bit on the guide's Definitions page.
 """
 
-from typing import Any, Literal, SupportsIndex, overload
+from typing import Any, Literal, SupportsIndex, overload, overload
 
 import numpy
 import numpy.typing
@@ -1028,26 +1028,30 @@ class VWAP:
     """
 
     def __init__(self, period: SupportsIndex = 0, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        volume: _Array,
-        output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the VWAP of the new bars into output and moves the state past them."""
+        """Writes the VWAP of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, close: float, volume: float, /) -> float: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        volume: _Array,
-        output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     def copy(self) -> "VWAP":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "VWAP": ...
@@ -1076,26 +1080,30 @@ class SUPERTREND:
     def __init__(
         self, period: SupportsIndex, multiplier: float = 3.0, symbols: SupportsIndex | None = None
     ) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        output: _Array,
-        trend_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, output: _Array, trend_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the line and the trend of the new bars and moves the state past them."""
+        """Writes the line and the trend of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        output: _Array,
-        trend_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, output: _Array, trend_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "SUPERTREND":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "SUPERTREND": ...
@@ -1129,28 +1137,34 @@ class KC:
         nbdev: float = 2.0,
         symbols: SupportsIndex | None = None,
     ) -> None: ...
+    @overload
     def update(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        upper_output: _Array,
-        middle_output: _Array,
-        lower_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes the channel of the new bars and moves the state past them."""
+        """Writes the channel of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
+    @overload
     def preview(
-        self,
-        high: _Array,
-        low: _Array,
-        close: _Array,
-        upper_output: _Array,
-        middle_output: _Array,
-        lower_output: _Array,
-        rows: _Rows | None = None,
+        self, high: _Array, low: _Array, close: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
     ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "KC":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "KC": ...
@@ -1184,14 +1198,26 @@ class SAR:
     def __init__(
         self, acceleration: float = 0.02, maximum: float = 0.2, symbols: SupportsIndex | None = None
     ) -> None: ...
-    def update(
-        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes the stops of the new bars into output and moves the state past them."""
-    def preview(
-        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None
-    ) -> None:
-        """Writes what update would write, and leaves the state as it was."""
+    @overload
+    def update(self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the stops of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, high: _Array, low: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, high: float, low: float, /) -> float: ...
+    @overload
+    def preview(self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, high: _Array, low: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, high: float, low: float, /) -> float: ...
     def copy(self) -> "SAR":
         """An independent state that continues as this one would."""
     def __copy__(self) -> "SAR": ...
