@@ -647,6 +647,17 @@ class NatrState {
 // one), and those of the round before from each slot to the ring's end. A window is
 // the end of the round before and this round so far. Its owner moves it bar by bar.
 struct BarExtremes {
+    // A candidate extreme, its bar and its value, and where a queue of them lies in a
+    // ring of candidates: what a window that keeps such queues is made of.
+    struct Candidate {
+        std::uint64_t bar;
+        double value;
+    };
+    struct QueueSpan {
+        std::uint64_t head = 0;
+        std::uint64_t size = 0;
+    };
+
     std::uint64_t period = 0;
     std::uint64_t clean_from = 0;
     // The highs in slots 0 to period - 1, then the lows.
