@@ -72,8 +72,9 @@ struct ExtremesCursor {
     bool take(double h, double l) noexcept {
         const std::uint64_t bar = bars++;
         const std::uint64_t s = slot;
-        // A bad high or low spoils the windows that hold it.
-        if (!is_finite(h) || !is_finite(l)) {
+        // A bad high or low spoils the windows that hold it: x - x is 0 for a finite x
+        // and NaN for a bad one, one test for both in the registers they are in.
+        if (is_nan((h - h) + (l - l))) [[unlikely]] {
             clean_from = bar + period;
         }
         round_high = higher(h, round_high);

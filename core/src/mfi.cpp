@@ -37,7 +37,9 @@ double masked(double money, bool keep) noexcept {
 
 Flow flow_of(double tp, double previous_tp, double volume) noexcept {
     const double money = tp * volume;
-    if (!is_finite(tp) || !is_finite(previous_tp) || !is_finite(money)) {
+    // Bad where the money or the price before is NaN or infinite (a bad price makes
+    // the money bad): x - x is NaN for those, 0 for the others, one test for both.
+    if (detail::is_nan((money - money) + (previous_tp - previous_tp))) [[unlikely]] {
         return {quiet_nan, quiet_nan};
     }
     return {masked(money, tp > previous_tp), masked(money, tp < previous_tp)};
