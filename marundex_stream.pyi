@@ -17,12 +17,12 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI and MFI and MACD's slow period set
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI and HMA and MACD's slow period set
 a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
 rules (0, or longer than the bars seen: NaN).
 
 The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
-OBV, MFI) have no batch
+OBV, MFI, HMA) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -34,7 +34,7 @@ import numpy.typing
 
 __all__ = [
     "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
-    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI",
+    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA",
 ]
 
 _Array = numpy.typing.NDArray[numpy.float64]
@@ -755,6 +755,35 @@ class MFI:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "MFI": ...
     def __deepcopy__(self, memo: Any) -> "MFI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class HMA:
+    """Hull moving average: the WMA over isqrt(period) bars of 2 * a - b, a the WMA
+    of the inputs over period // 2 bars and b their WMA over period bars, each
+    window at least 1 bar, each WMA as WMA's. NaN before bar period + isqrt(period)
+    - 2.
+
+    A NaN or an infinity gives NaN at each average whose window holds it, and so at
+    every output whose window of differences holds one. Raises ValueError "Period
+    must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them."""
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "HMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "HMA": ...
+    def __deepcopy__(self, memo: Any) -> "HMA": ...
     @property
     def period(self) -> int: ...
     @property

@@ -98,6 +98,7 @@ ROWS = (
     Row("DMI", (14,), HLC, 3, ("PLUS_DI", "MINUS_DI", "ADX"), (14,)),
     Row("OBV", (), ("close", "volume"), 1, ("OBV",), ()),
     Row("MFI", (14,), HLC + ("volume",), 1, ("MFI",), (14,)),
+    Row("HMA", (20,), ("close",), 1, ("HMA",), (20,)),
 )
 
 MARUNDEX, TALIB_BATCH, TALIB_UPDATE = "marundex_stream", "TA-Lib batch", "TA-Lib handle.update"

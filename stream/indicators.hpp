@@ -523,11 +523,24 @@ struct Mfi : Resumable<core::MfiState, 4, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Hma : Resumable<core::HmaState, 1, 1> {
+    static constexpr const char* name = "HMA";
+    static constexpr std::uint64_t kind = 22;
+    static constexpr const char* doc =
+        "HMA(period, symbols=None)\n--\n\n"
+        "Hull moving average, the WMA over isqrt(period) bars of 2 * WMA(period // 2) - "
+        "WMA(period) (each at least 1); the first value at bar period + isqrt(period) - 2.";
+    // As WMA's: a period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
-                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi>;
+                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma>;
 
 }  // namespace marundex::stream

@@ -47,6 +47,7 @@ __all__ = [
     "dmi",
     "obv",
     "mfi",
+    "hma",
 ]
 
 
@@ -761,3 +762,15 @@ def mfi(period, high, low, close, volume):
         total = up + down
         out[i] = 0.0 if total == 0.0 else 100.0 * (up / total)
     return out
+
+
+def hma(period, data):
+    """The Hull moving average as its definition states it: wma (above) over
+    isqrt(period) bars of the differences 2 * a - b, a the wma of the inputs over
+    period // 2 bars and b their wma over period bars, each window at least 1 bar.
+    A difference has no value where a or b has none."""
+    data = list(data)
+    a = wma(max(1, period // 2), data)
+    b = wma(period, data)
+    diffs = [HOLE if math.isnan(u) or math.isnan(v) else 2.0 * u - v for u, v in zip(a, b)]
+    return wma(max(1, math.isqrt(period)), diffs)

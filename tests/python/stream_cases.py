@@ -64,6 +64,8 @@ CATALOGUE = {
     "MFI": Catalogued({"period": 2}, ("high", "low", "close", "volume"), ("output",),
                       [(2,), (3,), (14,), (50,), (300,), (100_000,)],
                       lambda ta, inputs, periods: [ta.MFI(*inputs, *periods)], windowed=True),
+    "HMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (4,), (9,), (20,), (50,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.HMA(*inputs, *periods)], windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -150,6 +150,9 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # A bad close too, held against the last finite close, 11; the first good
         # bar starts the total.
         ("OBV", (), ([NAN, 10, 11, np.inf, 10, 12], [5, 1, 2, 4, 8, 16]), [NAN, 1, 3, NAN, -5, 11]),
+        # Period 2: a over one bar, b over two, the HMA over one difference 2 * a - b,
+        # so 2 * 4 - 3 and 2 * 7 - 6. The NaN spoils b at bars 2 and 3, a at bar 2.
+        ("HMA", (2,), [1, 4, NAN, 1, 4, 7], [NAN, 5, NAN, NAN, 5, 8]),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

@@ -39,6 +39,8 @@ FIELDS = {
     "MFI": ["period", "bars", "tp", "positive", "negative", "up 0", "up 1", "up 2", "down 0", "down 1", "down 2"],
     "CCI": ["period", "bars", "next", "slot 0", "slot 1", "slot 2"],
     "OBV": ["bars", "close", "total"],
+    "HMA": ["period", "bars", "half sum", "half weighted", "half bad", "sum", "weighted", "bad", "root sum",
+            "root weighted", "root bad", "next", "slot 0", "slot 1", "slot 2", "slot 3", "diff 0", "diff 1"],
 }
 
 
@@ -160,6 +162,11 @@ FORGED = [
     ("OBV", (), 3, "close", np.inf),  # only a finite close is kept
     ("OBV", (), 3, "total", -np.nan),  # no total yet is the quiet NaN
     ("OBV", (), 3, "bars", 2**63),
+    ("HMA", (4,), 2, "half bad", 1),  # a count that the window's inputs do not give
+    ("HMA", (4,), 6, "root bad", 1),
+    ("HMA", (4,), 2, "diff 1", 0.0),  # a difference before the first average
+    ("HMA", (4,), 2, "sum", 0.0),  # sums before the window is full
+    ("HMA", (4,), 3, "next", 0),  # right after the bars seen
 ]
 
 
@@ -192,7 +199,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
-                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,))])
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)), ("HMA", (3,), (0,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

@@ -357,6 +357,59 @@ class WmaState {
     std::uint64_t next_slot_ = 0;
 };
 
+// Hull moving average: the WMA over sqrt(period) bars of 2 * a - b, a the WMA of
+// the inputs over period / 2 bars and b their WMA over period bars (each of the
+// three the WmaState's, sums carried and summed afresh once a window), the halves
+// and the root rounded down, and each at least 1. The bars seen, the three WMAs'
+// sums with the counts of their windows' bad values, the last `period` inputs and
+// the last sqrt(period) differences, the bar b's at slot b % sqrt(period). A window
+// that holds a bad value gives NaN at each average that reads it. Every period is
+// at least 1.
+class HmaState {
+  public:
+    [[nodiscard]] static std::expected<HmaState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<HmaState, StateError> copy() const noexcept;
+
+    HmaState(HmaState&& other) noexcept;
+    HmaState& operator=(HmaState&& other) noexcept;
+    HmaState(const HmaState&) = delete;
+    HmaState& operator=(const HmaState&) = delete;
+    ~HmaState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    // Works the differences in a copy of their ring on the stack.
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<HmaState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // The sums of one of the three WMAs.
+    struct Sums {
+        double sum = 0.0;
+        double weighted = 0.0;
+        std::uint64_t bad = 0;
+    };
+
+  private:
+    HmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t half_;
+    std::uint64_t root_;
+    std::uint64_t bars_ = 0;
+    // Over the half period, the period, and the root of the differences.
+    std::array<Sums, 3> sums_;
+    // The last `period` inputs in order round from the slot of the next bar, then
+    // the ring of the last `root` differences.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
 // The states whose output at bar i is a function of x[i] and x[i - period] alone:
 // the bars seen and the last `period` inputs. NaN before bar period, and where
 // either input is NaN or infinite. A period of 0 gives NaN throughout.
