@@ -99,6 +99,7 @@ ROWS = (
     Row("OBV", (), ("close", "volume"), 1, ("OBV",), ()),
     Row("MFI", (14,), HLC + ("volume",), 1, ("MFI",), (14,)),
     Row("HMA", (20,), ("close",), 1, ("HMA",), (20,)),
+    Row("DONCHIAN", (20,), ("high", "low"), 3, ("DONCHIAN",), (20,)),
 )
 
 MARUNDEX, TALIB_BATCH, TALIB_UPDATE = "marundex_stream", "TA-Lib batch", "TA-Lib handle.update"

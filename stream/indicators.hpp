@@ -536,11 +536,33 @@ struct Hma : Resumable<core::HmaState, 1, 1> {
     static constexpr auto outputs = one_output;
 };
 
+inline constexpr std::array<ArrayRole, 2> high_low_inputs{{
+    {"high", "High", "high"},
+    {"low", "Low", "low"},
+}};
+
+struct Donchian : Resumable<core::DonchianState, 2, 3> {
+    static constexpr const char* name = "DONCHIAN";
+    static constexpr std::uint64_t kind = 26;
+    static constexpr const char* doc =
+        "DONCHIAN(period, symbols=None)\n--\n\n"
+        "Donchian channels: the highest high and the lowest low of the last period bars, "
+        "and their mean (upper + lower) / 2; the first values at bar period - 1.";
+    // A window of one bar is the bar itself: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = high_low_inputs;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"upper_output", "Upper output", "upper output"},
+        {"middle_output", "Middle output", "middle output"},
+        {"lower_output", "Lower output", "lower output"},
+    }};
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
-                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma>;
+                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Donchian>;
 
 }  // namespace marundex::stream

@@ -209,6 +209,21 @@ def cases():
                         continue
                     yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low, close, volume)
 
+    # The types of high and low alone: each side a series of its own kind, so that
+    # their bad values fall apart, on a stream of its own.
+    rng = SplitMix64(20261214)
+    for kind in KINDS:
+        for n in LENGTHS:
+            high = _series(rng, kind, n)
+            low = _series(rng, kind, n)
+            for name, row in STREAM_TYPES.items():
+                if row.inputs != ("high", "low"):
+                    continue
+                for period in _periods(period_rngs[name], n):
+                    if row.windowed and period > MAX_WINDOW:
+                        continue
+                    yield name, tuple(max(period, least) for least in row.parameters.values()), (high, low)
+
 
 class Digests:
     def __init__(self):

@@ -48,6 +48,7 @@ __all__ = [
     "obv",
     "mfi",
     "hma",
+    "donchian",
 ]
 
 
@@ -774,3 +775,38 @@ def hma(period, data):
     b = wma(period, data)
     diffs = [HOLE if math.isnan(u) or math.isnan(v) else 2.0 * u - v for u, v in zip(a, b)]
     return wma(max(1, math.isqrt(period)), diffs)
+
+
+def _side_extreme(values, i, span, highs):
+    """The extreme of values[i - span + 1 .. i] and its bar (of equal ones the latest),
+    or None before bar span - 1 or where a value of the window is not finite."""
+    if i < span - 1:
+        return None
+    bars = range(i - span + 1, i + 1)
+    if not all(is_finite(values[k]) for k in bars):
+        return None
+    best, at = values[bars[0]], bars[0]
+    for k in bars:
+        if (values[k] >= best) if highs else (values[k] <= best):
+            best, at = values[k], k
+    return best, at
+
+
+def donchian(period, high, low):
+    """Donchian channels: the upper band the largest high and the lower band the
+    smallest low of the last `period` bars (see _side_extreme), each without a value
+    where its side's window holds a bad value, and the middle (upper + lower) / 2
+    where both have one."""
+    high, low = list(high), list(low)
+    n = len(high)
+    upper, middle, lower = [HOLE] * n, [HOLE] * n, [HOLE] * n
+    for i in range(n):
+        hh = _side_extreme(high, i, period, True)
+        ll = _side_extreme(low, i, period, False)
+        if hh is not None:
+            upper[i] = hh[0]
+        if ll is not None:
+            lower[i] = ll[0]
+        if hh is not None and ll is not None:
+            middle[i] = (hh[0] + ll[0]) / 2.0
+    return upper, middle, lower

@@ -66,6 +66,9 @@ CATALOGUE = {
                       lambda ta, inputs, periods: [ta.MFI(*inputs, *periods)], windowed=True),
     "HMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (4,), (9,), (20,), (50,), (300,), (2**24,)],
                       lambda ta, inputs, periods: [ta.HMA(*inputs, *periods)], windowed=True),
+    "DONCHIAN": Catalogued({"period": 2}, ("high", "low"), ("upper_output", "middle_output", "lower_output"),
+                           [(2,), (3,), (14,), (20,), (50,), (300,), (100_000,)],
+                           lambda ta, inputs, periods: list(ta.DONCHIAN(*inputs, *periods)), windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)
@@ -152,6 +155,8 @@ def inputs_for(name, rng, n):
         close = np.cumsum(rng.normal(size=n)) + 100.0
         bars = [close + rng.uniform(0, 2, n), messy_bars(rng, n), close]
         return bars + [messy_bars(rng, n)] * (len(INDICATORS[name][2]) - 3)
+    if INDICATORS[name][2] == ("high", "low"):
+        return [messy_bars(rng, n), messy_bars(rng, n)]
     if INDICATORS[name][2] == ("close", "volume"):
         return [messy_bars(rng, n), np.abs(messy_bars(rng, n))]
     return [messy_bars(rng, n)]

@@ -153,6 +153,10 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # Period 2: a over one bar, b over two, the HMA over one difference 2 * a - b,
         # so 2 * 4 - 3 and 2 * 7 - 6. The NaN spoils b at bars 2 and 3, a at bar 2.
         ("HMA", (2,), [1, 4, NAN, 1, 4, 7], [NAN, 5, NAN, NAN, 5, 8]),
+        # high, low: a bad high spoils the upper and middle bands of the two windows
+        # that hold it, a bad low the lower and middle ones; (7 + 1) / 2, (4 + 2) / 2.
+        ("DONCHIAN", (2,), ([5, 7, NAN, 6, 4, 4], [1, 2, 3, -np.inf, 3, 2]),
+         ([NAN, 7, NAN, NAN, 6, 4], [NAN, 4, NAN, NAN, NAN, 3], [NAN, 1, 2, NAN, NAN, 2])),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

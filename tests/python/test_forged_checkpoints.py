@@ -41,6 +41,7 @@ FIELDS = {
     "OBV": ["bars", "close", "total"],
     "HMA": ["period", "bars", "half sum", "half weighted", "half bad", "sum", "weighted", "bad", "root sum",
             "root weighted", "root bad", "next", "slot 0", "slot 1", "slot 2", "slot 3", "diff 0", "diff 1"],
+    "DONCHIAN": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
 }
 
 
@@ -167,6 +168,10 @@ FORGED = [
     ("HMA", (4,), 2, "diff 1", 0.0),  # a difference before the first average
     ("HMA", (4,), 2, "sum", 0.0),  # sums before the window is full
     ("HMA", (4,), 3, "next", 0),  # right after the bars seen
+    ("DONCHIAN", (3,), 2, "high 2", 5.0),  # a slot past the bars seen
+    ("DONCHIAN", (3,), 2, "low 2", -0.0),
+    ("DONCHIAN", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("DONCHIAN", (3,), 5, "bars", 2**63),
 ]
 
 
@@ -177,7 +182,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
     bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI")
     inputs = [x + 1, x - 1, x] if name in bar_types else [x, x] if name == "OBV" else [x]
     inputs += [x] if name == "MFI" else []
-    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3}.get(name, 1)
+    inputs = [x + 1, x - 1] if name == "DONCHIAN" else inputs
+    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3, "DONCHIAN": 3}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -199,7 +205,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
-                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)), ("HMA", (3,), (0,))])
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)), ("HMA", (3,), (0,)),
+                                                   ("DONCHIAN", (3,), (1,))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

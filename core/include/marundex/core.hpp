@@ -997,4 +997,61 @@ class ObvState {
     double total_;
 };
 
+// The highest high and the lowest low of the last `span` bars, each side on its own
+// with the bar where it stands, a part of the states of DONCHIAN and AROON: the
+// window's highs and lows as they lie with the slot of the next bar; from them, a
+// queue of each side's candidate extremes in order (of equal values the latest
+// stands), so that a bar costs O(1) amortised; and each side's first bar whose
+// window holds no value of that side that is NaN or infinite.
+struct SideExtremes {
+    std::uint64_t span = 0;
+    // The highs in slots 0 to span - 1, then the lows.
+    std::unique_ptr<double[]> values;
+    std::uint64_t next_slot = 0;
+    // Two rings of `span` candidates, the highs' queue, then the lows'.
+    std::unique_ptr<BarExtremes::Candidate[]> candidates;
+    std::array<BarExtremes::QueueSpan, 2> queues{};
+    std::array<std::uint64_t, 2> clean_from{};
+};
+
+// Donchian channels: the upper band the highest high and the lower band the lowest
+// low of the last `period` bars, the middle band (upper + lower) / 2. The bars seen
+// and each side's extremes. A bad high gives NaN at the upper and middle bands of
+// every window that holds it, a bad low at the lower and middle ones. Every period
+// is at least 1.
+class DonchianState {
+  public:
+    [[nodiscard]] static std::expected<DonchianState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<DonchianState, StateError> copy() const noexcept;
+
+    DonchianState(DonchianState&& other) noexcept;
+    DonchianState& operator=(DonchianState&& other) noexcept;
+    DonchianState(const DonchianState&) = delete;
+    DonchianState& operator=(const DonchianState&) = delete;
+    ~DonchianState();
+
+    // `high`, `low` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, OutputRun upper, OutputRun middle,
+                 OutputRun lower) noexcept;
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
+    void preview(InputRun high, InputRun low, OutputRun upper, OutputRun middle,
+                 OutputRun lower) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<DonchianState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit DonchianState(SideExtremes sides) noexcept;
+
+    std::uint64_t bars_ = 0;
+    SideExtremes sides_;
+};
+
 }  // namespace marundex::core
