@@ -17,12 +17,12 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, HMA and DONCHIAN and MACD's slow period set
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, HMA, DONCHIAN and AROON (period + 1 bars) and MACD's slow period set
 a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
 rules (0, or longer than the bars seen: NaN).
 
 The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
-OBV, MFI, HMA, DONCHIAN) have no batch
+OBV, MFI, HMA, DONCHIAN, AROON) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -34,7 +34,7 @@ import numpy.typing
 
 __all__ = [
     "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
-    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA", "DONCHIAN",
+    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA", "DONCHIAN", "AROON",
 ]
 
 _Array = numpy.typing.NDArray[numpy.float64]
@@ -828,6 +828,47 @@ class DONCHIAN:
         """An independent state that continues as this one would."""
     def __copy__(self) -> "DONCHIAN": ...
     def __deepcopy__(self, memo: Any) -> "DONCHIAN": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class AROON:
+    """Aroon down and up: over the last period + 1 bars, (100 * (period - k)) / period
+    with k the bars since the lowest low (down) or the highest high (up), of equal
+    ones the latest. NaN before bar period.
+
+    A NaN or infinite high gives NaN at the up line of every window that holds it, a
+    low at the down line. Raises ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        down_output: _Array,
+        up_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes the two lines of the new bars and moves the state past them."""
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        down_output: _Array,
+        up_output: _Array,
+        rows: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "AROON":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "AROON": ...
+    def __deepcopy__(self, memo: Any) -> "AROON": ...
     @property
     def period(self) -> int: ...
     @property

@@ -100,6 +100,7 @@ ROWS = (
     Row("MFI", (14,), HLC + ("volume",), 1, ("MFI",), (14,)),
     Row("HMA", (20,), ("close",), 1, ("HMA",), (20,)),
     Row("DONCHIAN", (20,), ("high", "low"), 3, ("DONCHIAN",), (20,)),
+    Row("AROON", (14,), ("high", "low"), 2, ("AROON",), (14,)),
 )
 
 MARUNDEX, TALIB_BATCH, TALIB_UPDATE = "marundex_stream", "TA-Lib batch", "TA-Lib handle.update"

@@ -558,11 +558,29 @@ struct Donchian : Resumable<core::DonchianState, 2, 3> {
     }};
 };
 
+struct Aroon : Resumable<core::AroonState, 2, 2> {
+    static constexpr const char* name = "AROON";
+    static constexpr std::uint64_t kind = 28;
+    static constexpr const char* doc =
+        "AROON(period, symbols=None)\n--\n\n"
+        "Aroon down and up, (100 * (period - k)) / period with k the bars since the "
+        "lowest low, or the highest high, of the last period + 1 bars; the first values "
+        "at bar period.";
+    // A window of two bars only says which one is higher: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = high_low_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"down_output", "Down output", "down output"},
+        {"up_output", "Up output", "up output"},
+    }};
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
-                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Donchian>;
+using Catalogue =
+    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands, Trange, Natr,
+             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Donchian, Aroon>;
 
 }  // namespace marundex::stream

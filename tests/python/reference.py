@@ -49,6 +49,7 @@ __all__ = [
     "mfi",
     "hma",
     "donchian",
+    "aroon",
 ]
 
 
@@ -810,3 +811,20 @@ def donchian(period, high, low):
         if hh is not None and ll is not None:
             middle[i] = (hh[0] + ll[0]) / 2.0
     return upper, middle, lower
+
+
+def aroon(period, high, low):
+    """Aroon down and up: over the last period + 1 bars (see _side_extreme), k the
+    bars since the lowest low (of equal ones the latest), down = (100 * (period -
+    k)) / period, and up likewise with the highest high; each without a value where
+    its side's window holds a bad value."""
+    high, low = list(high), list(low)
+    n = len(high)
+    down, up = [HOLE] * n, [HOLE] * n
+    p = float(period)
+    for i in range(n):
+        for line, values, highs in ((up, high, True), (down, low, False)):
+            extreme = _side_extreme(values, i, period + 1, highs)
+            if extreme is not None:
+                line[i] = (100.0 * float(period - (i - extreme[1]))) / p
+    return down, up

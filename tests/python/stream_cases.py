@@ -69,6 +69,9 @@ CATALOGUE = {
     "DONCHIAN": Catalogued({"period": 2}, ("high", "low"), ("upper_output", "middle_output", "lower_output"),
                            [(2,), (3,), (14,), (20,), (50,), (300,), (100_000,)],
                            lambda ta, inputs, periods: list(ta.DONCHIAN(*inputs, *periods)), windowed=True),
+    "AROON": Catalogued({"period": 2}, ("high", "low"), ("down_output", "up_output"),
+                        [(2,), (3,), (11,), (14,), (25,), (50,), (300,), (100_000,)],
+                        lambda ta, inputs, periods: list(ta.AROON(*inputs, *periods)), windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

@@ -157,6 +157,10 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # that hold it, a bad low the lower and middle ones; (7 + 1) / 2, (4 + 2) / 2.
         ("DONCHIAN", (2,), ([5, 7, NAN, 6, 4, 4], [1, 2, 3, -np.inf, 3, 2]),
          ([NAN, 7, NAN, NAN, 6, 4], [NAN, 4, NAN, NAN, NAN, 3], [NAN, 1, 2, NAN, NAN, 2])),
+        # Windows of three bars: the NaN high spoils the up line of the three that hold
+        # it; of the equal lows at bars 1 and 3 the later stands, 0 bars back.
+        ("AROON", (2,), ([1, 3, 2, NAN, 2, 1, 0], [5, 4, 6, 4, 6, 7, 8]),
+         ([NAN, NAN, 50, 100, 50, 0, 0], [NAN, NAN, 50, NAN, NAN, NAN, 0])),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

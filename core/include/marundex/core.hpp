@@ -1054,4 +1054,42 @@ class DonchianState {
     SideExtremes sides_;
 };
 
+// Aroon: over the last period + 1 bars, up = (100 * (period - k)) / period with k
+// the bars since the highest high (of equal highs the latest), down likewise with
+// the lowest low. The bars seen and each side's extremes over period + 1 bars. A
+// bad high gives NaN at the up line of every window that holds it, a bad low at the
+// down line. Every period is at least 1.
+class AroonState {
+  public:
+    [[nodiscard]] static std::expected<AroonState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<AroonState, StateError> copy() const noexcept;
+
+    AroonState(AroonState&& other) noexcept;
+    AroonState& operator=(AroonState&& other) noexcept;
+    AroonState(const AroonState&) = delete;
+    AroonState& operator=(const AroonState&) = delete;
+    ~AroonState();
+
+    // `high`, `low` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept;
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
+    void preview(InputRun high, InputRun low, OutputRun down, OutputRun up) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<AroonState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit AroonState(SideExtremes sides) noexcept;
+
+    std::uint64_t bars_ = 0;
+    SideExtremes sides_;
+};
+
 }  // namespace marundex::core
