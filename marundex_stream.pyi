@@ -17,12 +17,12 @@ are writeable and share no memory with an input, rows or each other. A failed ca
 raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock; calls on one object are serialized.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, HMA, DONCHIAN and AROON (period + 1 bars) and MACD's slow period set
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, HMA, DONCHIAN and AROON (period + 1 bars), STOCHRSI's fastk_period and fastd_period and MACD's slow period set
 a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
 rules (0, or longer than the bars seen: NaN).
 
 The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
-OBV, MFI, HMA, DONCHIAN, AROON) have no batch
+OBV, MFI, HMA, DONCHIAN, AROON, STOCHRSI) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
@@ -35,6 +35,7 @@ import numpy.typing
 __all__ = [
     "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
     "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA", "DONCHIAN", "AROON",
+    "STOCHRSI",
 ]
 
 _Array = numpy.typing.NDArray[numpy.float64]
@@ -871,6 +872,49 @@ class AROON:
     def __deepcopy__(self, memo: Any) -> "AROON": ...
     @property
     def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+class STOCHRSI:
+    """Stochastic RSI, the fast stochastic of RSI(period), the RSI standing for the high,
+    the low and the close: %K = ((rsi - lowest) / (highest - lowest)) * 100 over the
+    last fastk_period RSI values, 0 where they are all equal, and %D its mean over
+    fastd_period. NaN before bar period + fastk_period + fastd_period - 2 in both.
+
+    A NaN or an infinity spoils the RSI as RSI's rule says, and each line the windows
+    that hold a spoilt value. Raises ValueError "Period must be at least 2", "Fastk
+    period must be at least 1" and "Fastd period must be at least 1".
+    """
+
+    def __init__(
+        self,
+        period: SupportsIndex,
+        fastk_period: SupportsIndex,
+        fastd_period: SupportsIndex,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    def update(
+        self, data: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes the fast %K and %D of the new bars and moves the state past them."""
+    def preview(
+        self, data: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was."""
+    def copy(self) -> "STOCHRSI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STOCHRSI": ...
+    def __deepcopy__(self, memo: Any) -> "STOCHRSI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def fastk_period(self) -> int: ...
+    @property
+    def fastd_period(self) -> int: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

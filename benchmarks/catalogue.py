@@ -101,6 +101,7 @@ ROWS = (
     Row("HMA", (20,), ("close",), 1, ("HMA",), (20,)),
     Row("DONCHIAN", (20,), ("high", "low"), 3, ("DONCHIAN",), (20,)),
     Row("AROON", (14,), ("high", "low"), 2, ("AROON",), (14,)),
+    Row("STOCHRSI", (14, 5, 3), ("close",), 2, ("STOCHRSI",), (14, 5, 3, 0)),
 )
 
 MARUNDEX, TALIB_BATCH, TALIB_UPDATE = "marundex_stream", "TA-Lib batch", "TA-Lib handle.update"

@@ -575,12 +575,39 @@ struct Aroon : Resumable<core::AroonState, 2, 2> {
     }};
 };
 
+struct StochRsi : Resumable<core::StochRsiState, 1, 2> {
+    static constexpr const char* name = "STOCHRSI";
+    static constexpr std::uint64_t kind = 29;
+    static constexpr const char* doc =
+        "STOCHRSI(period, fastk_period, fastd_period, symbols=None)\n--\n\n"
+        "Stochastic RSI, the fast stochastic of RSI(period): %K = ((rsi - lowest) / "
+        "(highest - lowest)) * 100 over the last fastk_period RSI values and %D its mean "
+        "over fastd_period; both from bar period + fastk_period + fastd_period - 2.";
+    // RSI's smallest period; a window of one RSI value and a mean of one are STOCHF's.
+    // TA-Lib takes the same.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"period", "Period", 2},
+        {"fastk_period", "Fastk period", 1},
+        {"fastd_period", "Fastd period", 1},
+    }};
+    static constexpr auto inputs = data_input;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"fastk_output", "Fast %K output", "fast %K output"},
+        {"fastd_output", "Fast %D output", "fast %D output"},
+    }};
+    static constexpr const char* window_title = "Each period";
+
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
     TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands, Trange, Natr,
-             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Donchian, Aroon>;
+             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Donchian, Aroon, StochRsi>;
 
 }  // namespace marundex::stream

@@ -50,6 +50,7 @@ __all__ = [
     "hma",
     "donchian",
     "aroon",
+    "stochrsi",
 ]
 
 
@@ -828,3 +829,14 @@ def aroon(period, high, low):
             if extreme is not None:
                 line[i] = (100.0 * float(period - (i - extreme[1]))) / p
     return down, up
+
+
+def stochrsi(period, fastk_period, fastd_period, data):
+    """The fast stochastic of rsi(period) (above), the RSI standing for the high, the
+    low and the close: the fast %K over fastk_period and its mean over fastd_period,
+    both from bar period + fastk_period + fastd_period - 2."""
+    r = rsi(period, data)
+    k = _fast_k(fastk_period, r, r, r)
+    start = period + fastk_period + fastd_period - 2
+    d = _mean_line(fastd_period, k, start)
+    return [HOLE if i < start else v for i, v in enumerate(k)], d

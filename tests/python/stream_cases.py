@@ -72,6 +72,11 @@ CATALOGUE = {
     "AROON": Catalogued({"period": 2}, ("high", "low"), ("down_output", "up_output"),
                         [(2,), (3,), (11,), (14,), (25,), (50,), (300,), (100_000,)],
                         lambda ta, inputs, periods: list(ta.AROON(*inputs, *periods)), windowed=True),
+    "STOCHRSI": Catalogued({"period": 2, "fastk_period": 1, "fastd_period": 1}, ("data",), ("fastk_output", "fastd_output"),
+                           [(2, 1, 1), (3, 2, 1), (5, 1, 3), (14, 5, 3), (14, 14, 3), (50, 10, 5), (300, 5, 3),
+                            (14, 100_000, 3)],
+                           lambda ta, inputs, p: list(ta.STOCHRSI(*inputs, timeperiod=p[0], fastk_period=p[1],
+                                                                  fastd_period=p[2])), windowed=True),
 }
 
 # name: (batch function or None, number of periods, inputs, outputs)

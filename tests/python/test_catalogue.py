@@ -22,12 +22,20 @@ def run(name, periods, inputs):
     return batch(None, name, periods, inputs)
 
 
+# The stochastic of an RSI that a flat stretch holds still is that of the RSI's last
+# bits, which differ between any two ways of rounding it (TA-Lib's depend on its
+# build's fused multiply-adds): these agree on walks without flat stretches only.
+NOT_ON_FLAT_STRETCHES = {"STOCHRSI"}
+
+
 @pytest.mark.parametrize("name, periods", CASES)
 def test_agrees_with_talib_on_clean_random_walks(name, periods):
     talib = pytest.importorskip("talib")
     for seed in range(10):
         rng = np.random.default_rng(seed)
         close = np.cumsum(rng.normal(size=1500)) + 100.0 * (1 + seed)
+        if seed % 2 and name in NOT_ON_FLAT_STRETCHES:
+            continue
         if seed % 2:  # whole ticks: flat stretches, where nothing moved
             close = np.round(close)
         spread = rng.uniform(0.0, 2.0, 1500)
@@ -161,6 +169,10 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         # it; of the equal lows at bars 1 and 3 the later stands, 0 bars back.
         ("AROON", (2,), ([1, 3, 2, NAN, 2, 1, 0], [5, 4, 6, 4, 6, 7, 8]),
          ([NAN, NAN, 50, 100, 50, 0, 0], [NAN, NAN, 50, NAN, NAN, NAN, 0])),
+        # RSI(2) 100 and 50 at bars 2 and 3, NaN where the changes of bars 4 and 5 use
+        # the NaN, then 75, 37.5, 68.75 and 84.375; %K over two of them, %D over one.
+        ("STOCHRSI", (2, 2, 1), [1, 2, 3, 2, NAN, 3, 4, 3, 4, 5],
+         ([NAN, NAN, NAN, 0, NAN, NAN, NAN, 0, 100, 100],) * 2),
     ],
 )
 def test_one_bad_value_spoils_only_the_outputs_that_use_it(name, periods, data, expected):

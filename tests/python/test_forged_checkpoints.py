@@ -43,6 +43,8 @@ FIELDS = {
             "root weighted", "root bad", "next", "slot 0", "slot 1", "slot 2", "slot 3", "diff 0", "diff 1"],
     "DONCHIAN": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
     "AROON": ["period", "bars", "next", "high 0", "high 1", "high 2", "high 3", "low 0", "low 1", "low 2", "low 3"],
+    "STOCHRSI": ["period", "bars", "run", "previous", "gain", "loss", "fastk", "fastd", "next", "high 0", "high 1",
+                 "low 0", "low 1", "%K 0", "%K 1"],
 }
 
 
@@ -175,6 +177,10 @@ FORGED = [
     ("DONCHIAN", (3,), 5, "bars", 2**63),
     ("AROON", (3,), 2, "high 3", 5.0),  # a slot of the window's fourth bar, past the bars seen
     ("AROON", (3,), 4, "next", 1),  # a window of four just filled starts again at slot 0
+    ("STOCHRSI", (3, 2, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
+    ("STOCHRSI", (3, 2, 2), 1, "high 1", 5.0),
+    ("STOCHRSI", (3, 2, 2), 4, "fastd", 3),  # a longer window than the words hold
+    ("STOCHRSI", (3, 2, 2), 4, "run", 5),  # the RSI's own refusals
 ]
 
 
@@ -187,7 +193,7 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
     inputs += [x] if name == "MFI" else []
     inputs = [x + 1, x - 1] if name in ("DONCHIAN", "AROON") else inputs
     outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3, "DONCHIAN": 3,
-               "AROON": 2}.get(name, 1)
+               "AROON": 2, "STOCHRSI": 2}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -210,7 +216,8 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
                                                    ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)), ("HMA", (3,), (0,)),
-                                                   ("DONCHIAN", (3,), (1,)), ("AROON", (3,), (1,))])
+                                                   ("DONCHIAN", (3,), (1,)), ("AROON", (3,), (1,)),
+                                                   ("STOCHRSI", (3, 2, 2), (1, 2, 2)), ("STOCHRSI", (3, 2, 2), (3, 0, 2))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

@@ -1092,4 +1092,51 @@ class AroonState {
     SideExtremes sides_;
 };
 
+// StochRSI: the fast stochastic of Wilder's RSI over `period`, the RSI standing for
+// the high, the low and the close: %K = ((rsi - ll) / (hh - ll)) * 100 over the last
+// `fastk_period` RSI values, 0 where hh equals ll, and %D its mean over
+// `fastd_period`; both start where %D does. The RSI's state, the bars seen, the
+// extremes of the RSI's window and the last %K values in a ring of `fastd_period`.
+// A bad input spoils the RSI where RsiState says, and each line the windows that
+// hold a spoilt value. The RSI's period is at least 2, the others at least 1.
+class StochRsiState {
+  public:
+    using Periods = std::array<std::uint64_t, 3>;
+
+    // The RSI's period, then the %K's and the %D's.
+    [[nodiscard]] static std::expected<StochRsiState, StateError> create(
+        std::uint64_t period, std::uint64_t fastk_period, std::uint64_t fastd_period) noexcept;
+    [[nodiscard]] std::expected<StochRsiState, StateError> copy() const noexcept;
+
+    StochRsiState(StochRsiState&& other) noexcept;
+    StochRsiState& operator=(StochRsiState&& other) noexcept;
+    StochRsiState(const StochRsiState&) = delete;
+    StochRsiState& operator=(const StochRsiState&) = delete;
+    ~StochRsiState();
+
+    // `data` and both outputs of one common length. The %D output holds the RSI
+    // while the %K is worked.
+    void advance(InputRun data, OutputRun fastk, OutputRun fastd) noexcept;
+    void preview(InputRun data, OutputRun fastk, OutputRun fastd) const noexcept;
+
+    [[nodiscard]] Periods periods() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<StochRsiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    StochRsiState(RsiState rsi, std::array<std::uint64_t, 2> lines, BarExtremes extremes,
+                  std::unique_ptr<double[]> ring) noexcept;
+
+    RsiState rsi_;
+    // The %K's period and the %D's.
+    std::array<std::uint64_t, 2> lines_;
+    BarExtremes extremes_;
+    // The last fastd_period %K values, bar b's at slot b % fastd_period.
+    std::unique_ptr<double[]> ring_;
+};
+
 }  // namespace marundex::core
