@@ -1,4 +1,5 @@
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -22,13 +23,17 @@ using detail::Renewal;
 using detail::WmaSums;
 using detail::WmaWeights;
 
-// The largest r with r * r <= n, at least 1.
+// The largest r with r * r <= n, at least 1: the double's root, exact for every
+// square up to max_window, then adjusted by whole steps.
 std::uint64_t root_of(std::uint64_t n) noexcept {
-    std::uint64_t r = 1;
+    auto r = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(n)));
+    while (r * r > n) {
+        --r;
+    }
     while ((r + 1) * (r + 1) <= n) {
         ++r;
     }
-    return r;
+    return r < 1 ? 1 : r;
 }
 
 // The longest ring of differences, that of the longest window a state keeps.
@@ -40,10 +45,12 @@ struct Shape {
     WmaWeights root;
 };
 
-Shape shape_of(std::uint64_t period) noexcept {
-    const std::uint64_t half = period / 2 < 1 ? 1 : period / 2;
-    return {detail::wma_weights(half), detail::wma_weights(period),
-            detail::wma_weights(root_of(period))};
+std::uint64_t half_of(std::uint64_t period) noexcept {
+    return period / 2 < 1 ? 1 : period / 2;
+}
+
+Shape shape_of(std::uint64_t half, std::uint64_t period, std::uint64_t root) noexcept {
+    return {detail::wma_weights(half), detail::wma_weights(period), detail::wma_weights(root)};
 }
 
 WmaSums unpack(const HmaState::Sums& s) noexcept {
@@ -129,10 +136,7 @@ std::expected<HmaState, StateError> HmaState::create(std::uint64_t period) noexc
 }
 
 HmaState::HmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept
-    : period_(period), window_(std::move(window)) {
-    const Shape s = shape_of(period);
-    half_ = s.half.period;
-    root_ = s.root.period;
+    : period_(period), half_(half_of(period)), root_(root_of(period)), window_(std::move(window)) {
     sums_.fill({quiet_nan, quiet_nan, 0});
 }
 
@@ -153,7 +157,7 @@ HmaState::~HmaState() = default;
 
 void HmaState::advance(InputRun data, OutputRun out) noexcept {
     std::array<WmaSums, 3> sums{unpack(sums_[0]), unpack(sums_[1]), unpack(sums_[2])};
-    advance_hma(shape_of(period_), bars_, sums, {window_.get(), period_, next_slot_},
+    advance_hma(shape_of(half_, period_, root_), bars_, sums, {window_.get(), period_, next_slot_},
                 window_.get() + period_, data, out);
     for (std::size_t k = 0; k < 3; ++k) {
         sums_[k] = pack(sums[k]);
@@ -167,8 +171,8 @@ void HmaState::preview(InputRun data, OutputRun out) const noexcept {
     // Other threads may preview this state at once: its ring stays as it is.
     std::array<double, max_root> diffs;  // NOLINT(cppcoreguidelines-pro-type-member-init)
     std::memcpy(diffs.data(), window_.get() + period_, root_ * sizeof(double));
-    advance_hma(shape_of(period_), bars_, sums, {window_.get(), period_, next_slot_}, diffs.data(),
-                data, out);
+    advance_hma(shape_of(half_, period_, root_), bars_, sums, {window_.get(), period_, next_slot_},
+                diffs.data(), data, out);
 }
 
 std::uint64_t HmaState::period() const noexcept {
