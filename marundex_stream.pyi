@@ -28,24 +28,26 @@ array, or a tuple in output order. One bar of one series may be given as numbers
 (floats or ints): the call returns its outputs as floats, or a tuple of floats, with
 the bits the arrays would hold.
 
-The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, VWAP and KC and MACD's slow period set
-a window of earlier inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions'
-rules (0, or longer than the bars seen: NaN).
+The periods of SMA, WMA, MOM, ROC, STDDEV, BBANDS, WILLR, STOCH, STOCHF, CCI, MFI, HMA, VWAP, KC, DONCHIAN and
+AROON (period + 1 bars), STOCHRSI's fastk_period and fastd_period and MACD's slow period set a window of earlier
+inputs that the state keeps: at most 16777216 bars. Other periods follow the batch functions' rules (0, or longer
+than the bars seen: NaN).
 
 The catalogue's types (RSI, WMA, DEMA, TEMA, MOM, ROC, STDDEV, BBANDS, TRANGE, NATR, WILLR, STOCH, STOCHF, CCI, DMI,
-OBV, MFI, VWAP, SUPERTREND, KC, SAR) have no batch
+OBV, MFI, HMA, VWAP, SUPERTREND, KC, DONCHIAN, SAR, AROON, STOCHRSI) have no batch
 function: their batch is one update over the whole series on a new object. Each agrees with TA-Lib's function of the same
 name and is defined to the bit on the guide's Definitions page.
 """
 
-from typing import Any, Literal, SupportsIndex, overload, overload
+from typing import Any, Literal, SupportsIndex, overload, overload, overload
 
 import numpy
 import numpy.typing
 
 __all__ = [
     "SMA", "EMA", "MACD", "ATR", "RSI", "WMA", "DEMA", "TEMA", "MOM", "ROC", "STDDEV", "BBANDS", "TRANGE", "NATR",
-    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "VWAP", "SUPERTREND", "KC", "SAR",
+    "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA", "VWAP", "SUPERTREND", "KC", "DONCHIAN",
+    "SAR", "AROON", "STOCHRSI",
 ]
 
 _Array = numpy.typing.NDArray[numpy.float64]
@@ -1088,7 +1090,7 @@ class DMI:
         returns its outputs as floats."""
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
     ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
@@ -1111,7 +1113,7 @@ class DMI:
         returns its outputs as floats."""
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
     ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
@@ -1261,6 +1263,53 @@ class MFI:
     def symbols(self) -> int | None:
         """None for one series, else the number of symbols."""
 
+
+class HMA:
+    """Hull moving average: the WMA over isqrt(period) bars of 2 * a - b, a the WMA
+    of the inputs over period // 2 bars and b their WMA over period bars, each
+    window at least 1 bar, each WMA as WMA's. NaN before bar period + isqrt(period)
+    - 2.
+
+    A NaN or an infinity gives NaN at each average whose window holds it, and so at
+    every output whose window of differences holds one. Raises ValueError "Period
+    must be at least 1".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
+        """Writes the average of the new bars into output and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
+    @overload
+    def update(self, data: float, /) -> float: ...
+    @overload
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
+    @overload
+    def preview(self, data: float, /) -> float: ...
+    def copy(self) -> "HMA":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "HMA": ...
+    def __deepcopy__(self, memo: Any) -> "HMA": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+
 class VWAP:
     """Volume-weighted average price: the sum of tp * volume over the sum of the
     volume, tp = ((high + low) + close) / 3, from the first bar the state sees
@@ -1344,6 +1393,7 @@ class VWAP:
     def symbols(self) -> int | None:
         """None for one series, else the number of symbols."""
 
+
 class SUPERTREND:
     """SuperTrend: bands (high + low) / 2 +- multiplier * ATR (Wilder's, as NATR's),
     each held unless the new one is tighter or the close that set it lay beyond it;
@@ -1418,6 +1468,7 @@ class SUPERTREND:
     def symbols(self) -> int | None:
         """None for one series, else the number of symbols."""
 
+
 class KC:
     """Keltner channel: the EMA of tp = ((high + low) + close) / 3 over period
     (middle), and it plus (upper) and less (lower) nbdev times the average true range
@@ -1455,7 +1506,7 @@ class KC:
         returns its outputs as floats."""
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
     ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
@@ -1478,7 +1529,7 @@ class KC:
         returns its outputs as floats."""
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
     ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
@@ -1498,6 +1549,76 @@ class KC:
     @property
     def symbols(self) -> int | None:
         """None for one series, else the number of symbols."""
+
+
+class DONCHIAN:
+    """Donchian channels: the highest high (upper) and the lowest low (lower) of the
+    last period bars, and their mean (upper + lower) / 2 (middle). NaN before bar
+    period - 1.
+
+    A NaN or infinite high gives NaN at the upper and middle bands of every window
+    that holds it, a low at the lower and middle ones. Raises ValueError "Period must
+    be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes the three bands of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, /) -> tuple[float, float, float]: ...
+    @overload
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, /) -> tuple[float, float, float]: ...
+    def copy(self) -> "DONCHIAN":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "DONCHIAN": ...
+    def __deepcopy__(self, memo: Any) -> "DONCHIAN": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
 
 class SAR:
     """Parabolic SAR: the stop, moved each bar by factor * (extreme - stop) and kept
@@ -1551,6 +1672,148 @@ class SAR:
     def acceleration(self) -> float: ...
     @property
     def maximum(self) -> float: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+
+class AROON:
+    """Aroon down and up: over the last period + 1 bars, (100 * (period - k)) / period
+    with k the bars since the lowest low (down) or the highest high (up), of equal
+    ones the latest. NaN before bar period.
+
+    A NaN or infinite high gives NaN at the up line of every window that holds it, a
+    low at the down line. Raises ValueError "Period must be at least 2".
+    """
+
+    def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
+    @overload
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        down_output: _Array,
+        up_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes the two lines of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
+    @overload
+    def update(self, high: float, low: float, /) -> tuple[float, float]: ...
+    @overload
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        down_output: _Array,
+        up_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
+    @overload
+    def preview(self, high: float, low: float, /) -> tuple[float, float]: ...
+    def copy(self) -> "AROON":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "AROON": ...
+    def __deepcopy__(self, memo: Any) -> "AROON": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
+        """Bars consumed: an int, or an int64 array with one count per symbol."""
+    @property
+    def symbols(self) -> int | None:
+        """None for one series, else the number of symbols."""
+
+
+class STOCHRSI:
+    """Stochastic RSI, the fast stochastic of RSI(period), the RSI standing for the high,
+    the low and the close: %K = ((rsi - lowest) / (highest - lowest)) * 100 over the
+    last fastk_period RSI values, 0 where they are all equal, and %D its mean over
+    fastd_period. NaN before bar period + fastk_period + fastd_period - 2 in both.
+
+    A NaN or an infinity spoils the RSI as RSI's rule says, and each line the windows
+    that hold a spoilt value. Raises ValueError "Period must be at least 2", "Fastk
+    period must be at least 1" and "Fastd period must be at least 1".
+    """
+
+    def __init__(
+        self,
+        period: SupportsIndex,
+        fastk_period: SupportsIndex,
+        fastd_period: SupportsIndex,
+        symbols: SupportsIndex | None = None,
+    ) -> None: ...
+    @overload
+    def update(
+        self,
+        data: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes the fast %K and %D of the new bars and moves the state past them.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def update(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
+    @overload
+    def update(self, data: float, /) -> tuple[float, float]: ...
+    @overload
+    def preview(
+        self,
+        data: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
+        """Writes what update would write, and leaves the state as it was.
+
+        Without output arrays, makes and returns them; given numbers, one bar of one series,
+        returns its outputs as floats."""
+    @overload
+    def preview(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
+    @overload
+    def preview(self, data: float, /) -> tuple[float, float]: ...
+    def copy(self) -> "STOCHRSI":
+        """An independent state that continues as this one would."""
+    def __copy__(self) -> "STOCHRSI": ...
+    def __deepcopy__(self, memo: Any) -> "STOCHRSI": ...
+    @property
+    def period(self) -> int: ...
+    @property
+    def fastk_period(self) -> int: ...
+    @property
+    def fastd_period(self) -> int: ...
     @property
     def bars(self) -> int | numpy.typing.NDArray[numpy.int64]:
         """Bars consumed: an int, or an int64 array with one count per symbol."""

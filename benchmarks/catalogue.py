@@ -98,10 +98,14 @@ ROWS = (
     Row("DMI", (14,), HLC, 3, ("PLUS_DI", "MINUS_DI", "ADX"), (14,)),
     Row("OBV", (), ("close", "volume"), 1, ("OBV",), ()),
     Row("MFI", (14,), HLC + ("volume",), 1, ("MFI",), (14,)),
+    Row("HMA", (20,), ("close",), 1, ("HMA",), (20,)),
     Row("VWAP", (), HLC + ("volume",), 1, ("VWAP",), ()),
     Row("SUPERTREND", (10, 3.0), HLC, 2, ("SUPERTREND",), (10, 3.0)),
     Row("KC", (20, 10, 2.0), HLC, 3, ("KC",), (20, 10, 2.0)),
+    Row("DONCHIAN", (20,), ("high", "low"), 3, ("DONCHIAN",), (20,)),
     Row("SAR", (0.02, 0.2), ("high", "low"), 1, ("SAR",), (0.02, 0.2)),
+    Row("AROON", (14,), ("high", "low"), 2, ("AROON",), (14,)),
+    Row("STOCHRSI", (14, 5, 3), ("close",), 2, ("STOCHRSI",), (14, 5, 3, 0)),
 )
 
 MARUNDEX, TALIB_BATCH, TALIB_UPDATE = "marundex_stream", "TA-Lib batch", "TA-Lib handle.update"

@@ -539,6 +539,19 @@ struct Mfi : Resumable<core::MfiState, 4, 1> {
     static constexpr auto outputs = one_output;
 };
 
+struct Hma : Resumable<core::HmaState, 1, 1> {
+    static constexpr const char* name = "HMA";
+    static constexpr std::uint64_t kind = 22;
+    static constexpr const char* doc =
+        "HMA(period, symbols=None)\n--\n\n"
+        "Hull moving average, the WMA over isqrt(period) bars of 2 * WMA(period // 2) - "
+        "WMA(period) (each at least 1); the first value at bar period + isqrt(period) - 2.";
+    // As WMA's: a period of 1 is the input itself, as TA-Lib gives it.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 1}}};
+    static constexpr auto inputs = data_input;
+    static constexpr auto outputs = one_output;
+};
+
 struct Vwap : Resumable<core::VwapState, 4, 1> {
     static constexpr const char* name = "VWAP";
     static constexpr std::uint64_t kind = 23;
@@ -615,6 +628,23 @@ struct Kc : Resumable<core::KcState, 3, 3> {
     }
 };
 
+struct Donchian : Resumable<core::DonchianState, 2, 3> {
+    static constexpr const char* name = "DONCHIAN";
+    static constexpr std::uint64_t kind = 26;
+    static constexpr const char* doc =
+        "DONCHIAN(period, symbols=None)\n--\n\n"
+        "Donchian channels: the highest high and the lowest low of the last period bars, "
+        "and their mean (upper + lower) / 2; the first values at bar period - 1.";
+    // A window of one bar is the bar itself: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = high_low_inputs;
+    static constexpr std::array<ArrayRole, 3> outputs{{
+        {"upper_output", "Upper output", "upper output"},
+        {"middle_output", "Middle output", "middle output"},
+        {"lower_output", "Lower output", "lower output"},
+    }};
+};
+
 struct Sar : Resumable<core::SarState, 2, 1> {
     static constexpr const char* name = "SAR";
     static constexpr std::uint64_t kind = 27;
@@ -641,12 +671,57 @@ struct Sar : Resumable<core::SarState, 2, 1> {
     }
 };
 
+struct Aroon : Resumable<core::AroonState, 2, 2> {
+    static constexpr const char* name = "AROON";
+    static constexpr std::uint64_t kind = 28;
+    static constexpr const char* doc =
+        "AROON(period, symbols=None)\n--\n\n"
+        "Aroon down and up, (100 * (period - k)) / period with k the bars since the "
+        "lowest low, or the highest high, of the last period + 1 bars; the first values "
+        "at bar period.";
+    // A window of two bars only says which one is higher: TA-Lib refuses period 1 too.
+    static constexpr std::array<Parameter, 1> parameters{{{"period", "Period", 2}}};
+    static constexpr auto inputs = high_low_inputs;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"down_output", "Down output", "down output"},
+        {"up_output", "Up output", "up output"},
+    }};
+};
+
+struct StochRsi : Resumable<core::StochRsiState, 1, 2> {
+    static constexpr const char* name = "STOCHRSI";
+    static constexpr std::uint64_t kind = 29;
+    static constexpr const char* doc =
+        "STOCHRSI(period, fastk_period, fastd_period, symbols=None)\n--\n\n"
+        "Stochastic RSI, the fast stochastic of RSI(period): %K = ((rsi - lowest) / "
+        "(highest - lowest)) * 100 over the last fastk_period RSI values and %D its mean "
+        "over fastd_period; both from bar period + fastk_period + fastd_period - 2.";
+    // RSI's smallest period; a window of one RSI value and a mean of one are STOCHF's.
+    // TA-Lib takes the same.
+    static constexpr std::array<Parameter, 3> parameters{{
+        {"period", "Period", 2},
+        {"fastk_period", "Fastk period", 1},
+        {"fastd_period", "Fastd period", 1},
+    }};
+    static constexpr auto inputs = data_input;
+    static constexpr std::array<ArrayRole, 2> outputs{{
+        {"fastk_output", "Fast %K output", "fast %K output"},
+        {"fastd_output", "Fast %D output", "fast %D output"},
+    }};
+    static constexpr const char* window_title = "Each period";
+
+    static std::array<std::uint64_t, 3> parameters_of(const State& state) noexcept {
+        return state.periods();
+    }
+};
+
 template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
 using Catalogue =
     TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands, Trange, Natr,
-             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Vwap, Supertrend, Kc, Sar>;
+             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Vwap, Supertrend, Kc, Donchian, Sar,
+             Aroon, StochRsi>;
 
 }  // namespace marundex::stream

@@ -4,52 +4,24 @@
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "window.hpp"
+#include "wma_sums.hpp"
 
 namespace marundex::core {
 
 using detail::input_before;
-using detail::is_finite;
 using detail::quiet_nan;
 using detail::store;
 
 namespace {
 
-struct WmaFactors {
-    std::uint64_t period;
-    double period_double;
-    // The sum of the weights, period * (period + 1) / 2, exact up to 2**53.
-    double divisor;
-};
-
-// What the window's sums carry from one bar to the next. While the window is not
-// full, holds a bad input, or has just held one, both sums are NaN: the next good
-// window sums itself afresh.
-struct WmaCarry {
-    double sum;
-    double weighted;
-    // The inputs in the window that are NaN or infinite.
-    std::uint64_t bad;
-};
-
-// The sums of a full window, in order from its oldest input, from -0 as the SMA
-// adds: the weights are 1 for the oldest input up to period for the newest.
-// `back(j)` is the input j bars before the newest.
-template <class Back>
-WmaCarry sums_afresh(const WmaFactors& f, Back back) noexcept {
-    double sum = -0.0;
-    double weighted = -0.0;
-    for (std::uint64_t k = 1; k <= f.period; ++k) {
-        const double x = back(f.period - k);
-        sum = sum + x;
-        weighted = weighted + detail::period_as_double(k) * x;
-    }
-    return {sum, weighted, 0};
-}
+using detail::Renewal;
+using detail::WmaSums;
+using detail::WmaWeights;
 
 // Writes the averages of `data`, the bars after `bars`, and returns what they leave.
 // One series in one run is the batch.
-WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
-                     detail::Window earlier, InputRun data, OutputRun out) noexcept {
+WmaSums advance_wma(const WmaWeights& f, std::uint64_t bars, WmaSums carry, detail::Window earlier,
+                    InputRun data, OutputRun out) noexcept {
     const std::uint64_t period = f.period;
     // The pre-fill comes before any read when the output overlaps the input.
     if (period == 0 || detail::overlap(data, out)) {
@@ -58,55 +30,22 @@ WmaCarry advance_wma(const WmaFactors& f, std::uint64_t bars, WmaCarry carry,
     if (period == 0) {
         return carry;
     }
-    // The bars left until the window has been renewed entirely and its sums are
-    // summed afresh: carried sums lose a little at every step, and the weighted one
-    // takes the plain one's losses in again and again, so they are never carried
-    // further than a window.
-    std::uint64_t to_renewal = period - bars % period;
+    Renewal renewal(period, bars);
     // One bar, given its input and the one leaving the window.
     const auto step = [&](std::size_t i, double x, double leaving) noexcept {
-        carry.bad += static_cast<std::uint64_t>(!is_finite(x));
-        carry.bad -= static_cast<std::uint64_t>(!is_finite(leaving));
-        const bool renewed = --to_renewal == 0;
-        if (renewed) {
-            to_renewal = period;
-        }
-        if (bars + i + 1 < period || carry.bad != 0) {
-            carry.sum = quiet_nan;
-            carry.weighted = quiet_nan;
-            store(out.data, i, quiet_nan);
-            return;
-        }
-        // Each weight falls by one and the newest input comes in at `period`: the
-        // weighted sum takes the old plain sum off. Each sum takes one addition on
-        // the chain from bar to bar, the SMA's difference first.
-        double weighted = carry.weighted + (f.period_double * x - carry.sum);
-        double sum = carry.sum + (x - leaving);
-        if (renewed || !is_finite(weighted) || !is_finite(sum)) {
-            // A renewed window, the first good one after a bad input, or sums that
-            // overflowed.
-            const WmaCarry fresh =
-                sums_afresh(f, [&](std::uint64_t j) { return input_before(earlier, data, i, j); });
-            sum = fresh.sum;
-            weighted = fresh.weighted;
-        }
-        carry.sum = sum;
-        carry.weighted = weighted;
-        store(out.data, i, weighted / f.divisor);
+        const bool renewed = renewal.tick();
+        const auto back = [&](std::uint64_t j) { return input_before(earlier, data, i, j); };
+        store(out.data, i,
+              detail::wma_step(f, carry, bars + i + 1 >= period, renewed, x, leaving, back));
     };
     detail::each_bar_with_leaving(earlier, data, step);
     return carry;
 }
 
-WmaFactors factors_of(std::uint64_t period) noexcept {
-    const double p = detail::period_as_double(period);
-    return {period, p, (p * (p + 1.0)) / 2.0};
-}
-
 // Whether some series leaves these fields after `bars` bars: the window as SMA's,
 // the count of its bad inputs, and sums NaN while there is no good full window.
-bool consistent(std::uint64_t period, std::uint64_t bars, const WmaCarry& carry,
-                const double* slots, std::uint64_t next) noexcept {
+bool consistent(std::uint64_t period, std::uint64_t bars, const WmaSums& carry, const double* slots,
+                std::uint64_t next) noexcept {
     if (!detail::consistent_window(period, bars, slots, next, carry.bad)) {
         return false;
     }
@@ -132,7 +71,7 @@ std::expected<WmaState, StateError> WmaState::create(std::uint64_t period) noexc
 
 WmaState::WmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept
     : period_(period), sum_(quiet_nan), weighted_(quiet_nan), window_(std::move(window)) {
-    const WmaFactors f = factors_of(period);
+    const WmaWeights f = detail::wma_weights(period);
     period_double_ = f.period_double;
     divisor_ = f.divisor;
 }
@@ -157,7 +96,7 @@ WmaState& WmaState::operator=(WmaState&& other) noexcept = default;
 WmaState::~WmaState() = default;
 
 void WmaState::advance(InputRun data, OutputRun out) noexcept {
-    const WmaCarry carry =
+    const WmaSums carry =
         advance_wma({period_, period_double_, divisor_}, bars_, {sum_, weighted_, bad_},
                     {window_.get(), period_, next_slot_}, data, out);
     sum_ = carry.sum;

@@ -181,15 +181,14 @@ def cases():
                     # A type's later periods, its means', are short: 1 to 5.
                     chosen = [period] + [1 + period % 5] * (len(row.parameters) - 1)
                     yield name, tuple(max(p, least) for p, least in zip(chosen, row.parameters.values())), (high, low, close)
-    # The types of high and low, bars as ATR's without their close, on a stream of
-    # their own; periods as the types of high, low and close take them.
+    # The types of high and low alone: each side a series of its own kind, so that
+    # their bad values fall apart, on a stream of their own; periods as the types of
+    # high, low and close take them.
     rng = SplitMix64(20261214)
     for kind in KINDS:
         for n in LENGTHS:
-            close = _series(rng, kind, n)
-            spread = _series(rng, "walk", n)
-            high = [c + abs(s - 100.0) for c, s in zip(close, spread)]
-            low = [c - abs(s - 100.0) for c, s in zip(close, spread)]
+            high = _series(rng, kind, n)
+            low = _series(rng, kind, n)
             for name, row in STREAM_TYPES.items():
                 if row.inputs != ("high", "low"):
                     continue

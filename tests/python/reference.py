@@ -47,10 +47,14 @@ __all__ = [
     "dmi",
     "obv",
     "mfi",
+    "hma",
     "vwap",
     "supertrend",
     "kc",
+    "donchian",
     "sar",
+    "aroon",
+    "stochrsi",
 ]
 
 
@@ -977,3 +981,76 @@ def kc(period, atr_period, *arguments):
             width = nbdev * atr
             outs[0][i], outs[1][i], outs[2][i] = middle + width, middle, middle - width
     return outs
+def hma(period, data):
+    """The Hull moving average as its definition states it: wma (above) over
+    isqrt(period) bars of the differences 2 * a - b, a the wma of the inputs over
+    period // 2 bars and b their wma over period bars, each window at least 1 bar.
+    A difference has no value where a or b has none."""
+    data = list(data)
+    a = wma(max(1, period // 2), data)
+    b = wma(period, data)
+    diffs = [HOLE if math.isnan(u) or math.isnan(v) else 2.0 * u - v for u, v in zip(a, b)]
+    return wma(max(1, math.isqrt(period)), diffs)
+
+
+def _side_extreme(values, i, span, highs):
+    """The extreme of values[i - span + 1 .. i] and its bar (of equal ones the latest),
+    or None before bar span - 1 or where a value of the window is not finite."""
+    if i < span - 1:
+        return None
+    bars = range(i - span + 1, i + 1)
+    if not all(is_finite(values[k]) for k in bars):
+        return None
+    best, at = values[bars[0]], bars[0]
+    for k in bars:
+        if (values[k] >= best) if highs else (values[k] <= best):
+            best, at = values[k], k
+    return best, at
+
+
+def donchian(period, high, low):
+    """Donchian channels: the upper band the largest high and the lower band the
+    smallest low of the last `period` bars (see _side_extreme), each without a value
+    where its side's window holds a bad value, and the middle (upper + lower) / 2
+    where both have one."""
+    high, low = list(high), list(low)
+    n = len(high)
+    upper, middle, lower = [HOLE] * n, [HOLE] * n, [HOLE] * n
+    for i in range(n):
+        hh = _side_extreme(high, i, period, True)
+        ll = _side_extreme(low, i, period, False)
+        if hh is not None:
+            upper[i] = hh[0]
+        if ll is not None:
+            lower[i] = ll[0]
+        if hh is not None and ll is not None:
+            middle[i] = (hh[0] + ll[0]) / 2.0
+    return upper, middle, lower
+
+
+def aroon(period, high, low):
+    """Aroon down and up: over the last period + 1 bars (see _side_extreme), k the
+    bars since the lowest low (of equal ones the latest), down = (100 * (period -
+    k)) / period, and up likewise with the highest high; each without a value where
+    its side's window holds a bad value."""
+    high, low = list(high), list(low)
+    n = len(high)
+    down, up = [HOLE] * n, [HOLE] * n
+    p = float(period)
+    for i in range(n):
+        for line, values, highs in ((up, high, True), (down, low, False)):
+            extreme = _side_extreme(values, i, period + 1, highs)
+            if extreme is not None:
+                line[i] = (100.0 * float(period - (i - extreme[1]))) / p
+    return down, up
+
+
+def stochrsi(period, fastk_period, fastd_period, data):
+    """The fast stochastic of rsi(period) (above), the RSI standing for the high, the
+    low and the close: the fast %K over fastk_period and its mean over fastd_period,
+    both from bar period + fastk_period + fastd_period - 2."""
+    r = rsi(period, data)
+    k = _fast_k(fastk_period, r, r, r)
+    start = period + fastk_period + fastd_period - 2
+    d = _mean_line(fastd_period, k, start)
+    return [HOLE if i < start else v for i, v in enumerate(k)], d

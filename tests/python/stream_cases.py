@@ -77,6 +77,19 @@ CATALOGUE = {
                      lambda ta, inputs, periods: list(ta.KC(*inputs, *periods)), windowed=True),
     "SAR": Catalogued({}, ("high", "low"), ("output",), [(), (0.01, 0.1), (0.05, 0.05), (0.1, 0.3), (0.02, 2.0)],
                       lambda ta, inputs, periods: [ta.SAR(*inputs, *periods)]),
+    "HMA": Catalogued({"period": 1}, ("data",), ("output",), [(1,), (2,), (3,), (4,), (9,), (20,), (50,), (300,), (2**24,)],
+                      lambda ta, inputs, periods: [ta.HMA(*inputs, *periods)], windowed=True),
+    "DONCHIAN": Catalogued({"period": 2}, ("high", "low"), ("upper_output", "middle_output", "lower_output"),
+                           [(2,), (3,), (14,), (20,), (50,), (300,), (100_000,)],
+                           lambda ta, inputs, periods: list(ta.DONCHIAN(*inputs, *periods)), windowed=True),
+    "AROON": Catalogued({"period": 2}, ("high", "low"), ("down_output", "up_output"),
+                        [(2,), (3,), (11,), (14,), (25,), (50,), (300,), (100_000,)],
+                        lambda ta, inputs, periods: list(ta.AROON(*inputs, *periods)), windowed=True),
+    "STOCHRSI": Catalogued({"period": 2, "fastk_period": 1, "fastd_period": 1}, ("data",), ("fastk_output", "fastd_output"),
+                           [(2, 1, 1), (3, 2, 1), (5, 1, 3), (14, 5, 3), (14, 14, 3), (50, 10, 5), (300, 5, 3),
+                            (14, 100_000, 3)],
+                           lambda ta, inputs, p: list(ta.STOCHRSI(*inputs, timeperiod=p[0], fastk_period=p[1],
+                                                                  fastd_period=p[2])), windowed=True),
 }
 
 def rolling_vwap(high, low, close, volume, period):

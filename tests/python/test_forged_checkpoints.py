@@ -44,6 +44,12 @@ FIELDS = {
     "KC": ["period", "atr period", "nbdev", "bars", "close", "price run", "middle", "range run", "atr",
            "price 0", "price 1", "price 2", "range 0", "range 1"],
     "SAR": ["acceleration", "maximum", "bars", "good", "long", "factor", "extreme", "stop", "high", "low"],
+    "HMA": ["period", "bars", "half sum", "half weighted", "half bad", "sum", "weighted", "bad", "root sum",
+            "root weighted", "root bad", "next", "slot 0", "slot 1", "slot 2", "slot 3", "diff 0", "diff 1"],
+    "DONCHIAN": ["period", "bars", "next", "high 0", "high 1", "high 2", "low 0", "low 1", "low 2"],
+    "AROON": ["period", "bars", "next", "high 0", "high 1", "high 2", "high 3", "low 0", "low 1", "low 2", "low 3"],
+    "STOCHRSI": ["period", "bars", "run", "previous", "gain", "loss", "fastk", "fastd", "next", "high 0", "high 1",
+                 "low 0", "low 1", "%K 0", "%K 1"],
 }
 
 
@@ -189,6 +195,21 @@ FORGED = [
     ("SAR", (), 5, "stop", np.inf),
     ("SAR", (), 5, "acceleration", 0.3),  # above the maximum
     ("SAR", (), 5, "maximum", -0.2),
+    ("HMA", (4,), 2, "half bad", 1),  # a count that the window's inputs do not give
+    ("HMA", (4,), 6, "root bad", 1),
+    ("HMA", (4,), 2, "diff 1", 0.0),  # a difference before the first average
+    ("HMA", (4,), 2, "sum", 0.0),  # sums before the window is full
+    ("HMA", (4,), 3, "next", 0),  # right after the bars seen
+    ("DONCHIAN", (3,), 2, "high 2", 5.0),  # a slot past the bars seen
+    ("DONCHIAN", (3,), 2, "low 2", -0.0),
+    ("DONCHIAN", (3,), 3, "next", 1),  # a window just filled starts again at slot 0
+    ("DONCHIAN", (3,), 5, "bars", 2**63),
+    ("AROON", (3,), 2, "high 3", 5.0),  # a slot of the window's fourth bar, past the bars seen
+    ("AROON", (3,), 4, "next", 1),  # a window of four just filled starts again at slot 0
+    ("STOCHRSI", (3, 2, 2), 1, "%K 1", 5.0),  # a %K past the bars seen
+    ("STOCHRSI", (3, 2, 2), 1, "high 1", 5.0),
+    ("STOCHRSI", (3, 2, 2), 4, "fastd", 3),  # a longer window than the words hold
+    ("STOCHRSI", (3, 2, 2), 4, "run", 5),  # the RSI's own refusals
 ]
 
 
@@ -197,9 +218,11 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
     state = stream_type(ms, name)(*periods)
     x = np.arange(1.0, fed + 1)
     bar_types = ("ATR", "TRANGE", "NATR", "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "MFI", "VWAP", "SUPERTREND", "KC")
-    inputs = [x + 1, x - 1, x] if name in bar_types else [x + 1, x - 1] if name == "SAR" else [x, x] if name == "OBV" else [x]
+    high_low_types = ("SAR", "DONCHIAN", "AROON")
+    inputs = [x + 1, x - 1, x] if name in bar_types else [x + 1, x - 1] if name in high_low_types else [x, x] if name == "OBV" else [x]
     inputs += [x] if name in ("MFI", "VWAP") else []
-    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3, "SUPERTREND": 2, "KC": 3}.get(name, 1)
+    outputs = {"MACD": 3, "MACD_TALIB": 3, "BBANDS": 3, "STOCH": 2, "STOCHF": 2, "DMI": 3, "SUPERTREND": 2, "KC": 3,
+               "DONCHIAN": 3, "AROON": 2, "STOCHRSI": 2}.get(name, 1)
     state.update(*inputs, *[np.empty(fed) for _ in range(outputs)])
     words = state.__reduce__()[1][0]
     assert sealed(words[:-8]) == words
@@ -221,14 +244,17 @@ def test_a_resealed_state_that_no_series_leaves_is_refused(name, periods, fed, f
                                                    ("STDDEV", (3,), (3, 0x7FF0000000000000)),
                                                    ("NATR", (3,), (1,)), ("WILLR", (3,), (1,)),
                                                    ("STOCH", (5, 3, 3), (5, 0, 3)), ("STOCHF", (3, 2), (3, 0)),
-                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)),
+                                                   ("CCI", (3,), (1,)), ("DMI", (3,), (1,)), ("MFI", (3,), (1,)), ("HMA", (3,), (0,)),
                                                    ("VWAP", (3,), (2**24 + 1,)),
                                                    ("SUPERTREND", (3,), (1, 0x4008000000000000)),
                                                    ("SUPERTREND", (3,), (3, 0xFFF8000000000000)),
                                                    ("KC", (3, 2), (3, 0)), ("KC", (3, 2), (1, 2)),
+                                                   ("DONCHIAN", (3,), (1,)),
                                                    ("SAR", (), (0, 0x3FC999999999999A)),
                                                    ("SAR", (), (0x3FD0000000000000, 0x3FC999999999999A)),
-                                                   ("SAR", (), (0x3F947AE147AE147B, 0x7FF0000000000000))])
+                                                   ("SAR", (), (0x3F947AE147AE147B, 0x7FF0000000000000)),
+                                                   ("AROON", (3,), (1,)),
+                                                   ("STOCHRSI", (3, 2, 2), (1, 2, 2)), ("STOCHRSI", (3, 2, 2), (3, 0, 2))])
 def test_an_empty_universe_with_periods_that_no_constructor_takes_is_refused(name, periods, forged):
     words = stream_type(ms, name)(*periods, symbols=0).__reduce__()[1][0]
     header = 8 * 5

@@ -359,6 +359,59 @@ class WmaState {
     std::uint64_t next_slot_ = 0;
 };
 
+// Hull moving average: the WMA over sqrt(period) bars of 2 * a - b, a the WMA of
+// the inputs over period / 2 bars and b their WMA over period bars (each of the
+// three the WmaState's, sums carried and summed afresh once a window), the halves
+// and the root rounded down, and each at least 1. The bars seen, the three WMAs'
+// sums with the counts of their windows' bad values, the last `period` inputs and
+// the last sqrt(period) differences, the bar b's at slot b % sqrt(period). A window
+// that holds a bad value gives NaN at each average that reads it. Every period is
+// at least 1.
+class HmaState {
+  public:
+    [[nodiscard]] static std::expected<HmaState, StateError> create(std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<HmaState, StateError> copy() const noexcept;
+
+    HmaState(HmaState&& other) noexcept;
+    HmaState& operator=(HmaState&& other) noexcept;
+    HmaState(const HmaState&) = delete;
+    HmaState& operator=(const HmaState&) = delete;
+    ~HmaState();
+
+    void advance(InputRun data, OutputRun out) noexcept;
+    // Works the differences in a copy of their ring on the stack.
+    void preview(InputRun data, OutputRun out) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<HmaState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+    // The sums of one of the three WMAs.
+    struct Sums {
+        double sum = 0.0;
+        double weighted = 0.0;
+        std::uint64_t bad = 0;
+    };
+
+  private:
+    HmaState(std::uint64_t period, std::unique_ptr<double[]> window) noexcept;
+
+    std::uint64_t period_;
+    std::uint64_t half_;
+    std::uint64_t root_;
+    std::uint64_t bars_ = 0;
+    // Over the half period, the period, and the root of the differences.
+    std::array<Sums, 3> sums_;
+    // The last `period` inputs in order round from the slot of the next bar, then
+    // the ring of the last `root` differences.
+    std::unique_ptr<double[]> window_;
+    std::uint64_t next_slot_ = 0;
+};
+
 // The states whose output at bar i is a function of x[i] and x[i - period] alone:
 // the bars seen and the last `period` inputs. NaN before bar period, and where
 // either input is NaN or infinite. A period of 0 gives NaN throughout.
@@ -1164,6 +1217,148 @@ class KcState {
     Carry carry_;
     // The typical prices in slots 0 to period - 1, then the true ranges.
     std::unique_ptr<double[]> rings_;
+};
+
+// The highest high and the lowest low of the last `span` bars, each side on its own
+// with the bar where it stands, a part of the states of DONCHIAN and AROON: the
+// window's highs and lows as they lie with the slot of the next bar; from them, a
+// queue of each side's candidate extremes in order (of equal values the latest
+// stands), so that a bar costs O(1) amortised; and each side's first bar whose
+// window holds no value of that side that is NaN or infinite.
+struct SideExtremes {
+    std::uint64_t span = 0;
+    // The highs in slots 0 to span - 1, then the lows.
+    std::unique_ptr<double[]> values;
+    std::uint64_t next_slot = 0;
+    // Two rings of `span` candidates, the highs' queue, then the lows'.
+    std::unique_ptr<BarExtremes::Candidate[]> candidates;
+    std::array<BarExtremes::QueueSpan, 2> queues{};
+    std::array<std::uint64_t, 2> clean_from{};
+};
+
+// Donchian channels: the upper band the highest high and the lower band the lowest
+// low of the last `period` bars, the middle band (upper + lower) / 2. The bars seen
+// and each side's extremes. A bad high gives NaN at the upper and middle bands of
+// every window that holds it, a bad low at the lower and middle ones. Every period
+// is at least 1.
+class DonchianState {
+  public:
+    [[nodiscard]] static std::expected<DonchianState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<DonchianState, StateError> copy() const noexcept;
+
+    DonchianState(DonchianState&& other) noexcept;
+    DonchianState& operator=(DonchianState&& other) noexcept;
+    DonchianState(const DonchianState&) = delete;
+    DonchianState& operator=(const DonchianState&) = delete;
+    ~DonchianState();
+
+    // `high`, `low` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, OutputRun upper, OutputRun middle,
+                 OutputRun lower) noexcept;
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
+    void preview(InputRun high, InputRun low, OutputRun upper, OutputRun middle,
+                 OutputRun lower) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<DonchianState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit DonchianState(SideExtremes sides) noexcept;
+
+    std::uint64_t bars_ = 0;
+    SideExtremes sides_;
+};
+
+// Aroon: over the last period + 1 bars, up = (100 * (period - k)) / period with k
+// the bars since the highest high (of equal highs the latest), down likewise with
+// the lowest low. The bars seen and each side's extremes over period + 1 bars. A
+// bad high gives NaN at the up line of every window that holds it, a bad low at the
+// down line. Every period is at least 1.
+class AroonState {
+  public:
+    [[nodiscard]] static std::expected<AroonState, StateError> create(
+        std::uint64_t period) noexcept;
+    [[nodiscard]] std::expected<AroonState, StateError> copy() const noexcept;
+
+    AroonState(AroonState&& other) noexcept;
+    AroonState& operator=(AroonState&& other) noexcept;
+    AroonState(const AroonState&) = delete;
+    AroonState& operator=(const AroonState&) = delete;
+    ~AroonState();
+
+    // `high`, `low` and the outputs of one common length.
+    void advance(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept;
+    // Reads the queues and writes nothing of the state: a window within the run is
+    // scanned afresh when its extreme leaves it.
+    void preview(InputRun high, InputRun low, OutputRun down, OutputRun up) const noexcept;
+
+    [[nodiscard]] std::uint64_t period() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<AroonState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    explicit AroonState(SideExtremes sides) noexcept;
+
+    std::uint64_t bars_ = 0;
+    SideExtremes sides_;
+};
+
+// StochRSI: the fast stochastic of Wilder's RSI over `period`, the RSI standing for
+// the high, the low and the close: %K = ((rsi - ll) / (hh - ll)) * 100 over the last
+// `fastk_period` RSI values, 0 where hh equals ll, and %D its mean over
+// `fastd_period`; both start where %D does. The RSI's state, the bars seen, the
+// extremes of the RSI's window and the last %K values in a ring of `fastd_period`.
+// A bad input spoils the RSI where RsiState says, and each line the windows that
+// hold a spoilt value. The RSI's period is at least 2, the others at least 1.
+class StochRsiState {
+  public:
+    using Periods = std::array<std::uint64_t, 3>;
+
+    // The RSI's period, then the %K's and the %D's.
+    [[nodiscard]] static std::expected<StochRsiState, StateError> create(
+        std::uint64_t period, std::uint64_t fastk_period, std::uint64_t fastd_period) noexcept;
+    [[nodiscard]] std::expected<StochRsiState, StateError> copy() const noexcept;
+
+    StochRsiState(StochRsiState&& other) noexcept;
+    StochRsiState& operator=(StochRsiState&& other) noexcept;
+    StochRsiState(const StochRsiState&) = delete;
+    StochRsiState& operator=(const StochRsiState&) = delete;
+    ~StochRsiState();
+
+    // `data` and both outputs of one common length. The %D output holds the RSI
+    // while the %K is worked.
+    void advance(InputRun data, OutputRun fastk, OutputRun fastd) noexcept;
+    void preview(InputRun data, OutputRun fastk, OutputRun fastd) const noexcept;
+
+    [[nodiscard]] Periods periods() const noexcept;
+    [[nodiscard]] std::uint64_t bars() const noexcept;
+    // The words of this state's checkpoint, and the state they describe.
+    [[nodiscard]] std::size_t checkpoint_size() const noexcept;
+    void write_checkpoint(std::span<std::uint64_t> words) const noexcept;
+    [[nodiscard]] static std::expected<StochRsiState, StateError> from_checkpoint(
+        std::span<const std::uint64_t> words) noexcept;
+
+  private:
+    StochRsiState(RsiState rsi, std::array<std::uint64_t, 2> lines, BarExtremes extremes,
+                  std::unique_ptr<double[]> ring) noexcept;
+
+    RsiState rsi_;
+    // The %K's period and the %D's.
+    std::array<std::uint64_t, 2> lines_;
+    BarExtremes extremes_;
+    // The last fastd_period %K values, bar b's at slot b % fastd_period.
+    std::unique_ptr<double[]> ring_;
 };
 
 }  // namespace marundex::core
