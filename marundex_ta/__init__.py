@@ -388,14 +388,16 @@ def group(frame: Any, by: str | Sequence[str]) -> Grouped:
     codes = _group_codes(frame, columns, kind)
     if len(codes) == 0:
         return Grouped(frame, columns, None, np.zeros(0, dtype=np.int64))
+    # The codes are dense: as many groups as codes between the least and the most.
+    groups = int(codes.max() - codes.min()) + 1
     starts = np.flatnonzero(np.concatenate(([True], codes[1:] != codes[:-1])))
-    if len(starts) == len(np.unique(codes)):
+    if len(starts) == groups:
         # Every group is one run of rows already: no reordering.
         lengths = np.diff(np.append(starts, len(codes))).astype(np.int64)
         return Grouped(frame, columns, None, lengths)
     order = np.argsort(codes, kind="stable")
-    lengths = np.bincount(codes - codes.min()).astype(np.int64)
-    return Grouped(frame, columns, order, lengths[lengths > 0])
+    lengths = np.bincount(codes - codes.min(), minlength=groups).astype(np.int64)
+    return Grouped(frame, columns, order, lengths)
 
 
 # ---------------------------------------------------------------------------
