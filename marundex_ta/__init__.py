@@ -372,7 +372,8 @@ def _group_codes(frame: Any, by: list[str], kind: str) -> npt.NDArray[np.int64]:
     pl = _library("polars")
 
     key = pl.col(by[0]) if len(by) == 1 else pl.struct(by)
-    return np.asarray(frame.select(key.rank("dense")).to_series().to_numpy(), dtype=np.int64)
+    # A null key is a group of its own, as pandas keeps it with dropna=False.
+    return np.asarray(frame.select(key.rank("dense").fill_null(0)).to_series().to_numpy(), dtype=np.int64)
 
 
 def group(frame: Any, by: str | Sequence[str]) -> Grouped:

@@ -153,7 +153,8 @@ def test_pandas_keeps_the_index_and_names_the_columns():
 def _long_frame(rng, lengths, interleave):
     """A long frame of symbols of the given lengths, rows shuffled when interleaved."""
     pd = pytest.importorskip("pandas")
-    symbol = np.repeat([f"s{k}" for k in range(len(lengths))], lengths)
+    # The last symbol is missing: a group of its own.
+    symbol = np.repeat([f"s{k}" for k in range(len(lengths) - 1)] + [None], lengths)
     close = rng.normal(0, 1, len(symbol)).cumsum() + 100.0
     close[rng.integers(0, len(close), 5)] = np.nan
     frame = pd.DataFrame({"symbol": symbol, "session": np.arange(len(symbol)) // 97 % 2, "High": close + 1.0,
@@ -170,7 +171,7 @@ def test_by_equals_each_group_alone(interleave, by, name, parameters):
     frame = _long_frame(np.random.default_rng(3), [300, 7, 0, 41, 120], interleave)
     grouped = getattr(ta, name)(frame, *parameters, by=by)
     expected = [np.full(len(frame), np.nan) for _ in ta.INDICATORS[name].outputs]
-    for _, part in frame.groupby(by, sort=False):
+    for _, part in frame.groupby(by, sort=False, dropna=False):
         alone = as_float64(getattr(ta, name)(part, *parameters))
         for e, a in zip(expected, alone):
             e[frame.index.get_indexer(part.index)] = a
