@@ -18,6 +18,11 @@ raises before anything is written, and the state does not move. The computation
 runs without the interpreter lock, except for a call of a few bars, which takes less
 than giving it up; calls on one object are serialized.
 
+With lengths, a one-dimensional int64 array of one count per symbol (per entry of
+rows, with rows), one-dimensional arrays hold each symbol's new bars one after
+another: symbol s takes the next lengths[s] bars. No count may be negative, and the
+counts sum to the arrays' length.
+
 Called without output arrays, update and preview make them and return them: one
 array, or a tuple in output order. One bar of one series may be given as numbers
 (floats or ints): the call returns its outputs as floats, or a tuple of floats, with
@@ -51,23 +56,23 @@ class SMA:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the averages of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "SMA":
@@ -88,23 +93,23 @@ class EMA:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the averages of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "EMA":
@@ -143,26 +148,44 @@ class MACD:
     ) -> None: ...
     @overload
     def update(
-        self, data: _Array, macd_output: _Array, signal_output: _Array, hist_output: _Array, rows: _Rows | None = None
+        self,
+        data: _Array,
+        macd_output: _Array,
+        signal_output: _Array,
+        hist_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the three lines of the new bars and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    def update(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def update(self, data: float, /) -> tuple[float, float, float]: ...
     @overload
     def preview(
-        self, data: _Array, macd_output: _Array, signal_output: _Array, hist_output: _Array, rows: _Rows | None = None
+        self,
+        data: _Array,
+        macd_output: _Array,
+        signal_output: _Array,
+        hist_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    def preview(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def preview(self, data: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "MACD":
@@ -189,23 +212,45 @@ class ATR:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes the averages of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "ATR":
@@ -234,23 +279,23 @@ class RSI:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the index of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "RSI":
@@ -278,23 +323,23 @@ class WMA:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the average of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "WMA":
@@ -322,23 +367,23 @@ class DEMA:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the average of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "DEMA":
@@ -367,23 +412,23 @@ class TEMA:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the average of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "TEMA":
@@ -408,23 +453,23 @@ class MOM:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the momentum of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "MOM":
@@ -450,23 +495,23 @@ class ROC:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the rate of change of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "ROC":
@@ -492,27 +537,25 @@ class STDDEV:
     finite number".
     """
 
-    def __init__(
-        self, period: SupportsIndex, nbdev: float = 1.0, symbols: SupportsIndex | None = None
-    ) -> None: ...
+    def __init__(self, period: SupportsIndex, nbdev: float = 1.0, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes the deviations of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def update(self, data: float, /) -> float: ...
     @overload
-    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(self, data: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None) -> _Array: ...
     @overload
     def preview(self, data: float, /) -> float: ...
     def copy(self) -> "STDDEV":
@@ -541,34 +584,48 @@ class BBANDS:
     """
 
     def __init__(
-        self,
-        period: SupportsIndex,
-        nbdev_up: float = 2.0,
-        nbdev_dn: float = 2.0,
-        symbols: SupportsIndex | None = None,
+        self, period: SupportsIndex, nbdev_up: float = 2.0, nbdev_dn: float = 2.0, symbols: SupportsIndex | None = None,
     ) -> None: ...
     @overload
     def update(
-        self, data: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
+        self,
+        data: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the three bands of the new bars and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    def update(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def update(self, data: float, /) -> tuple[float, float, float]: ...
     @overload
     def preview(
-        self, data: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
+        self,
+        data: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, data: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array, _Array]: ...
+    def preview(
+        self, data: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array, _Array]: ...
     @overload
     def preview(self, data: float, /) -> tuple[float, float, float]: ...
     def copy(self) -> "BBANDS":
@@ -599,23 +656,45 @@ class TRANGE:
 
     def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes the true ranges of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "TRANGE":
@@ -642,23 +721,45 @@ class NATR:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes the NATR of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "NATR":
@@ -685,23 +786,45 @@ class WILLR:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes the %R of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "WILLR":
@@ -738,26 +861,46 @@ class STOCH:
     ) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, slowk_output: _Array, slowd_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the slow %K and %D of the new bars and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, slowk_output: _Array, slowd_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        slowk_output: _Array,
+        slowd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "STOCH":
@@ -792,26 +935,46 @@ class STOCHF:
     ) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the %K and %D of the new bars and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, fastk_output: _Array, fastd_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        fastk_output: _Array,
+        fastd_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "STOCHF":
@@ -841,23 +1004,45 @@ class CCI:
 
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes the index of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> float: ...
     def copy(self) -> "CCI":
@@ -886,7 +1071,16 @@ class DMI:
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, plus_di_output: _Array, minus_di_output: _Array, adx_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the +DI, -DI and ADX of the new bars and moves the state past them.
 
@@ -900,7 +1094,16 @@ class DMI:
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, plus_di_output: _Array, minus_di_output: _Array, adx_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        plus_di_output: _Array,
+        minus_di_output: _Array,
+        adx_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
@@ -937,23 +1140,31 @@ class OBV:
 
     def __init__(self, symbols: SupportsIndex | None = None) -> None: ...
     @overload
-    def update(self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None
+    ) -> None:
         """Writes the balance of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, close: _Array, volume: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, close: float, volume: float, /) -> float: ...
     @overload
-    def preview(self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, close: _Array, volume: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, close: float, volume: float, /) -> float: ...
     def copy(self) -> "OBV":
@@ -981,26 +1192,60 @@ class MFI:
     def __init__(self, period: SupportsIndex, symbols: SupportsIndex | None = None) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the MFI of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        *,
+        rows: _Rows | None = None,
+        lengths: _Rows | None = None,
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        *,
+        rows: _Rows | None = None,
+        lengths: _Rows | None = None,
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     def copy(self) -> "MFI":
@@ -1030,26 +1275,60 @@ class VWAP:
     def __init__(self, period: SupportsIndex = 0, symbols: SupportsIndex | None = None) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the VWAP of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        *,
+        rows: _Rows | None = None,
+        lengths: _Rows | None = None,
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, volume: _Array, output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, volume: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        volume: _Array,
+        *,
+        rows: _Rows | None = None,
+        lengths: _Rows | None = None,
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, close: float, volume: float, /) -> float: ...
     def copy(self) -> "VWAP":
@@ -1082,26 +1361,46 @@ class SUPERTREND:
     ) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, trend_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        trend_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the line and the trend of the new bars and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def update(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, output: _Array, trend_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        output: _Array,
+        trend_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None) -> tuple[_Array, _Array]: ...
+    def preview(
+        self, high: _Array, low: _Array, close: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> tuple[_Array, _Array]: ...
     @overload
     def preview(self, high: float, low: float, close: float, /) -> tuple[float, float]: ...
     def copy(self) -> "SUPERTREND":
@@ -1139,7 +1438,16 @@ class KC:
     ) -> None: ...
     @overload
     def update(
-        self, high: _Array, low: _Array, close: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes the channel of the new bars and moves the state past them.
 
@@ -1153,7 +1461,16 @@ class KC:
     def update(self, high: float, low: float, close: float, /) -> tuple[float, float, float]: ...
     @overload
     def preview(
-        self, high: _Array, low: _Array, close: _Array, upper_output: _Array, middle_output: _Array, lower_output: _Array, rows: _Rows | None = None
+        self,
+        high: _Array,
+        low: _Array,
+        close: _Array,
+        upper_output: _Array,
+        middle_output: _Array,
+        lower_output: _Array,
+        rows: _Rows | None = None,
+        *,
+        lengths: _Rows | None = None,
     ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
@@ -1199,23 +1516,31 @@ class SAR:
         self, acceleration: float = 0.02, maximum: float = 0.2, symbols: SupportsIndex | None = None
     ) -> None: ...
     @overload
-    def update(self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def update(
+        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None
+    ) -> None:
         """Writes the stops of the new bars into output and moves the state past them.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def update(self, high: _Array, low: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def update(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def update(self, high: float, low: float, /) -> float: ...
     @overload
-    def preview(self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None) -> None:
+    def preview(
+        self, high: _Array, low: _Array, output: _Array, rows: _Rows | None = None, *, lengths: _Rows | None = None
+    ) -> None:
         """Writes what update would write, and leaves the state as it was.
 
         Without output arrays, makes and returns them; given numbers, one bar of one series,
         returns its outputs as floats."""
     @overload
-    def preview(self, high: _Array, low: _Array, *, rows: _Rows | None = None) -> _Array: ...
+    def preview(
+        self, high: _Array, low: _Array, *, rows: _Rows | None = None, lengths: _Rows | None = None
+    ) -> _Array: ...
     @overload
     def preview(self, high: float, low: float, /) -> float: ...
     def copy(self) -> "SAR":

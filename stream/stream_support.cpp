@@ -207,6 +207,25 @@ PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by
     });
 }
 
+PyErr lengths_count_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept {
+    return composed([&] {
+        return owned_value_error(
+            "Lengths must have " + std::to_string(expected) +
+            (by_rows ? " entries, one per entry of rows, not " : " entries, one per symbol, not ") +
+            std::to_string(found));
+    });
+}
+
+PyErr lengths_error(const LengthRefusal& refusal, std::uint64_t total) noexcept {
+    return composed([&] {
+        if (refusal.kind == LengthRefusal::negative) {
+            return owned_value_error("Length " + std::to_string(refusal.value) + " is negative");
+        }
+        return owned_value_error("Lengths must sum to " + std::to_string(total) +
+                                 ", the length of the arrays");
+    });
+}
+
 Result<double> number_value(PyObject* object) noexcept {
     if (PyFloat_Check(object)) {
         return PyFloat_AS_DOUBLE(object);
@@ -227,7 +246,7 @@ Result<OwnedRef> new_float64_like(PyObject* array) noexcept {
     if (!shape) {
         return failure(PyErr::fetch());
     }
-    OwnedRef made(PyObject_CallMethod(numpy.get(), "empty", "O", shape.get()));
+    OwnedRef made(PyObject_CallMethod(numpy.get(), "empty", "(O)", shape.get()));
     if (!made) {
         return failure(PyErr::fetch());
     }

@@ -45,6 +45,8 @@ PyObject* parameter_value(std::uint64_t word, const Parameter& parameter) noexce
 PyErr row_out_of_range_error(std::int64_t row, std::uint64_t symbols) noexcept;
 PyErr row_repeated_error(std::int64_t row) noexcept;
 PyErr first_dimension_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
+PyErr lengths_count_error(std::uint64_t found, std::uint64_t expected, bool by_rows) noexcept;
+PyErr lengths_error(const LengthRefusal& refusal, std::uint64_t total) noexcept;
 PyErr owned_value_error(std::string text) noexcept;
 // "<Title> array must be C-contiguous".
 PyErr not_contiguous_error(const char* title) noexcept;
@@ -73,6 +75,9 @@ inline constexpr const char* series_note =
 inline constexpr const char* universe_note =
     "a C-contiguous numpy.ndarray of float64: shape (rows,) for one new bar per symbol, or "
     "(rows, k) for k new bars per symbol, rows being the symbols or the length of rows";
+inline constexpr const char* lengths_note =
+    "a one-dimensional numpy.ndarray of int64: how many of the bars, one after another, "
+    "each symbol takes, one count per symbol or per entry of rows";
 inline constexpr const char* rows_note =
     "a one-dimensional numpy.ndarray of int64: distinct symbol indices, 0 to symbols - 1";
 
@@ -235,14 +240,16 @@ class StreamType {
         .positional = constructor_parameters,
         .keyword_only = constructor_keywords,
         .required_positional_count = required_parameter_count};
+    static constexpr std::array<KeywordOnlyParameter, 1> call_keywords{{{"lengths", false}}};
+    static constexpr std::size_t lengths_slot = call_parameters.size();
     static constexpr CallSignature update_signature{.function_name = "update",
                                                     .positional = call_parameters,
-                                                    .keyword_only = {},
+                                                    .keyword_only = call_keywords,
                                                     .class_name = Indicator::name,
                                                     .required_positional_count = input_count};
     static constexpr CallSignature preview_signature{.function_name = "preview",
                                                      .positional = call_parameters,
-                                                     .keyword_only = {},
+                                                     .keyword_only = call_keywords,
                                                      .class_name = Indicator::name,
                                                      .required_positional_count = input_count};
 
@@ -468,7 +475,7 @@ class StreamType {
         const int dimensions = symbols ? 2 : 1;
         const char* note = symbols ? universe_note : series_note;
 
-        std::array<PyObject*, call_parameters.size()> slots{};
+        std::array<PyObject*, call_parameters.size() + call_keywords.size()> slots{};
         MARUNDEX_TRY(bound, bind_arguments(signature, args, nargs, kwnames, slots));
         if (!symbols && is_number(slots[0])) {
             return take_numbers<Commit>(universe, slots);
@@ -508,6 +515,12 @@ class StreamType {
             MARUNDEX_TRY(borrowed, borrow_int64_vector(rows_object, "rows", rows_note));
             rows.emplace(std::move(*borrowed));
         }
+        PyObject* const lengths_object = slots[lengths_slot];
+        std::optional<BorrowedGrid> lengths;
+        if (lengths_object != nullptr && lengths_object != Py_None) {
+            MARUNDEX_TRY(borrowed, borrow_int64_vector(lengths_object, "lengths", lengths_note));
+            lengths.emplace(std::move(*borrowed));
+        }
 
         // Every view is taken after the last borrow, which may run another module's
         // Python code: an array it reshapes or moves leaves no stale view behind. Then
@@ -537,6 +550,15 @@ class StreamType {
             rows_view = *view;
             MARUNDEX_TRY(ok, contiguous(*rows_view, {"rows", "Rows", "rows"}));
         }
+        std::optional<GridView> lengths_view;
+        if (lengths) {
+            if (!symbols) {
+                return failure(value_error("One series takes no lengths"));
+            }
+            MARUNDEX_TRY(view, lengths->view("lengths"));
+            lengths_view = *view;
+            MARUNDEX_TRY(ok, contiguous(*lengths_view, {"lengths", "Lengths", "lengths"}));
+        }
         const GridView& shape = views[0];
         const auto same_shape = [&shape](const GridView& v) {
             return v.dimensions == shape.dimensions && v.rows == shape.rows &&
@@ -554,7 +576,16 @@ class StreamType {
         }
         if (symbols) {
             const std::uint64_t expected = rows_view ? rows_view->rows : *symbols;
-            if (shape.rows != expected) {
+            if (lengths_view) {
+                // Ragged: the symbols' bars one after another in one-dimensional arrays.
+                if (shape.dimensions != 1) {
+                    return failure(value_error("Arrays must be one-dimensional with lengths"));
+                }
+                if (lengths_view->rows != expected) {
+                    return failure(
+                        lengths_count_error(lengths_view->rows, expected, rows_view.has_value()));
+                }
+            } else if (shape.rows != expected) {
                 return failure(first_dimension_error(shape.rows, expected, rows_view.has_value()));
             }
         }
@@ -572,6 +603,10 @@ class StreamType {
             if (rows_view) {
                 MARUNDEX_TRY(ok, apart(outputs[k], Indicator::outputs[k], *rows_view, "rows"));
             }
+            if (lengths_view) {
+                MARUNDEX_TRY(ok,
+                             apart(outputs[k], Indicator::outputs[k], *lengths_view, "lengths"));
+            }
             for (std::size_t j = k + 1; j < output_count; ++j) {
                 MARUNDEX_TRY(ok, apart(outputs[k], Indicator::outputs[k], outputs[j],
                                        Indicator::outputs[j].noun));
@@ -583,15 +618,34 @@ class StreamType {
                           static_cast<std::size_t>(rows_view->rows)};
         }
 
+        std::span<const std::int64_t> given_lengths;
+        if (lengths_view) {
+            given_lengths = {reinterpret_cast<const std::int64_t*>(lengths_view->data),
+                             static_cast<std::size_t>(lengths_view->rows)};
+        }
+
         std::optional<RowRefusal> refused;
+        std::optional<LengthRefusal> refused_lengths;
         under_state_lock(universe, shape.size(), [&] {
             if (rows_view && (refused = universe.take_rows(given_rows))) {
                 return;
             }
-            compute<Commit>(universe, views, outputs,
-                            universe.taken_rows(rows_view ? given_rows.size() : 0),
-                            rows_view.has_value());
+            const std::span<const std::int64_t> taken_rows =
+                universe.taken_rows(rows_view ? given_rows.size() : 0);
+            if (lengths_view) {
+                if ((refused_lengths = universe.take_lengths(given_lengths, shape.size()))) {
+                    return;
+                }
+                compute_ragged<Commit>(universe, views, outputs, taken_rows,
+                                       universe.taken_lengths(given_lengths.size()),
+                                       rows_view.has_value());
+                return;
+            }
+            compute<Commit>(universe, views, outputs, taken_rows, rows_view.has_value());
         });
+        if (refused_lengths) {
+            return failure(lengths_error(*refused_lengths, shape.size()));
+        }
         if (refused) {
             return failure(refused->kind == RowRefusal::out_of_range
                                ? row_out_of_range_error(refused->row, *symbols)
@@ -605,6 +659,34 @@ class StreamType {
             return returned(returned_outputs);
         }
         return Py_NewRef(Py_None);
+    }
+
+    // Each symbol's run of `lengths` bars, one after another in the arrays: every
+    // symbol's, or every named symbol's, in order.
+    template <bool Commit>
+    static void compute_ragged(U& universe, const std::array<GridView, input_count>& inputs,
+                               const std::array<GridView, output_count>& outputs,
+                               std::span<const std::int64_t> rows,
+                               std::span<const std::int64_t> lengths, bool by_rows) noexcept {
+        std::span<typename U::State> states = universe.states();
+        typename Indicator::Run run{};
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < lengths.size(); ++i) {
+            const auto bars = static_cast<std::size_t>(lengths[i]);
+            for (std::size_t k = 0; k < input_count; ++k) {
+                run.inputs[k] = {inputs[k].data + offset, bars};
+            }
+            for (std::size_t k = 0; k < output_count; ++k) {
+                run.outputs[k] = {outputs[k].data + offset, bars};
+            }
+            typename U::State& state = states[by_rows ? static_cast<std::size_t>(rows[i]) : i];
+            if constexpr (Commit) {
+                Indicator::advance(state, run);
+            } else {
+                Indicator::preview(state, run);
+            }
+            offset += bars * sizeof(double);
+        }
     }
 
     // Every symbol's run, or every named symbol's, in the order of the arrays' rows.

@@ -34,6 +34,13 @@ struct RowRefusal {
     std::int64_t row;
 };
 
+// Why the lengths of a ragged call were refused: the first negative count, or the
+// sum of the counts (saturated) where it is not the inputs' length.
+struct LengthRefusal {
+    enum Kind { negative, wrong_sum } kind;
+    std::int64_t value;
+};
+
 template <class Indicator>
 class Universe {
   public:
@@ -130,6 +137,34 @@ class Universe {
         return std::nullopt;
     }
 
+    // Copies the caller's `lengths` (one count per symbol, or per entry of rows)
+    // into the universe's own memory and checks the copy: no count negative, and
+    // their sum the inputs' length. The computation reads the copy only, so a thread
+    // that rewrites the caller's array meanwhile cannot make it read past the
+    // inputs. For a caller that holds the lock.
+    [[nodiscard]] std::optional<LengthRefusal> take_lengths(std::span<const std::int64_t> given,
+                                                            std::uint64_t total) noexcept {
+        std::copy_n(given.begin(), given.size(), lengths_.begin());
+        std::uint64_t sum = 0;
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            const std::int64_t count = lengths_[i];
+            if (count < 0) {
+                return LengthRefusal{LengthRefusal::negative, count};
+            }
+            const auto bars = static_cast<std::uint64_t>(count);
+            sum = bars > total - std::min(sum, total) ? total + 1 : sum + bars;
+        }
+        if (sum != total) {
+            return LengthRefusal{LengthRefusal::wrong_sum, 0};
+        }
+        return std::nullopt;
+    }
+
+    // The lengths that take_lengths() accepted, for a caller that holds the lock.
+    [[nodiscard]] std::span<const std::int64_t> taken_lengths(std::size_t count) const noexcept {
+        return std::span<const std::int64_t>(lengths_).first(count);
+    }
+
     // The rows that take_rows() accepted, for a caller that holds the lock.
     [[nodiscard]] std::span<const std::int64_t> taken_rows(std::size_t count) const noexcept {
         return std::span<const std::int64_t>(taken_).first(count);
@@ -161,6 +196,7 @@ class Universe {
             if (symbols) {
                 made->marks_.assign(static_cast<std::size_t>(count), 0);
                 made->taken_.assign(static_cast<std::size_t>(count) + 1, 0);
+                made->lengths_.assign(static_cast<std::size_t>(count), 0);
             }
         } catch (const std::bad_alloc&) {
             return std::unexpected(no_memory);
@@ -190,6 +226,8 @@ class Universe {
     std::vector<std::uint64_t> marks_;
     // The rows of the call that holds the lock, copied from the caller's array.
     std::vector<std::int64_t> taken_;
+    // The counts of the last ragged call.
+    std::vector<std::int64_t> lengths_;
     std::uint64_t epoch_ = 0;
     std::size_t words_per_state_ = 0;
     mutable StateLock mutex_;

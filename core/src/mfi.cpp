@@ -1,3 +1,5 @@
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -26,12 +28,21 @@ double typical(double high, double low, double close) noexcept {
     return ((high + low) + close) / 3.0;
 }
 
+// `money` where `keep`, else +0, by a mask: a compiler may branch on a selection, and
+// on a walk whether the typical price rose is a coin's toss.
+double masked(double money, bool keep) noexcept {
+    const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(keep);
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(money) & mask);
+}
+
 Flow flow_of(double tp, double previous_tp, double volume) noexcept {
     const double money = tp * volume;
-    if (!is_finite(tp) || !is_finite(previous_tp) || !is_finite(money)) {
+    // Bad where the money or the price before is NaN or infinite (a bad price makes
+    // the money bad): x - x is NaN for those, 0 for the others, one test for both.
+    if (detail::is_nan((money - money) + (previous_tp - previous_tp))) [[unlikely]] {
         return {quiet_nan, quiet_nan};
     }
-    return {tp > previous_tp ? money : 0.0, tp < previous_tp ? money : 0.0};
+    return {masked(money, tp > previous_tp), masked(money, tp < previous_tp)};
 }
 
 bool counts(double flow) noexcept {
@@ -64,9 +75,56 @@ struct MfiRun {
     }
 };
 
-// Writes the MFI of every bar of the run and returns what it leaves; the ring is
-// read, not written.
-Carry run_mfi(const MfiRun& run, Carry carry, OutputRun out) noexcept {
+// The flows of earlier bars as a run reads them, read again from the run or the ring:
+// the one leaving the window, and the window's flows oldest first. The ring is read,
+// not written, so that a preview may use it and so that a run whose output shares an
+// input's memory reads that memory as one long run would.
+struct ReadAgain {
+    const MfiRun* run;
+
+    [[nodiscard]] Flow leaving(std::uint64_t bar) const noexcept {
+        return bar >= run->period ? run->flow(bar - run->period) : Flow{0.0, 0.0};
+    }
+    void keep(const Flow& /*in*/) noexcept {}
+    template <class Add>
+    void each_in_window(std::uint64_t bar, const Add& add) const noexcept {
+        for (std::uint64_t b = bar + 1 - run->period; b <= bar; ++b) {
+            add(run->flow(b));
+        }
+    }
+};
+
+// The flows kept in the ring as they come, each in the slot of the one leaving: a
+// live run whose output shares no input's memory. Nothing is computed twice, and the
+// ring ends as the last flows leave it.
+struct Kept {
+    double* ring;
+    std::uint64_t period;
+    std::uint64_t slot;  // bar % period, for the bar being taken
+
+    [[nodiscard]] Flow leaving(std::uint64_t bar) const noexcept {
+        return bar >= period ? Flow{ring[slot], ring[period + slot]} : Flow{0.0, 0.0};
+    }
+    void keep(const Flow& in) noexcept {
+        ring[slot] = in.positive;
+        ring[period + slot] = in.negative;
+        slot = slot + 1 == period ? 0 : slot + 1;
+    }
+    // After keep(): the oldest flow is in the slot of the next bar.
+    template <class Add>
+    void each_in_window(std::uint64_t /*bar*/, const Add& add) const noexcept {
+        for (std::uint64_t k = slot; k < period; ++k) {
+            add(Flow{ring[k], ring[period + k]});
+        }
+        for (std::uint64_t k = 0; k < slot; ++k) {
+            add(Flow{ring[k], ring[period + k]});
+        }
+    }
+};
+
+// Writes the MFI of every bar of the run and returns what it leaves.
+template <class Flows>
+Carry run_mfi(const MfiRun& run, Carry carry, OutputRun out, Flows& flows) noexcept {
     const std::size_t n = run.high.length;
     const std::uint64_t period = run.period;
     std::uint64_t to_renewal = period - run.start % period;
@@ -76,7 +134,8 @@ Carry run_mfi(const MfiRun& run, Carry carry, OutputRun out) noexcept {
         const double tp = run.tp_at(i);
         const Flow in = flow_of(tp, previous_tp, load(run.volume.data, i));
         previous_tp = tp;
-        const Flow leaving = bar >= period ? run.flow(bar - period) : Flow{0.0, 0.0};
+        const Flow leaving = flows.leaving(bar);
+        flows.keep(in);
         carry.bad += static_cast<std::uint64_t>(!is_finite(in.positive));
         carry.bad -= static_cast<std::uint64_t>(!is_finite(leaving.positive));
         carry.ups += static_cast<std::uint64_t>(counts(in.positive));
@@ -103,11 +162,10 @@ Carry run_mfi(const MfiRun& run, Carry carry, OutputRun out) noexcept {
             // overflowed: summed afresh from the oldest flow, from -0.
             positive = -0.0;
             negative = -0.0;
-            for (std::uint64_t b = bar + 1 - period; b <= bar; ++b) {
-                const Flow f = run.flow(b);
+            flows.each_in_window(bar, [&](const Flow& f) noexcept {
                 positive = positive + f.positive;
                 negative = negative + f.negative;
-            }
+            });
         }
         carry.positive = positive;
         carry.negative = negative;
@@ -186,9 +244,16 @@ void MfiState::advance(InputRun high, InputRun low, InputRun close, InputRun vol
         return;
     }
     const MfiRun run{period_, bars_, flows_.get(), high, low, close, volume, carry_.previous_tp};
-    const Carry carry = run_mfi(run, carry_, out);
-    // The ring keeps the run's last flows, once the run has read the ones before it.
     const std::uint64_t end = bars_ + n;
+    if (!overlap_any(high, low, close, volume, out)) {
+        Kept kept{flows_.get(), period_, bars_ % period_};
+        carry_ = run_mfi(run, carry_, out, kept);
+        bars_ = end;
+        return;
+    }
+    ReadAgain again{&run};
+    const Carry carry = run_mfi(run, carry_, out, again);
+    // The ring keeps the run's last flows, once the run has read the ones before it.
     for (std::uint64_t b = end - (n < period_ ? n : period_); b < end; ++b) {
         const Flow f = run.flow(b);
         flows_[b % period_] = f.positive;
@@ -206,8 +271,9 @@ void MfiState::preview(InputRun high, InputRun low, InputRun close, InputRun vol
     if (period_ == 0) {
         return;
     }
-    run_mfi({period_, bars_, flows_.get(), high, low, close, volume, carry_.previous_tp}, carry_,
-            out);
+    const MfiRun run{period_, bars_, flows_.get(), high, low, close, volume, carry_.previous_tp};
+    ReadAgain again{&run};
+    run_mfi(run, carry_, out, again);
 }
 
 std::uint64_t MfiState::period() const noexcept {

@@ -174,8 +174,7 @@ void StochasticState<Means>::advance(InputRun high, InputRun low, InputRun close
     const auto take = [&](std::size_t i, double& hh, double& ll) noexcept {
         const double h = load(high.data, i);
         const double l = load(low.data, i);
-        detail::keep(extremes_, h, l);
-        if (!cursor.take(h, l)) {
+        if (!cursor.keep_and_take(h, l)) {
             return false;
         }
         hh = cursor.highest();

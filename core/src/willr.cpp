@@ -65,9 +65,8 @@ void WillrState::advance(InputRun high, InputRun low, InputRun close, OutputRun 
     for (std::size_t i = 0; i < n; ++i) {
         const double h = load(high.data, i);
         const double l = load(low.data, i);
-        detail::keep(extremes_, h, l);
         const double c = load(close.data, i);
-        const bool clean = cursor.take(h, l);
+        const bool clean = cursor.keep_and_take(h, l);
         store(out.data, i,
               clean && is_finite(c) ? percent_r(cursor.highest(), cursor.lowest(), c) : quiet_nan);
     }

@@ -58,6 +58,12 @@ const std::vector<WillrCase> willr_cases = {
     {"FallingHighs", 2, {{9, 7, 5, 4}, {1, 3, 3, 3}, {5, 5, 4, 3}}, {nan, -50, -75, -100}},
     // A close at the high gives -0, a window without range +0, as TA-Lib gives.
     {"SignedZeros", 2, {{6, 6, 3, 3}, {2, 2, 3, 3}, {6, 6, 3, 3}}, {nan, -0.0, -75, 0.0}},
+    // Of equal highs the latest stands: -0 as hh gives +0, +0 gives -0. Windows of
+    // three take their ties from either side of the ring's rounds.
+    {"LatestOfEqualHighs",
+     3,
+     {{-0.0, 0.0, -0.0, 0.0, 0.0, -0.0, -0.0}, {-1, -1, -1, -1, -1, -1, -1}, {0, 0, 0, 0, 0, 0, 0}},
+     {nan, nan, 0.0, -0.0, -0.0, 0.0, 0.0}},
     {"BadClose", 2, {{6, 6, 6}, {2, 2, 2}, {4, nan, 4}}, {nan, nan, -50}},
     {"PeriodZero", 0, {{2, 2}, {1, 1}, {1, 1}}, {nan, nan}},
     {"Empty", 2, {{}, {}, {}}, {}},

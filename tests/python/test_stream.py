@@ -53,7 +53,7 @@ def test_any_cutting_gives_the_batch_bits(name, periods, seed):
 
 
 @pytest.mark.parametrize("name", INDICATORS)
-def test_universe_with_rows_gives_each_symbol_its_batch_bits(name):
+def test_universe_with_rows_and_lengths_gives_each_symbol_its_batch_bits(name):
     rng = np.random.default_rng(7)
     periods = periods_of(name, 2)
     symbols, n = 9, 200
@@ -63,26 +63,46 @@ def test_universe_with_rows_gives_each_symbol_its_batch_bits(name):
     got = [[[] for _ in range(n_out)] for _ in range(symbols)]
     fed = np.zeros(symbols, dtype=np.int64)
     while fed.min() < n:
-        # Now a 2-D block for all symbols, now one bar for some of them.
-        if rng.random() < 0.3 and fed.max() == fed.min():
+        # Now a 2-D block for all symbols, now ragged runs (lengths) for all or some of
+        # them, now one bar for some of them; outputs made by the call now and then.
+        draw = rng.random()
+        if draw < 0.3 and fed.max() == fed.min():
             k = int(min(rng.integers(0, 20), n - fed[0]))
-            rows = None
+            rows, lengths = None, None
             chosen = range(symbols)
+            counts = [k] * symbols
             shape = (symbols, k)
+        elif draw < 0.6:
+            by_rows = rng.random() < 0.5
+            chosen = [s for s in rng.permutation(symbols) if rng.random() < 0.6] if by_rows else range(symbols)
+            rows = np.array(chosen, dtype=np.int64) if by_rows else None
+            counts = [int(min(rng.integers(0, 6), n - fed[s])) for s in chosen]
+            lengths = np.array(counts, dtype=np.int64)
+            shape = (sum(counts),)
         else:
             chosen = [s for s in rng.permutation(symbols) if fed[s] < n and rng.random() < 0.6]
-            rows = np.array(chosen, dtype=np.int64)
-            k = 1
+            rows, lengths = np.array(chosen, dtype=np.int64), None
+            counts = [1] * len(chosen)
             shape = (len(chosen),)
         ins = [
-            np.array([series[s][i][fed[s] : fed[s] + k] for s in chosen], dtype=np.float64).reshape(shape)
+            np.array([x for s, k in zip(chosen, counts) for x in series[s][i][fed[s] : fed[s] + k]],
+                     dtype=np.float64).reshape(shape)
             for i in range(len(series[0]))
         ]
-        outs = [np.empty(shape) for _ in range(n_out)]
-        universe.update(*ins, *outs, rows=rows)
-        for j, s in enumerate(chosen):
+        extra = {} if lengths is None else {"lengths": lengths}
+        if rng.random() < 0.5:
+            outs = [np.empty(shape) for _ in range(n_out)]
+            assert universe.update(*ins, *outs, rows=rows, **extra) is None
+        else:
+            made = universe.update(*ins, rows=rows, **extra)
+            outs = [made] if n_out == 1 else list(made)
+            assert all(o.shape == shape for o in outs)
+        flat = [o.reshape(-1).tolist() for o in outs]
+        start = 0
+        for s, k in zip(chosen, counts):
             for o in range(n_out):
-                got[s][o].extend(np.atleast_1d(outs[o][j]).tolist())
+                got[s][o].extend(flat[o][start : start + k])
+            start += k
             fed[s] += k
     assert universe.bars.tolist() == [n] * symbols
     for s in range(symbols):
@@ -143,6 +163,23 @@ def bad_calls():
         (lambda: ms.EMA(3), lambda s, o: s.update(1, rows=np.array([0])), ValueError, "One series takes no rows"),
         (lambda: ms.EMA(3), lambda s, o: s.update(10**400), OverflowError, "int too large to convert to float"),
         (lambda: ms.MACD(2, 3, 2), lambda s, o: s.update(z(3), o, o), ValueError, "Give every output array or none"),
+        (lambda: ms.EMA(3), lambda s, o: s.update(z(3), o, lengths=np.array([3])), ValueError,
+         "One series takes no lengths"),
+        (lambda: ms.EMA(3, symbols=2), lambda s, o: s.update(z(3), o, lengths=np.array([4, -1])), ValueError,
+         "Length -1 is negative"),
+        (lambda: ms.EMA(3, symbols=2), lambda s, o: s.update(z(3), o, lengths=np.array([2, 2])), ValueError,
+         "Lengths must sum to 3, the length of the arrays"),
+        (lambda: ms.EMA(3, symbols=2), lambda s, o: s.update(z(3), o, lengths=np.array([3])), ValueError,
+         "Lengths must have 2 entries, one per symbol, not 1"),
+        # Counts whose sum wraps around to the length of the arrays.
+        (lambda: ms.EMA(3, symbols=4), lambda s, o: s.update(z(0), z(0), lengths=np.array([2**62] * 4)), ValueError,
+         "Lengths must sum to 0, the length of the arrays"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, np.array([0]), lengths=np.array([1, 2])),
+         ValueError, "Lengths must have 1 entries, one per entry of rows, not 2"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z((3, 1)), z((3, 1)), lengths=np.array([1, 1, 1])),
+         ValueError, "Arrays must be one-dimensional with lengths"),
+        (lambda: ms.EMA(3, symbols=3), lambda s, o: s.update(z(3), o, lengths=np.array([1.0, 1.0, 1.0])), TypeError,
+         "argument 'lengths': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
     ]
     return cases
 

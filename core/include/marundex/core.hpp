@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <limits>
 #include <memory>
 #include <span>
 
@@ -641,17 +642,18 @@ class NatrState {
 
 // The highest high and the lowest low of the last `period` bars, a part of the states
 // of WILLR, STOCHF and STOCH: the window's highs and lows as they lie with the slot
-// of the next bar; from them, two queues of the window's candidate extremes in
-// order (the highs that no later high reaches, the lows likewise), so that a bar
-// costs O(1) amortised; and the first bar whose window holds no high or low that is
-// NaN or infinite. Its owner moves it bar by bar.
+// of the next bar, and the first bar whose window holds no high or low that is NaN
+// or infinite. From the window, so that a bar costs O(1) without a branch on the
+// data: the extremes of this round of the ring so far (its slots before the next
+// one), and those of the round before from each slot to the ring's end. A window is
+// the end of the round before and this round so far. Its owner moves it bar by bar.
 struct BarExtremes {
-    // A candidate extreme: its bar and its value.
+    // A candidate extreme, its bar and its value, and where a queue of them lies in a
+    // ring of candidates: what a window that keeps such queues is made of.
     struct Candidate {
         std::uint64_t bar;
         double value;
     };
-    // Where a queue lies in its ring of `period` candidates.
     struct QueueSpan {
         std::uint64_t head = 0;
         std::uint64_t size = 0;
@@ -662,10 +664,10 @@ struct BarExtremes {
     // The highs in slots 0 to period - 1, then the lows.
     std::unique_ptr<double[]> window;
     std::uint64_t next_slot = 0;
-    // Two rings of `period`: the highs' queue, then the lows'.
-    std::unique_ptr<Candidate[]> candidates;
-    QueueSpan highs;
-    QueueSpan lows;
+    // The extremes of the round before from each slot on, highs then lows.
+    std::unique_ptr<double[]> tails;
+    double round_high = -std::numeric_limits<double>::infinity();
+    double round_low = std::numeric_limits<double>::infinity();
 };
 
 // Williams' %R: ((hh - close) / (hh - ll)) * -100, hh the highest high and ll the
@@ -686,8 +688,8 @@ class WillrState {
 
     // `high`, `low`, `close` and `out` of one common length.
     void advance(InputRun high, InputRun low, InputRun close, OutputRun out) noexcept;
-    // Reads the queues and writes nothing of the state: a window within the run is
-    // scanned afresh when its extreme leaves it.
+    // Reads the state and writes nothing of it: once the run has ended the ring's
+    // round, a window is scanned afresh when its extreme leaves it.
     void preview(InputRun high, InputRun low, InputRun close, OutputRun out) const noexcept;
 
     [[nodiscard]] std::uint64_t period() const noexcept;
