@@ -294,15 +294,10 @@ def _universe(
 ) -> tuple[_Float64, ...]:
     """Outputs of symbols held one after another in one-dimensional inputs, symbol s
     taking the next lengths[s] bars, each as if alone on a new state."""
-    kind = getattr(marundex_stream, indicator.type_name)
-    outputs = tuple(np.empty(len(inputs[0])) for _ in indicator.outputs)
-    start = 0
-    for count in lengths.tolist():
-        end = start + count
-        state = kind(*parameters)
-        state.update(*(x[start:end] for x in inputs), *(y[start:end] for y in outputs))
-        start = end
-    return outputs
+    if len(lengths) == 0:
+        return tuple(np.empty(0) for _ in indicator.outputs)
+    state = getattr(marundex_stream, indicator.type_name)(*parameters, symbols=len(lengths))
+    return _as_tuple(state.update(*inputs, lengths=lengths))
 
 
 # ---------------------------------------------------------------------------
