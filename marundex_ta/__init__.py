@@ -40,7 +40,7 @@ from __future__ import annotations
 import importlib
 import sys
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Protocol
 
 import numpy as np
@@ -347,6 +347,19 @@ class Grouped:
     by: list[str]
     order: npt.NDArray[np.intp] | None
     lengths: npt.NDArray[np.int64]
+    # A polars frame cannot change: its columns are converted and gathered once.
+    _columns: dict[str, _Float64] = field(default_factory=dict)
+
+    def gathered(self, column: Any, what: str) -> _Float64:
+        """A column of the frame as float64, its groups one after another."""
+        cached = self._columns.get(column.name) if _frame_kind(self.frame) == "polars" else None
+        if cached is None:
+            cached = _to_float64(column, what)
+            if self.order is not None:
+                cached = cached[self.order]
+            if _frame_kind(self.frame) == "polars":
+                self._columns[column.name] = cached
+        return cached
 
     def __getattr__(self, name: str) -> Callable[..., Any]:
         indicator = INDICATORS.get(name)
@@ -367,6 +380,11 @@ def _group_codes(frame: Any, by: list[str], kind: str) -> npt.NDArray[np.int64]:
     pl = _library("polars")
 
     key = pl.col(by[0]) if len(by) == 1 else pl.struct(by)
+    # A grouped frame, found without the sort that ranking takes: as many runs of
+    # equal keys as keys.
+    runs = frame.select(key.rle_id()).to_series()
+    if len(runs) == 0 or runs[-1] + 1 == frame.select(key.n_unique()).item():
+        return np.asarray(runs.to_numpy(), dtype=np.int64)
     # A null key is a group of its own, as pandas keeps it with dropna=False.
     return np.asarray(frame.select(key.rank("dense").fill_null(0)).to_series().to_numpy(), dtype=np.int64)
 
@@ -430,18 +448,19 @@ def _call(indicator: Indicator, arguments: tuple[Any, ...], keywords: dict[str, 
             raise TypeError(f"Inputs must all be of one kind, not {got}")
         shape = _Shape(kinds[0], getattr(series[0], "index", None) if kinds[0] == "pandas" else None)
     parameters = _bind(indicator, parameter_values, keywords)
-    arrays = [_to_float64(s, n) for n, s in zip(indicator.inputs, series)]
+    grouped = None if by is None else by if isinstance(by, Grouped) else group(first, by)
+    if grouped is None:
+        arrays = [_to_float64(s, n) for n, s in zip(indicator.inputs, series)]
+    else:
+        arrays = [grouped.gathered(s, n) for n, s in zip(indicator.inputs, series)]
     if any(len(a) != len(arrays[0]) for a in arrays):
         raise ValueError("Inputs must have the same length")
-    if by is None:
+    if grouped is None:
         outputs = _series(indicator, parameters, arrays)
     else:
-        grouped = by if isinstance(by, Grouped) else group(first, by)
-        if grouped.order is None:
-            outputs = _universe(indicator, parameters, arrays, grouped.lengths)
-        else:
-            made = _universe(indicator, parameters, [a[grouped.order] for a in arrays], grouped.lengths)
-            outputs = tuple(np.empty_like(m) for m in made)
+        outputs = _universe(indicator, parameters, arrays, grouped.lengths)
+        if grouped.order is not None:
+            made, outputs = outputs, tuple(np.empty_like(m) for m in outputs)
             for aligned, m in zip(outputs, made):
                 aligned[grouped.order] = m
     return _shaped(outputs, result_names(indicator, parameters), shape)
