@@ -12,7 +12,7 @@ are the batch values, bit for bit.
 Inputs: NumPy arrays of any real dtype, lists and tuples, pandas Series (nullable
 and Arrow-backed dtypes too), polars Series, pyarrow arrays and chunked arrays, all
 of one kind in a call. Each becomes contiguous float64, without a copy when it is
-one already; a missing value (None, pandas NA, a null) becomes NaN.
+one already; a missing value (None, pandas NA, a null, a masked one) becomes NaN.
 
 Outputs follow the inputs' kind: NumPy for NumPy, lists and tuples (a tuple for
 several outputs); a pandas Series with the input's index (a DataFrame for several);
@@ -175,7 +175,11 @@ def _to_float64(value: object, what: str) -> _Float64:
         if isinstance(value, np.ndarray):
             if not _is_real(value.dtype):
                 raise _refuse(what, f"a NumPy array of {value.dtype}")
-            array = np.ascontiguousarray(value, dtype=np.float64)
+            if isinstance(value, np.ma.MaskedArray):
+                # The masked values are missing ones, not data.
+                array = np.ma.filled(value.astype(np.float64), np.nan)
+            else:
+                array = np.ascontiguousarray(value, dtype=np.float64)
         else:
             try:
                 array = np.asarray(value, dtype=np.float64)

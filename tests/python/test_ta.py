@@ -103,6 +103,7 @@ KINDS = [
     ("list with None", _with_gaps, np.array(_with_gaps(), dtype=float)),
     ("float64", lambda: X, X),
     ("float64 strided", lambda: np.repeat(X, 2)[::2], X),
+    ("masked", lambda: np.ma.array(X, mask=np.isin(np.arange(len(X)), GAPS)), np.array(_with_gaps(), dtype=float)),
     ("float32", lambda: X.astype(np.float32), X.astype(np.float32).astype(float)),
     ("int64", lambda: np.round(X * 100).astype(np.int64), np.round(X * 100)),
     ("uint16", lambda: np.round(X).astype(np.uint16), np.round(X)),
