@@ -497,7 +497,19 @@ class IndicatorFunction(Protocol):
 def _function(type_name: str) -> IndicatorFunction:
     indicator = INDICATORS[type_name.lower()]
 
+    kind = getattr(marundex_stream, type_name)
+    count = len(indicator.inputs)
+    defaults = tuple(d for _, d in indicator.parameters)
+
     def function(*arguments: Any, **keywords: Any) -> Any:
+        # float64 arrays straight to the engine: a short series costs no more than
+        # the state it runs on.
+        if not keywords and count <= len(arguments) <= count + len(defaults) and all(
+            type(a) is np.ndarray and a.dtype == np.float64 and a.ndim == 1 and a.flags.c_contiguous
+            for a in arguments[:count]
+        ):
+            parameters = arguments[count:] + defaults[len(arguments) - count :]
+            return kind(*parameters).update(*arguments[:count])
         return _call(indicator, arguments, keywords)
 
     inputs = ", ".join(indicator.inputs)
