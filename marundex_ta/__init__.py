@@ -457,8 +457,6 @@ def _call(indicator: Indicator, arguments: tuple[Any, ...], keywords: dict[str, 
         arrays = [_to_float64(s, n) for n, s in zip(indicator.inputs, series)]
     else:
         arrays = [grouped.gathered(s, n) for n, s in zip(indicator.inputs, series)]
-    if any(len(a) != len(arrays[0]) for a in arrays):
-        raise ValueError("Inputs must have the same length")
     if grouped is None:
         outputs = _series(indicator, parameters, arrays)
     else:

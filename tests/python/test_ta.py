@@ -241,7 +241,8 @@ REFUSALS = [
     (lambda: ta.rsi(X, 14, period=3), TypeError, "rsi() got 'period' twice"),
     (lambda: ta.rsi(X, length=3), TypeError, "rsi() got an unexpected keyword argument 'length'"),
     (lambda: ta.atr(X, X), TypeError, "atr() missing its input 'close'"),
-    (lambda: ta.atr(X, X, X[:3]), ValueError, "Inputs must have the same length"),
+    (lambda: ta.atr(X, X, X[:3]), ValueError, "All arrays must have the same shape"),
+    (lambda: ta.atr(X.tolist(), X, X[:3]), ValueError, "All arrays must have the same shape"),
     (lambda: ta.rsi(_pd(["a"], object)), TypeError,
      "data must be a NumPy array, list or tuple, a pandas or polars Series, or a pyarrow array of real "
      "numbers, not a pandas Series of object"),
