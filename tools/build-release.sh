@@ -56,7 +56,8 @@ import re, sys, zipfile
 names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")]
 modules = [r"marundex\.cpython-[^/]*\.so", r"marundex\.pyi", r"marundex-stubs/__init__\.pyi",
            r"marundex_stream\.cpython-[^/]*\.so", r"marundex_stream\.pyi",
-           r"marundex_stream-stubs/__init__\.pyi"]
+           r"marundex_stream-stubs/__init__\.pyi", r"marundex_ta/__init__\.py", r"marundex_ta/polars\.py",
+           r"marundex_ta/py\.typed"]
 allowed = modules + [r"marundex-[^/]*\.dist-info/(METADATA|WHEEL|RECORD|licenses/LICENSE)"]
 extra = [n for n in names if not any(re.fullmatch(a, n) for a in allowed)]
 missing = [a for a in modules if not any(re.fullmatch(a, n) for n in names)]

@@ -120,7 +120,8 @@ def test_sdist_ships_the_sources_stub_and_licence_only(tmp_path):
     with tarfile.open(tmp_path / proc.stdout.split()[-1]) as sdist:
         names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
     assert {"marundex.pyi", "LICENSE", "README.md", "pyproject.toml", "CMakeLists.txt", "module/module.cpp",
-            "core/src/sma.cpp", "runtime/arguments.cpp", "marundex_stream.pyi", "stream/module.cpp"} <= names
+            "core/src/sma.cpp", "runtime/arguments.cpp", "marundex_stream.pyi", "stream/module.cpp",
+            "marundex_ta/__init__.py", "marundex_ta/py.typed"} <= names
     tops = {name.split("/")[0] for name in names}
     assert not tops & {"build", "_skbuild", "dist", "tests", "tools", "benchmarks", "examples", ".ci", "docs"}
     assert "mkdocs.yml" not in names
