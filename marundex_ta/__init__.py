@@ -50,7 +50,8 @@ import marundex_stream
 
 __all__ = [
     "sma", "ema", "macd", "atr", "rsi", "wma", "dema", "tema", "mom", "roc", "stddev", "bbands", "trange",
-    "natr", "willr", "stoch", "stochf", "cci", "dmi", "obv", "mfi", "vwap", "supertrend", "kc", "sar",
+    "natr", "willr", "stoch", "stochf", "cci", "dmi", "obv", "mfi", "hma", "vwap", "supertrend", "kc", "donchian",
+    "sar", "aroon", "stochrsi",
     "group", "Grouped", "INDICATORS",
 ]  # fmt: skip
 
@@ -119,6 +120,7 @@ INDICATORS: dict[str, Indicator] = {
         Indicator("DMI", _BAR, ("plus_di_output", "minus_di_output", "adx_output"), (("period", 14),)),
         Indicator("OBV", ("close", "volume"), _ONE, ()),
         Indicator("MFI", _BAR_VOLUME, _ONE, (("period", 14),)),
+        Indicator("HMA", _DATA, _ONE, (("period", 20),)),
         Indicator("VWAP", _BAR_VOLUME, _ONE, (("period", 0),)),
         Indicator("SUPERTREND", _BAR, ("output", "trend_output"), (("period", 10), ("multiplier", 3.0))),
         Indicator(
@@ -127,7 +129,17 @@ INDICATORS: dict[str, Indicator] = {
             ("upper_output", "middle_output", "lower_output"),
             (("period", 20), ("atr_period", 10), ("nbdev", 2.0)),
         ),
+        Indicator(
+            "DONCHIAN", ("high", "low"), ("upper_output", "middle_output", "lower_output"), (("period", 20),)
+        ),
         Indicator("SAR", ("high", "low"), _ONE, (("acceleration", 0.02), ("maximum", 0.2))),
+        Indicator("AROON", ("high", "low"), ("down_output", "up_output"), (("period", 14),)),
+        Indicator(
+            "STOCHRSI",
+            _DATA,
+            ("fastk_output", "fastd_output"),
+            (("period", 14), ("fastk_period", 5), ("fastd_period", 3)),
+        ),
     )
 }
 
@@ -543,10 +555,14 @@ cci = _function("CCI")
 dmi = _function("DMI")
 obv = _function("OBV")
 mfi = _function("MFI")
+hma = _function("HMA")
 vwap = _function("VWAP")
 supertrend = _function("SUPERTREND")
 kc = _function("KC")
+donchian = _function("DONCHIAN")
 sar = _function("SAR")
+aroon = _function("AROON")
+stochrsi = _function("STOCHRSI")
 
 _FUNCTIONS: dict[str, IndicatorFunction] = {name: getattr(sys.modules[__name__], name) for name in INDICATORS}
 
