@@ -81,7 +81,8 @@ struct VwapRun {
 };
 
 // From the first bar: a bad bar gives NaN and is left out of the sums.
-Carry run_anchored(const VwapRun& run, Carry carry, OutputRun out, bool overlapping) noexcept {
+Carry run_anchored(const VwapRun& run, Carry carry, OutputRun out,
+                   [[maybe_unused]] bool overlapping) noexcept {
     const std::size_t n = run.high.length;
     const auto take = [&carry, &out](std::size_t i, const Traded& in) noexcept {
         if (!is_finite(in.volume)) {
