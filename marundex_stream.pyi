@@ -49,6 +49,7 @@ __all__ = [
     "WILLR", "STOCH", "STOCHF", "CCI", "DMI", "OBV", "MFI", "HMA", "VWAP", "SUPERTREND", "KC", "DONCHIAN",
     "SAR", "AROON", "STOCHRSI",
 ]
+__version__: str
 
 _Array = numpy.typing.NDArray[numpy.float64]
 _Rows = numpy.typing.NDArray[numpy.int64]

@@ -16,6 +16,10 @@
 #   bash benchmarks/run.sh --catalogue
 #                                     every marundex_stream type against TA-Lib: a batch,
 #                                     one live bar and a tick; results/catalogue.*
+#   bash benchmarks/run.sh --frames   marundex_ta on a long frame grouped by symbol
+#                                     (pandas, polars) against TA-Lib through pandas
+#                                     and polars, one series, one bar as numbers;
+#                                     results/frames.*
 #
 # Extra arguments go to `bench.py run` (e.g. --rounds 5 --batches 7).
 set -euo pipefail
@@ -67,7 +71,7 @@ venv() {
 
 roles=(bench-oldest bench-main bench-free-threaded)
 # Live bars and the catalogue are measured on the main interpreter alone.
-[[ ${1:-} != --stream && ${1:-} != --catalogue ]] || roles=(bench-main)
+[[ ${1:-} != --stream && ${1:-} != --catalogue && ${1:-} != --frames ]] || roles=(bench-main)
 for role in "${roles[@]}"; do
     name=$(matrix one --role "$role")
     [[ -x $("$root/tools/interpreters.sh" python "$name") ]] || "$root/tools/interpreters.sh" setup "$name" >&2
@@ -82,6 +86,11 @@ fi
 if [[ ${1:-} == --catalogue ]]; then
     shift
     exec "$py" "$root/benchmarks/catalogue.py" --results "$root/benchmarks/results" "$@"
+fi
+
+if [[ ${1:-} == --frames ]]; then
+    shift
+    exec "$py" "$root/benchmarks/frames.py" --results "$root/benchmarks/results" "$@"
 fi
 
 ft=$(venv bench-free-threaded)

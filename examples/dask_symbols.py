@@ -1,12 +1,14 @@
 """Past one machine: a Dask DataFrame partitioned by symbol, indicators per partition.
 
-Every partition holds the bars of one symbol (here generated where the partition
-is built; in real use, one file or one table slice per symbol, e.g. with
-`dask.dataframe.read_parquet`). `map_partitions` runs the indicators on each
-partition wherever the scheduler places it, so the same code runs on this
-machine's threads and on a cluster of many machines.
+Every partition holds whole symbols (here one, generated where the partition is
+built; in real use, one file or one table slice per symbol or per few, e.g. with
+`dask.dataframe.read_parquet`). `map_partitions` runs `marundex_ta` on each
+partition wherever the scheduler places it: grouped by symbol, the partition's
+symbols go through one native call. A symbol must not be split across partitions,
+since its indicators need all of its bars in order. The same code runs on this
+machine's processes and on a cluster of many machines.
 
-On your own machine it starts a `dask.distributed.LocalCluster`. For a real
+On your own machine it starts a `dask.distributed.LocalCluster` of processes. For a real
 cluster, start a scheduler (`dask scheduler`) and workers (`dask worker
 tcp://HOST:8786`) on machines that each have marundex installed (`pip install
 "marundex[dask]"` there, or in the workers' image) together with this
@@ -28,11 +30,11 @@ from extras import packages_of
 
 with packages_of("dask", "dask_symbols", __name__ == "__main__"):
     import dask.dataframe as dd
-    import numpy as np
     import pandas as pd
     from dask.distributed import Client, LocalCluster
 
-    from bars import INDICATORS, Series, generated_bars, indicators
+    import marundex_ta as ta
+    from bars import ATR_PERIOD, EMA_PERIOD, MACD_PERIODS, SMA_PERIOD, generated_bars
 
 PRICES = ("open", "high", "low", "close")
 
@@ -45,21 +47,18 @@ def symbol_frame(symbol: str, days: int = 2 * 252) -> pd.DataFrame:
     return frame
 
 
-def column(frame: pd.DataFrame, name: str) -> Series:
-    values: Series = np.ascontiguousarray(frame[name].to_numpy(dtype=np.float64))
-    return values
-
-
 def with_indicators(partition: pd.DataFrame) -> pd.DataFrame:
-    """A partition with the indicator columns added, symbol by symbol (a partition
-    may hold several symbols, a symbol is never split across partitions)."""
-    pieces = []
-    for _, rows in partition.groupby("symbol", sort=False):
-        values = indicators(column(rows, "high"), column(rows, "low"), column(rows, "close"))
-        pieces.append(pd.concat([rows, pd.DataFrame(values, index=rows.index, columns=list(INDICATORS))], axis=1))
-    if not pieces:
-        return partition.assign(**{name: np.empty(0) for name in INDICATORS})
-    return pd.concat(pieces)
+    """A partition with SMA, EMA, MACD and ATR added as columns, each symbol
+    computed alone (a partition may hold several symbols, whole)."""
+    symbols = ta.group(partition, "symbol")
+    return partition.join(
+        [
+            symbols.sma(SMA_PERIOD),
+            symbols.ema(EMA_PERIOD),
+            symbols.macd(*MACD_PERIODS),
+            symbols.atr(ATR_PERIOD),
+        ]
+    )
 
 
 def run(client: Client, symbols: Sequence[str], days: int) -> pd.DataFrame:
@@ -84,16 +83,17 @@ def main(argv: Sequence[str] | None = None) -> int:
         with Client(arguments.scheduler) as client:
             result = run(client, symbols, arguments.days)
     else:
-        # Threads in this process: nothing to ship, quick to start. Its shutdown
-        # may log a closed in-process connection, which means nothing here.
-        logging.getLogger("distributed").setLevel(logging.WARNING)
-        with LocalCluster(n_workers=arguments.workers, threads_per_worker=1, processes=False,
+        # Worker processes, as on a cluster: the work is shipped to them. Its
+        # shutdown may log closed connections, which mean nothing here.
+        logging.getLogger("distributed").setLevel(logging.ERROR)
+        with LocalCluster(n_workers=arguments.workers, threads_per_worker=1, processes=True,
                           dashboard_address=None) as cluster, Client(cluster) as client:
             result = run(client, symbols, arguments.days)
 
     last = result.groupby("symbol").tail(1).set_index("symbol")
     print(f"{last.shape[0]} symbols, {result.shape[0]} rows")
-    print(last[["date", "close", *INDICATORS]].head(5).to_string(float_format=lambda value: f"{value:.4f}"))
+    added = [name for name in result.columns if name not in ("symbol", "date", *PRICES)]
+    print(last[["date", "close", *added]].head(5).to_string(float_format=lambda value: f"{value:.4f}"))
     return 0
 
 

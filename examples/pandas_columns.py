@@ -1,14 +1,15 @@
-"""Indicators as new columns of a pandas DataFrame, without copying the prices.
+"""Indicators as new columns of a pandas DataFrame, through marundex_ta.
 
-`Series.to_numpy()` of a float64 column is a view of the frame's own memory
-(read-only under copy-on-write, which is all marundex needs of an input), and
-`pd.concat` adopts the freshly written output arrays as columns without copying
-them either. `np.shares_memory` shows both.
+`marundex_ta` takes the frame itself: each function reads the columns it needs by
+their usual names (close, high, low, in any case; or `close="Adj Close"`) and
+returns a Series, or a DataFrame for several outputs, on the frame's index, named
+after the indicator and its parameters (`sma_20`, `macd_signal_12_26_9`). A float64
+column is read without a copy; an integer or nullable column is converted, with a
+missing value as NaN.
 
-A column view must be contiguous: after a row selection with a step
-(`frame.iloc[::2]`) the column may be strided, and marundex refuses it with
-"Input array must be C-contiguous and float64"; `np.ascontiguousarray` makes the
-one copy that is then needed.
+The columns come back as new arrays; where those allocations matter (a live loop,
+a hot path), the `marundex` functions write into arrays you allocate once, and
+`Series.to_numpy()` of a float64 column is a view of the frame's memory.
 
 It needs pandas: pip install "marundex[examples]".
 """
@@ -24,30 +25,29 @@ with packages_of("examples", "pandas_columns", __name__ == "__main__"):
     import numpy as np
     import pandas as pd
 
-    from bars import INDICATORS, Series, generated_bars, indicators
+    import marundex_ta as ta
+    from bars import ATR_PERIOD, EMA_PERIOD, MACD_PERIODS, SMA_PERIOD, generated_bars
 
 
 def bars_frame(days: int, seed: int) -> pd.DataFrame:
     """Generated daily bars as a DataFrame indexed by date."""
     bars = generated_bars(days, seed)
     return pd.DataFrame(
-        {"open": bars.open, "high": bars.high, "low": bars.low, "close": bars.close},
+        {"Open": bars.open, "High": bars.high, "Low": bars.low, "Close": bars.close},
         index=pd.DatetimeIndex(bars.date, name="date"),
     )
 
 
-def column(frame: pd.DataFrame, name: str) -> Series:
-    """A float64 column as a NumPy view of the frame's memory (no copy)."""
-    values: Series = frame[name].to_numpy(dtype=np.float64, copy=False)
-    return values
-
-
-def with_indicators(frame: pd.DataFrame) -> tuple[pd.DataFrame, dict[str, Series]]:
-    """`frame` with the columns sma, ema, macd, signal, hist and atr added, and
-    the arrays that marundex wrote, which those columns hold."""
-    values = indicators(column(frame, "high"), column(frame, "low"), column(frame, "close"))
-    added = pd.DataFrame(values, index=frame.index, columns=list(INDICATORS), copy=False)
-    return pd.concat([frame, added], axis=1), values
+def with_indicators(frame: pd.DataFrame) -> pd.DataFrame:
+    """`frame` with SMA, EMA, MACD (line, signal, histogram) and ATR as new columns."""
+    return frame.join(
+        [
+            ta.sma(frame, SMA_PERIOD),
+            ta.ema(frame, EMA_PERIOD),
+            ta.macd(frame, *MACD_PERIODS),
+            ta.atr(frame, ATR_PERIOD),
+        ]
+    )
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -57,14 +57,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     arguments = parser.parse_args(argv)
 
     frame = bars_frame(arguments.days, arguments.seed)
-    # Two separate views of the column reach the same memory: neither is a copy.
-    print("close: views, not copies:", np.shares_memory(column(frame, "close"), column(frame, "close")))
-
-    result, values = with_indicators(frame)
-    print("sma column holds the array marundex wrote:", np.shares_memory(values["sma"], column(result, "sma")))
+    result = with_indicators(frame)
+    added = result.columns[len(frame.columns) :]
     print(result.tail(5).to_string(float_format=lambda value: f"{value:.4f}"))
-    # Plain float64 columns from here on: NaN marks the warm-up of each indicator.
-    print("warm-up rows:", {name: int(result[name].isna().sum()) for name in INDICATORS})
+    # Plain float64 columns: NaN marks the warm-up of each indicator.
+    print("warm-up rows:", {name: int(result[name].isna().sum()) for name in added})
+    # A volume column of integers, as data vendors ship it, is taken as it is.
+    volume = pd.Series(np.arange(1, len(frame) + 1) * 1000, index=frame.index, dtype="Int64")
+    print("OBV of an Int64 volume, last:", float(ta.obv(frame["Close"], volume).iloc[-1]))
     return 0
 
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "internal_failure.hpp"
+#include "notes.hpp"
 #include "try.hpp"
 #include "wrapped_error.hpp"
 
@@ -12,11 +13,22 @@ namespace {
 
 constexpr StaticText array_target = "PyArray<T, D>";
 
+// A float64 input may be converted from what was given; an output or a vector
+// of counts may not, a copy would not do.
+enum class Convertible : bool { no, yes };
+
 [[gnu::cold, gnu::noinline]] PyErr not_an_array_error(PyObject* object, const char* parameter,
-                                                      const char* note) noexcept {
+                                                      const char* note,
+                                                      Convertible convertible) noexcept {
     try {
+        std::string text = std::string("argument '") + parameter + "' takes " + note;
+        if (convertible == Convertible::yes) {
+            if (const std::string fix = notes::series_conversion(object); !fix.empty()) {
+                text += "; " + fix;
+            }
+        }
         return argument_error(parameter, PyErr::type_mismatch(object, array_target))
-            .with_note(std::string("argument '") + parameter + "' takes " + note);
+            .with_note(std::move(text));
     } catch (...) {
         internal_failure("could not compose an error message");
     }
@@ -27,13 +39,13 @@ constexpr StaticText array_target = "PyArray<T, D>";
                            "array was resized or moved during the call");
 }
 
-Result<void> require(Result<bool> passed, PyObject* object, const char* parameter,
-                     const char* note) noexcept {
+Result<void> require(Result<bool> passed, PyObject* object, const char* parameter, const char* note,
+                     Convertible convertible = Convertible::no) noexcept {
     if (!passed) {
         return failure(std::move(passed.error()));
     }
     if (!*passed) {
-        return failure(not_an_array_error(object, parameter, note));
+        return failure(not_an_array_error(object, parameter, note, convertible));
     }
     return {};
 }
@@ -60,8 +72,8 @@ Result<GridView> BorrowedGrid::view(const char* parameter) const noexcept {
 
 Result<BorrowedGrid> borrow_float64_grid(PyObject* object, const char* parameter,
                                          int max_dimensions, const char* note) noexcept {
-    MARUNDEX_TRY(tested,
-                 require(check_float64_grid(object, max_dimensions), object, parameter, note));
+    MARUNDEX_TRY(tested, require(check_float64_grid(object, max_dimensions), object, parameter,
+                                 note, Convertible::yes));
     return borrow_tested(object, parameter);
 }
 

@@ -19,22 +19,57 @@ bool is_numpy_array(PyObject* object) noexcept {
     return Py_TYPE(object) == type || PyType_IsSubtype(Py_TYPE(object), type) != 0;
 }
 
+// What turns a series of the object's kind into a float64 array, missing values
+// as NaN; empty for a kind not known here. pandas, polars and pyarrow are told
+// apart by their types' module and name, so that none of them is imported.
+std::string kind_conversion(PyObject* object) {
+    if (PyList_Check(object) || PyTuple_Check(object)) {
+        return "numpy.asarray(x, dtype=numpy.float64)";
+    }
+    if (is_numpy_array(object)) {
+        // A float64 array was refused for its shape or layout, which no dtype mends.
+        PyObject* const descr = array_fields(object).descr;
+        const bool float64 = descr != nullptr && object_text(descr) == "float64";
+        return float64 ? std::string() : std::string("x.astype(numpy.float64)");
+    }
+    PyTypeObject* const type = Py_TYPE(object);
+    const std::string module =
+        utf8_of_new(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"))
+            .value_or("");
+    const std::string package = module.substr(0, module.find('.'));
+    const std::string name = type_name_text(type, false);
+    if (package == "pandas" && name == "Series") {
+        return "x.to_numpy(dtype=\"float64\", na_value=numpy.nan)";
+    }
+    if (package == "polars" && name == "Series") {
+        return "x.cast(polars.Float64).fill_null(float(\"nan\")).to_numpy()";
+    }
+    if (package == "pyarrow" && name.ends_with("Array")) {
+        return "x.cast(pyarrow.float64()).fill_null(float(\"nan\")).to_numpy()";
+    }
+    return {};
+}
+
+std::string with_front_door(const std::string& conversion) {
+    return "pass " + conversion + "; marundex_ta's functions take x as it is";
+}
+
 std::string argument(const char* parameter) {
     return std::string("argument '") + parameter + "'";
 }
 
 std::string conversion_text(PyObject* object, const char* parameter, ArrayRole role) {
     std::string given = type_name_text(Py_TYPE(object), true);
-    std::string fix =
-        "pass numpy.ascontiguousarray(x, dtype=numpy.float64), "
-        "or x.to_numpy(dtype=numpy.float64) for a pandas Series";
+    const std::string conversion = kind_conversion(object);
+    std::string fix = conversion.empty() ? "pass numpy.ascontiguousarray(x, dtype=numpy.float64)"
+                                         : with_front_door(conversion);
     if (is_numpy_array(object)) {
         const ArrayObjectFields& fields = array_fields(object);
         const std::string dtype = fields.descr != nullptr ? object_text(fields.descr) : "unknown";
         given += " of dtype " + dtype + " with " + std::to_string(fields.nd) +
                  (fields.nd == 1 ? " dimension" : " dimensions");
         if (fields.nd == 1) {
-            fix = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)";
+            fix = with_front_door(conversion);
         } else if (fields.nd == 0) {
             // A scalar has no column to pick: it becomes a series of one value.
             fix = dtype == "float64"
@@ -84,6 +119,13 @@ std::string composed(Compose compose) noexcept {
 
 std::string conversion(PyObject* object, const char* parameter, ArrayRole role) noexcept {
     return composed([&] { return conversion_text(object, parameter, role); });
+}
+
+std::string series_conversion(PyObject* object) noexcept {
+    return composed([&] {
+        const std::string conversion = kind_conversion(object);
+        return conversion.empty() ? conversion : with_front_door(conversion);
+    });
 }
 
 std::string contiguity(const char* parameter, const SeriesView& view, ArrayRole role) noexcept {

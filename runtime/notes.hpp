@@ -16,6 +16,11 @@ enum class ArrayRole { input, output };
 // For an argument that failed the array test: what it is, and how to make one that passes.
 std::string conversion(PyObject* object, const char* parameter, ArrayRole role) noexcept;
 
+// For an input that is not a float64 array: how to convert a series of its kind
+// (NumPy, a list or tuple, pandas, polars, pyarrow), and that marundex_ta takes it
+// as it is; empty for any other kind.
+std::string series_conversion(PyObject* object) noexcept;
+
 // For an array refused as not contiguous: the stride found, and the fix.
 std::string contiguity(const char* parameter, const SeriesView& view, ArrayRole role) noexcept;
 

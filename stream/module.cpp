@@ -175,6 +175,9 @@ Result<PyObject*> initialise() noexcept {
     if (PyModule_AddObjectRef(module.get(), "__all__", all.get()) == -1) {
         return failure(PyErr::fetch());
     }
+    if (PyModule_AddStringConstant(module.get(), "__version__", MARUNDEX_VERSION) == -1) {
+        return failure(PyErr::fetch());
+    }
     PyObject* made = module.release();
     PyObject* cached = module_cache.publish(made, [](PyObject* loser) { release_ref(loser); });
     return Py_NewRef(cached);

@@ -159,6 +159,7 @@ step "benchmark smoke"
 bash "$root/benchmarks/run.sh" --smoke
 bash "$root/benchmarks/run.sh" --stream --smoke --rounds 1 >/dev/null
 bash "$root/benchmarks/run.sh" --catalogue --smoke --rounds 1 >/dev/null
+bash "$root/benchmarks/run.sh" --frames --smoke --rounds 1 >/dev/null
 # The borrow registry's store under threads: that it builds, and that every store
 # grants every read-only borrow.
 configure "$build/bench-core" "${cached[@]}" -DMARUNDEX_BUILD_BENCHMARKS=ON

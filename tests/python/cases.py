@@ -25,8 +25,9 @@ ARRAY_TARGET = "'{}' object cannot be converted to 'PyArray<T, D>'"
 
 # The notes, as a user reads them under the message.
 EXPECTED_ARRAY = "a one-dimensional numpy.ndarray of float64"
-FIX_CONVERSION = "pass numpy.ascontiguousarray(x, dtype=numpy.float64)"
-FIX_ANY_OBJECT = FIX_CONVERSION + ", or x.to_numpy(dtype=numpy.float64) for a pandas Series"
+FRONT_DOOR = "; marundex_ta's functions take x as it is"
+FIX_CONVERSION = "pass x.astype(numpy.float64)" + FRONT_DOOR
+FIX_ANY_OBJECT = "pass numpy.asarray(x, dtype=numpy.float64)" + FRONT_DOOR
 FIX_DIMENSIONS = "pass one column, x[:, k], or x.ravel()"
 FIX_SCALAR = "pass a series of one value, numpy.atleast_1d(x)"
 ASSIGN_AFTERWARDS = 'pass numpy.empty(n) and assign it afterwards (df["col"] = out)'

@@ -380,6 +380,49 @@ def test_literal_list_message():
     assert str(info.value) == "argument 'data': 'list' object cannot be converted to 'PyArray<T, D>'"
 
 
+def series_of_kind(kind):
+    """[1, missing, 3] as a series of `kind`, and the name of its type."""
+    if kind in ("pandas", "polars", "pyarrow", "chunked"):
+        module = pytest.importorskip({"chunked": "pyarrow"}.get(kind, kind))
+    if kind == "pandas":
+        return module.Series([1, None, 3], dtype="Int64"), "Series"
+    if kind == "polars":
+        return module.Series([1, None, 3]), "Series"
+    if kind == "pyarrow":
+        return module.array([1, None, 3]), "Int64Array"
+    if kind == "chunked":
+        return module.chunked_array([[1, None], [3]]), "ChunkedArray"
+    return {"int32": (np.array([1, 2, 3], dtype=np.int32), "ndarray of dtype int32 with 1 dimension"),
+            "list": ([1, float("nan"), 3], "list"), "tuple": ((1, float("nan"), 3), "tuple")}[kind]
+
+
+@pytest.mark.parametrize("kind, conversion", [
+    ("int32", "x.astype(numpy.float64)"),
+    ("list", "numpy.asarray(x, dtype=numpy.float64)"),
+    ("tuple", "numpy.asarray(x, dtype=numpy.float64)"),
+    ("pandas", 'x.to_numpy(dtype="float64", na_value=numpy.nan)'),
+    ("polars", 'x.cast(polars.Float64).fill_null(float("nan")).to_numpy()'),
+    ("pyarrow", 'x.cast(pyarrow.float64()).fill_null(float("nan")).to_numpy()'),
+    ("chunked", 'x.cast(pyarrow.float64()).fill_null(float("nan")).to_numpy()'),
+])
+def test_notes_name_a_conversion_that_works_for_the_kind_given(kind, conversion):
+    ms = pytest.importorskip("marundex_stream")
+    x, given = series_of_kind(kind)
+    fix = f"pass {conversion}; marundex_ta's functions take x as it is"
+    with pytest.raises(TypeError) as info:
+        marundex.indicator_sma(1, x, np.empty(3))
+    assert info.value.__notes__ == [f"argument 'data' takes a one-dimensional numpy.ndarray of float64, given: {given}; {fix}"]
+    with pytest.raises(TypeError) as info:
+        ms.SMA(1).update(x)
+    assert info.value.__notes__ == ["argument 'data' takes a one-dimensional, C-contiguous numpy.ndarray of float64, "
+                                    f"the new bars of the series; {fix}"]
+    # The conversion as written in the note, run on the object: the call then passes.
+    namespace = {"numpy": np, **{name: pytest.importorskip(name) for name in ("polars", "pyarrow") if name in conversion}}
+    out = np.empty(3)
+    marundex.indicator_ema(1, eval(conversion, namespace, {"x": x}), out)  # period 1: the values themselves
+    np.testing.assert_array_equal(out, [1.0, 2.0 if kind == "int32" else np.nan, 3.0])
+
+
 def accepted_variants(values):
     values = np.asarray(values, dtype=np.float64)
     native = "<f8" if sys.byteorder == "little" else ">f8"

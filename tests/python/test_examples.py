@@ -49,6 +49,11 @@ def direct(high, low, close):
     return out
 
 
+# The examples' indicators as marundex_ta names its columns.
+COLUMNS = {"sma": "sma_20", "ema": "ema_20", "macd": "macd_12_26_9", "signal": "macd_signal_12_26_9",
+           "hist": "macd_hist_12_26_9", "atr": "atr_14"}
+
+
 def assert_same_bits(got, expected):
     got = np.ascontiguousarray(got, dtype=np.float64)
     assert got.shape == expected.shape
@@ -117,31 +122,44 @@ def test_demo_names_the_extra_of_a_missing_package(tmp_path):
 
 
 def test_readme_quick_start_runs_as_written(capsys):
-    """The README's pandas quick start, exactly as it stands there: a DataFrame in, new columns out."""
+    """The README's quick start, exactly as it stands there: a long frame grouped by
+    symbol through marundex_ta, then the caller-allocated calls."""
     readme = (EXAMPLES.parent / "README.md").read_text(encoding="utf-8")
     section = readme.split("\n## Quick start\n", 1)[1].split("\n## ", 1)[0]
-    (code,) = re.findall(r"```python\n(.*?)```", section, re.DOTALL)
     namespace: dict = {}
-    exec(compile(code, "README.md", "exec"), namespace)
+    for code in re.findall(r"```python\n(.*?)```", section, re.DOTALL):
+        exec(compile(code, "README.md", "exec"), namespace)
+    assert capsys.readouterr().out.endswith("True True\n")
     frame = namespace["df"]
-    assert "atr" in capsys.readouterr().out
-    assert frame.isna().sum().to_dict() == {"high": 0, "low": 0, "close": 0, "sma": 19, "ema": 19, "macd": 25,
-                                             "signal": 33, "hist": 33, "atr": 14}
-    expected = direct(*(frame[name].to_numpy().copy() for name in ("high", "low", "close")))
-    for name, values in expected.items():
-        assert_same_bits(frame[name].to_numpy(), values)
+    assert list(frame["symbol"].unique()) == ["AAA", "BBB", "CCC"]
+    for _, rows in frame.groupby("symbol"):
+        expected = direct(*(rows[name].to_numpy().copy() for name in ("high", "low", "close")))
+        assert_same_bits(rows["sma_20"].to_numpy(), expected["sma"])
+        assert_same_bits(rows["atr_14"].to_numpy(), expected["atr"])
 
 
-def test_pandas_columns_are_the_written_arrays():
+def test_pandas_columns_match_direct_calls():
     pandas_columns = example("pandas_columns")
     assert run_example("pandas_columns", "--days", "100").returncode == 0
     frame = pandas_columns.bars_frame(300, seed=5)
-    result, values = pandas_columns.with_indicators(frame)
-    assert np.shares_memory(frame["close"].to_numpy(), pandas_columns.column(frame, "close"))
-    expected = direct(*(frame[name].to_numpy().copy() for name in ("high", "low", "close")))
+    result = pandas_columns.with_indicators(frame)
+    assert result.index.equals(frame.index)
+    expected = direct(*(frame[name].to_numpy().copy() for name in ("High", "Low", "Close")))
     for name, array in expected.items():
-        assert np.shares_memory(values[name], result[name].to_numpy())
-        assert_same_bits(result[name].to_numpy(), array)
+        assert_same_bits(result[COLUMNS[name]].to_numpy(), array)
+
+
+def test_polars_over_matches_direct_calls():
+    pytest.importorskip("polars")
+    polars_over = example("polars_over")
+    assert run_example("polars_over", "--symbols", "2", "--days", "60").returncode == 0
+    symbols = ["S1", "S0", "S2"]
+    result = polars_over.with_indicators(polars_over.long_frame(symbols, 80))
+    for symbol in symbols:
+        rows = result.filter(result["symbol"] == symbol)
+        expected = direct(*(rows[name].to_numpy().copy() for name in ("high", "low", "close")))
+        for name, array in expected.items():
+            assert_same_bits(rows[COLUMNS[name]].fill_null(np.nan).to_numpy(), array)
 
 
 def test_thread_pool_matches_direct_calls():
@@ -177,7 +195,7 @@ def test_dask_partitions_match_direct_calls():
         bars = dask_symbols.symbol_frame(symbol, days=150)
         expected = direct(*(bars[name].to_numpy().copy() for name in ("high", "low", "close")))
         for name, array in expected.items():
-            assert_same_bits(rows[name].to_numpy(), array)
+            assert_same_bits(rows[COLUMNS[name]].to_numpy(), array)
 
 
 def test_live_example_ends_with_live_equal_to_batch():

@@ -4,6 +4,7 @@ import ast
 import doctest
 import pathlib
 import sysconfig
+import tomllib
 
 import numpy as np
 import pytest
@@ -93,6 +94,15 @@ def test_stream_stub_declares_the_types_as_they_are():
         actual = {m for m in dir(getattr(ms, name)) if not m.startswith("_")} | {"__copy__", "__deepcopy__"}
         assert declared == actual, name
         assert all(hasattr(getattr(ms, name), m) for m in declared)
+
+
+def test_stream_version_is_the_package_version():
+    ms = pytest.importorskip("marundex_stream")
+    tree = ast.parse((STUB.parent / "marundex_stream.pyi").read_text())
+    declared = [node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)]
+    package = tomllib.loads((STUB.parent / "pyproject.toml").read_text())["project"]["version"]
+    assert (declared, ms.__version__) == (["__version__"], package)
+    assert not hasattr(marundex, "__version__")
 
 
 def test_sdist_ships_the_sources_stub_and_licence_only(tmp_path):
