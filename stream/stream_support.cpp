@@ -7,6 +7,7 @@
 #include "../runtime/internal_failure.hpp"
 #include "../runtime/notes.hpp"
 #include "../runtime/numpy_api.hpp"
+#include "../runtime/write_once.hpp"
 #include "stream_type.hpp"
 
 namespace marundex::stream {
@@ -237,16 +238,41 @@ Result<double> number_value(PyObject* object) noexcept {
     return value;
 }
 
-Result<OwnedRef> new_float64_like(PyObject* array) noexcept {
+namespace {
+
+// numpy.empty, looked up once: outputs made for a short series cost about as much
+// as the state they run on, and the lookup would be a good part of it.
+WriteOnce<PyObject*> numpy_empty;
+
+Result<PyObject*> empty_function() noexcept {
+    if (PyObject* const* found = numpy_empty.get()) {
+        return *found;
+    }
     const OwnedRef numpy(PyImport_ImportModule("numpy"));
     if (!numpy) {
         return failure(PyErr::fetch());
     }
-    const OwnedRef shape(PyObject_GetAttrString(array, "shape"));
+    PyObject* empty = PyObject_GetAttrString(numpy.get(), "empty");
+    if (empty == nullptr) {
+        return failure(PyErr::fetch());
+    }
+    // Kept for the process, as the module keeps numpy itself.
+    return numpy_empty.publish(empty, [](PyObject* twin) { release_ref(twin); });
+}
+
+}  // namespace
+
+Result<OwnedRef> new_float64_like(PyObject* array) noexcept {
+    MARUNDEX_TRY(empty, empty_function());
+    // The array has passed the array test: one or two dimensions.
+    const ArrayObjectFields& fields = array_fields(array);
+    const OwnedRef shape(fields.nd == 1
+                             ? PyLong_FromSsize_t(fields.dimensions[0])
+                             : Py_BuildValue("(nn)", fields.dimensions[0], fields.dimensions[1]));
     if (!shape) {
         return failure(PyErr::fetch());
     }
-    OwnedRef made(PyObject_CallMethod(numpy.get(), "empty", "(O)", shape.get()));
+    OwnedRef made(PyObject_CallOneArg(*empty, shape.get()));
     if (!made) {
         return failure(PyErr::fetch());
     }
