@@ -67,25 +67,24 @@ AroonState::~AroonState() = default;
 void AroonState::advance(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept {
     prefill(high, low, down, up);
     const std::uint64_t p = period();
-    detail::SideCursor<true> highs = detail::high_cursor(sides_);
-    detail::SideCursor<false> lows = detail::low_cursor(sides_);
+    detail::SidesCursor<true> cursor = detail::live_cursor<true>(sides_, bars_);
     for (std::size_t i = 0; i < high.length; ++i) {
         const std::uint64_t bar = bars_ + i;
-        const bool high_clean = highs.take(bar, load(high.data, i));
-        const bool low_clean = lows.take(bar, load(low.data, i));
-        store(down.data, i, aroon(p, bar, low_clean, low_clean ? lows.front() : Standing{}));
-        store(up.data, i, aroon(p, bar, high_clean, high_clean ? highs.front() : Standing{}));
+        bool high_clean = false;
+        bool low_clean = false;
+        cursor.take(load(high.data, i), load(low.data, i), high_clean, low_clean);
+        store(down.data, i, aroon(p, bar, low_clean, cursor.low));
+        store(up.data, i, aroon(p, bar, high_clean, cursor.high));
     }
-    detail::settle(sides_, highs, lows);
-    detail::keep(sides_, high, low);
+    detail::settle(sides_, cursor);
     bars_ += high.length;
 }
 
 void AroonState::preview(InputRun high, InputRun low, OutputRun down, OutputRun up) const noexcept {
     prefill(high, low, down, up);
     const std::uint64_t p = period();
-    detail::SidePreview<true> highs = detail::high_preview(sides_, bars_);
-    detail::SidePreview<false> lows = detail::low_preview(sides_, bars_);
+    detail::SidePreview<true, true> highs(sides_, bars_);
+    detail::SidePreview<false, true> lows(sides_, bars_);
     const auto high_at = [&high](std::size_t k) noexcept { return load(high.data, k); };
     const auto low_at = [&low](std::size_t k) noexcept { return load(low.data, k); };
     for (std::size_t i = 0; i < high.length; ++i) {
