@@ -32,18 +32,45 @@ using Standing = BarExtremes::Candidate;
 template <bool Highs>
 inline constexpr Standing no_extreme{0, Highs ? below_all : above_all};
 
+// a > b ? if_above : otherwise, without a branch: which one stands is a coin's toss
+// on a random walk, and a branch would mispredict. A compiler may turn a plain
+// selection into one, so it is the machine's conditional move where that is known,
+// and else a mask that the empty asm hides to be all ones or zeros.
+inline std::uint64_t select_above(double a, double b, std::uint64_t if_above,
+                                  std::uint64_t otherwise) noexcept {
+#if defined(__x86_64__)
+    // Above is false when either is NaN (unordered sets the carry).
+    asm("ucomisd %[b], %[a]\n\tcmova %[if_above], %[x]"
+        : [x] "+r"(otherwise)
+        : [a] "x"(a), [b] "x"(b), [if_above] "r"(if_above)
+        : "cc");
+    return otherwise;
+#elif defined(__aarch64__)
+    // gt is false when either is NaN.
+    std::uint64_t x;
+    asm("fcmp %d[a], %d[b]\n\tcsel %[x], %[if_above], %[otherwise], gt"
+        : [x] "=r"(x)
+        : [a] "w"(a), [b] "w"(b), [if_above] "r"(if_above), [otherwise] "r"(otherwise)
+        : "cc");
+    return x;
+#else
+    std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(a > b);
+    asm("" : "+r"(mask));
+    return otherwise ^ ((otherwise ^ if_above) & mask);
+#endif
+}
+
 // The extreme of two, `later` of a later bar than `earlier`, so that of equal values
-// it stands. The value is one max or min; the bar, when `Bars`, follows by a mask.
+// it stands: the value one max or min, and its bar when `Bars`.
 template <bool Highs, bool Bars>
 inline Standing pick(Standing later, Standing earlier) noexcept {
-    const bool earlier_stands = Highs ? earlier.value > later.value : earlier.value < later.value;
     Standing x;
-    x.value = Highs ? higher(later.value, earlier.value) : lower(later.value, earlier.value);
-    if constexpr (Bars) {
-        const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(earlier_stands);
-        x.bar = (earlier.bar & mask) | (later.bar & ~mask);
+    if constexpr (Highs) {
+        x.value = higher(later.value, earlier.value);
+        x.bar = Bars ? select_above(earlier.value, later.value, earlier.bar, later.bar) : 0;
     } else {
-        x.bar = 0;
+        x.value = lower(later.value, earlier.value);
+        x.bar = Bars ? select_above(later.value, earlier.value, earlier.bar, later.bar) : 0;
     }
     return x;
 }
