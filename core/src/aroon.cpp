@@ -23,6 +23,19 @@ double aroon(std::uint64_t period, std::uint64_t bar, bool clean, Standing extre
     return (100.0 * left) / detail::period_as_double(period);
 }
 
+// A bar's two lines at once, down then up, as aroon() gives each: the division costs
+// most of a bar, and one instruction divides both lanes, each rounded on its own.
+using Lines = double __attribute__((vector_size(16)));
+
+Lines aroon_lines(double period, std::uint64_t bar, Standing lowest, Standing highest) noexcept {
+    // Bars since the extreme are at most the period, at most max_window: exact as
+    // signed words and as doubles.
+    const Lines left = {static_cast<double>(static_cast<std::int64_t>(bar - lowest.bar)),
+                        static_cast<double>(static_cast<std::int64_t>(bar - highest.bar))};
+    const Lines periods = {period, period};
+    return (100.0 * (periods - left)) / periods;
+}
+
 void prefill(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept {
     // The pre-fill comes before any read when an output overlaps an input.
     if (detail::overlap(high, down) || detail::overlap(low, down) || detail::overlap(high, up) ||
@@ -66,26 +79,26 @@ AroonState::~AroonState() = default;
 
 void AroonState::advance(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept {
     prefill(high, low, down, up);
-    const std::uint64_t p = period();
-    detail::SideCursor<true> highs = detail::high_cursor(sides_);
-    detail::SideCursor<false> lows = detail::low_cursor(sides_);
+    const double period_double = detail::period_as_double(period());
+    detail::SidesCursor<true> cursor = detail::live_cursor<true>(sides_, bars_);
     for (std::size_t i = 0; i < high.length; ++i) {
         const std::uint64_t bar = bars_ + i;
-        const bool high_clean = highs.take(bar, load(high.data, i));
-        const bool low_clean = lows.take(bar, load(low.data, i));
-        store(down.data, i, aroon(p, bar, low_clean, low_clean ? lows.front() : Standing{}));
-        store(up.data, i, aroon(p, bar, high_clean, high_clean ? highs.front() : Standing{}));
+        bool high_clean = false;
+        bool low_clean = false;
+        cursor.take(load(high.data, i), load(low.data, i), high_clean, low_clean);
+        const Lines lines = aroon_lines(period_double, bar, cursor.low, cursor.high);
+        store(down.data, i, low_clean ? lines[0] : quiet_nan);
+        store(up.data, i, high_clean ? lines[1] : quiet_nan);
     }
-    detail::settle(sides_, highs, lows);
-    detail::keep(sides_, high, low);
+    detail::settle(sides_, cursor);
     bars_ += high.length;
 }
 
 void AroonState::preview(InputRun high, InputRun low, OutputRun down, OutputRun up) const noexcept {
     prefill(high, low, down, up);
     const std::uint64_t p = period();
-    detail::SidePreview<true> highs = detail::high_preview(sides_, bars_);
-    detail::SidePreview<false> lows = detail::low_preview(sides_, bars_);
+    detail::SidePreview<true, true> highs(sides_, bars_);
+    detail::SidePreview<false, true> lows(sides_, bars_);
     const auto high_at = [&high](std::size_t k) noexcept { return load(high.data, k); };
     const auto low_at = [&low](std::size_t k) noexcept { return load(low.data, k); };
     for (std::size_t i = 0; i < high.length; ++i) {

@@ -77,17 +77,14 @@ void DonchianState::advance(InputRun high, InputRun low, OutputRun upper, Output
                             OutputRun lower) noexcept {
     const Bands out{upper, middle, lower};
     prefill(high, low, out);
-    detail::SideCursor<true> highs = detail::high_cursor(sides_);
-    detail::SideCursor<false> lows = detail::low_cursor(sides_);
+    detail::SidesCursor<false> cursor = detail::live_cursor<false>(sides_, bars_);
     for (std::size_t i = 0; i < high.length; ++i) {
-        const std::uint64_t bar = bars_ + i;
-        const bool high_clean = highs.take(bar, load(high.data, i));
-        const bool low_clean = lows.take(bar, load(low.data, i));
-        write_bands(out, i, high_clean, high_clean ? highs.front() : Standing{}, low_clean,
-                    low_clean ? lows.front() : Standing{});
+        bool high_clean = false;
+        bool low_clean = false;
+        cursor.take(load(high.data, i), load(low.data, i), high_clean, low_clean);
+        write_bands(out, i, high_clean, cursor.high, low_clean, cursor.low);
     }
-    detail::settle(sides_, highs, lows);
-    detail::keep(sides_, high, low);
+    detail::settle(sides_, cursor);
     bars_ += high.length;
 }
 
@@ -95,8 +92,8 @@ void DonchianState::preview(InputRun high, InputRun low, OutputRun upper, Output
                             OutputRun lower) const noexcept {
     const Bands out{upper, middle, lower};
     prefill(high, low, out);
-    detail::SidePreview<true> highs = detail::high_preview(sides_, bars_);
-    detail::SidePreview<false> lows = detail::low_preview(sides_, bars_);
+    detail::SidePreview<true, false> highs(sides_, bars_);
+    detail::SidePreview<false, false> lows(sides_, bars_);
     const auto high_at = [&high](std::size_t k) noexcept { return load(high.data, k); };
     const auto low_at = [&low](std::size_t k) noexcept { return load(low.data, k); };
     for (std::size_t i = 0; i < high.length; ++i) {

@@ -1,9 +1,12 @@
 // The highest high and the lowest low of a window of bars, each side on its own and
 // with the bar where it stands, which DONCHIAN's bands and AROON's lines take: a bad
-// high spoils the windows of the highs only, a bad low those of the lows. Each side
-// is a queue of candidate extremes over the window, oldest first, each later than
-// the one before and strictly nearer the extreme's side: of equal values the latest
-// stands. A bar is pushed once and dropped once, O(1) amortised.
+// high spoils the windows of the highs only, a bad low those of the lows. As in
+// bar_extremes.hpp, the window of highs and lows is a ring read in rounds: a window
+// is the end of the round before and this round so far. Each side carries the
+// extreme of its round so far, and works the extremes of the round before from each
+// slot to the end once when a round ends, each with its bar; of equal values the
+// latest stands. A bar costs O(1) with no branch on the data, as much on a random
+// walk as on a monotone series.
 #pragma once
 
 #include <array>
@@ -14,6 +17,7 @@
 #include <memory>
 #include <new>
 
+#include "bar_extremes.hpp"
 #include "checkpoint.hpp"
 #include "float64_access.hpp"
 #include "marundex/core.hpp"
@@ -21,158 +25,270 @@
 
 namespace marundex::core::detail {
 
-using SideCandidate = BarExtremes::Candidate;
-using SideSpan = BarExtremes::QueueSpan;
-
 // An extreme and its bar.
-struct Standing {
-    double value;
-    std::uint64_t bar;
-};
+using Standing = BarExtremes::Candidate;
 
+// The side's far end, which any value reaches.
 template <bool Highs>
-inline bool reaches(double value, double than) noexcept {
+inline constexpr Standing no_extreme{0, Highs ? below_all : above_all};
+
+// a > b ? if_above : otherwise, without a branch: which one stands is a coin's toss
+// on a random walk, and a branch would mispredict. A compiler may turn a plain
+// selection into one, so it is the machine's conditional move where that is known,
+// and else a mask that the empty asm hides to be all ones or zeros.
+inline std::uint64_t select_above(double a, double b, std::uint64_t if_above,
+                                  std::uint64_t otherwise) noexcept {
+#if defined(__x86_64__)
+    // Above is false when either is NaN (unordered sets the carry).
+    asm("ucomisd %[b], %[a]\n\tcmova %[if_above], %[x]"
+        : [x] "+r"(otherwise)
+        : [a] "x"(a), [b] "x"(b), [if_above] "r"(if_above)
+        : "cc");
+    return otherwise;
+#elif defined(__aarch64__)
+    // gt is false when either is NaN.
+    std::uint64_t x;
+    asm("fcmp %d[a], %d[b]\n\tcsel %[x], %[if_above], %[otherwise], gt"
+        : [x] "=r"(x)
+        : [a] "w"(a), [b] "w"(b), [if_above] "r"(if_above), [otherwise] "r"(otherwise)
+        : "cc");
+    return x;
+#else
+    std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(a > b);
+    asm("" : "+r"(mask));
+    return otherwise ^ ((otherwise ^ if_above) & mask);
+#endif
+}
+
+// The extreme of two, `later` of a later bar than `earlier`, so that of equal values
+// it stands: the value one max or min, and its bar when `Bars`.
+template <bool Highs, bool Bars>
+inline Standing pick(Standing later, Standing earlier) noexcept {
+    Standing x;
     if constexpr (Highs) {
-        return value >= than;
+        x.value = higher(later.value, earlier.value);
+        x.bar = Bars ? select_above(earlier.value, later.value, earlier.bar, later.bar) : 0;
     } else {
-        return value <= than;
+        x.value = lower(later.value, earlier.value);
+        x.bar = Bars ? select_above(later.value, earlier.value, earlier.bar, later.bar) : 0;
+    }
+    return x;
+}
+
+// The extremes of a side's ring from each slot to the end, the slot at the end
+// being the bar `last`'s: a round just ended.
+template <bool Highs, bool Bars>
+inline void work_tails(const double* ring, Standing* tails, std::uint64_t span,
+                       std::uint64_t last) noexcept {
+    Standing x = no_extreme<Highs>;
+    for (std::uint64_t k = span; k-- != 0;) {
+        x = pick<Highs, Bars>(x, {last - (span - 1 - k), ring[k]});
+        tails[k] = x;
     }
 }
 
-// One side's queue in its ring of `capacity` candidates, and the first bar whose
-// window holds no bad value of this side.
-template <bool Highs>
-struct SideCursor {
-    std::uint64_t span = 0;  // the window's bars
-    SideCandidate* ring = nullptr;
-    SideSpan queue;
-    std::uint64_t clean_from = 0;
+// Bars taken one by one, each kept in the window as it is taken; `Bars` when the bar
+// of each extreme is wanted. settle() keeps where the cursor ends.
+template <bool Bars>
+struct SidesCursor {
+    std::uint64_t span = 0;
+    std::uint64_t bar = 0;   // the next bar
+    std::uint64_t slot = 0;  // the next bar's
+    // Each side's first bar whose window is full and clean: the highs', then the lows'.
+    std::uint64_t high_clean_from = 0;
+    std::uint64_t low_clean_from = 0;
+    double* highs = nullptr;
+    double* lows = nullptr;
+    Standing* high_tails = nullptr;
+    Standing* low_tails = nullptr;
+    Standing round_high = no_extreme<true>;
+    Standing round_low = no_extreme<false>;
+    Standing high = no_extreme<true>;
+    Standing low = no_extreme<false>;
 
-    [[nodiscard]] std::uint64_t slot(std::uint64_t k) const noexcept {
-        const std::uint64_t at = queue.head + k;
-        return at >= span ? at - span : at;
-    }
-    // Takes bar `bar`'s value; true when its window is full and holds no bad value,
-    // and then front() is its extreme.
-    bool take(std::uint64_t bar, double value) noexcept {
-        const std::uint64_t first = bar + 1 >= span ? bar + 1 - span : 0;
-        while (queue.size != 0 && ring[queue.head].bar < first) {
-            queue.head = queue.head + 1 == span ? 0 : queue.head + 1;
-            --queue.size;
+    // Keeps and takes one bar; true for a side whose window is full and clean, and
+    // then high or low is its extreme.
+    void take(double h, double l, bool& high_clean, bool& low_clean) noexcept {
+        const std::uint64_t b = bar++;
+        const std::uint64_t s = slot;
+        highs[s] = h;
+        lows[s] = l;
+        if (!is_finite(h)) [[unlikely]] {
+            high_clean_from = b + span;
         }
-        if (!is_finite(value)) {
-            clean_from = bar + span;
+        if (!is_finite(l)) [[unlikely]] {
+            low_clean_from = b + span;
+        }
+        round_high = pick<true, Bars>({b, h}, round_high);
+        round_low = pick<false, Bars>({b, l}, round_low);
+        if (s + 1 == span) {
+            // The round ends: the window is the round.
+            high = round_high;
+            low = round_low;
+            work_tails<true, Bars>(highs, high_tails, span, b);
+            work_tails<false, Bars>(lows, low_tails, span, b);
+            round_high = no_extreme<true>;
+            round_low = no_extreme<false>;
+            slot = 0;
         } else {
-            while (queue.size != 0 && reaches<Highs>(value, ring[slot(queue.size - 1)].value)) {
-                --queue.size;
-            }
-            ring[slot(queue.size)] = {bar, value};
-            ++queue.size;
+            high = pick<true, Bars>(round_high, high_tails[s + 1]);
+            low = pick<false, Bars>(round_low, low_tails[s + 1]);
+            slot = s + 1;
         }
-        return bar + 1 >= span && bar >= clean_from;
-    }
-    [[nodiscard]] Standing front() const noexcept {
-        return {ring[queue.head].value, ring[queue.head].bar};
+        high_clean = b >= high_clean_from;
+        low_clean = b >= low_clean_from;
     }
 };
 
+template <bool Bars>
+inline SidesCursor<Bars> live_cursor(SideExtremes& e, std::uint64_t bars) noexcept {
+    const std::uint64_t span = e.span;
+    // No window is full before bar span - 1: one test for both.
+    const std::uint64_t full_from = span - 1;
+    SidesCursor<Bars> cursor;
+    cursor.span = span;
+    cursor.bar = bars;
+    cursor.slot = e.next_slot;
+    cursor.high_clean_from = e.clean_from[0] > full_from ? e.clean_from[0] : full_from;
+    cursor.low_clean_from = e.clean_from[1] > full_from ? e.clean_from[1] : full_from;
+    cursor.highs = e.values.get();
+    cursor.lows = e.values.get() + span;
+    cursor.high_tails = e.tails.get();
+    cursor.low_tails = e.tails.get() + span;
+    cursor.round_high = e.rounds[0];
+    cursor.round_low = e.rounds[1];
+    return cursor;
+}
+
+template <bool Bars>
+inline void settle(SideExtremes& e, const SidesCursor<Bars>& cursor) noexcept {
+    e.next_slot = cursor.slot;
+    e.clean_from = {cursor.high_clean_from, cursor.low_clean_from};
+    e.rounds = {cursor.round_high, cursor.round_low};
+}
+
 // One side's extremes over the windows of a run after `start` bars, read from the
-// live queue and the run alone, so that any number of previews may read one state at
-// once. While a window reaches back before the run, its extreme is that of the
-// queue's candidates still in it beside the run's so far; a window within the run is
-// scanned afresh when its extreme leaves it.
-template <bool Highs>
+// state and the run alone: nothing is written, so that any number of previews may
+// read one state at once. Until the run ends the state's round, the state's tails
+// serve; from there the window's extreme is kept with its bar, and the window is
+// scanned again when that bar leaves it (in the state's ring for its bars before the
+// run, in the run for the others).
+template <bool Highs, bool Bars>
 struct SidePreview {
-    std::uint64_t span = 0;
+    const SideExtremes* e = nullptr;
     std::uint64_t start = 0;
-    const SideCandidate* ring = nullptr;
-    SideSpan queue;
     std::uint64_t clean_from = 0;
-    // The queue's candidates that have left the windows so far.
-    std::uint64_t skipped = 0;
-    // The run's extreme in the window, or none yet (the side's far infinity).
-    Standing own{
-        Highs ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity(),
-        0};
+    std::uint64_t slot = 0;
+    Standing round = no_extreme<Highs>;
+    bool round_ended = false;
+    // From the round's end: where the extreme was last worked from.
+    std::uint64_t kept_from = 0;
+    Standing kept = no_extreme<Highs>;
+
+    SidePreview(const SideExtremes& sides, std::uint64_t bars) noexcept
+        : e(&sides),
+          start(bars),
+          clean_from(sides.clean_from[Highs ? 0 : 1]),
+          slot(sides.next_slot),
+          round(sides.rounds[Highs ? 0 : 1]) {}
 
     // The run's `i`th bar, with access to the run's values by index; true when its
     // window is full and clean, and then the returned extreme is the window's.
     template <class At>
     bool take(std::size_t i, const At& at, Standing& extreme) noexcept {
+        const std::uint64_t span = e->span;
         const std::uint64_t bar = start + i;
-        const std::uint64_t first = bar + 1 >= span ? bar + 1 - span : 0;
         const double value = at(i);
         if (!is_finite(value)) {
             clean_from = bar + span;
         }
-        if (i == 0 || own.bar < first) {
-            own = {Highs ? -std::numeric_limits<double>::infinity()
-                         : std::numeric_limits<double>::infinity(),
-                   bar};
-            const std::size_t from = first > start ? static_cast<std::size_t>(first - start) : 0;
-            for (std::size_t k = from; k <= i; ++k) {
-                const double v = at(k);
-                if (is_finite(v) && reaches<Highs>(v, own.value)) {
-                    own = {v, start + k};
-                }
+        const bool clean = bar + 1 >= span && bar >= clean_from;
+        if (!round_ended) {
+            const Standing* tails = e->tails.get() + (Highs ? 0 : span);
+            round = pick<Highs, Bars>({bar, value}, round);
+            if (slot + 1 == span) {
+                kept = round;
+                round_ended = true;
+                kept_from = bar + 1;
+            } else {
+                kept = pick<Highs, Bars>(round, tails[slot + 1]);
+                ++slot;
             }
-        } else if (is_finite(value) && reaches<Highs>(value, own.value)) {
-            own = {value, bar};
+            extreme = kept;
+            return clean;
         }
-        for (; skipped < queue.size; ++skipped) {
-            const std::uint64_t s = queue.head + skipped;
-            const SideCandidate& c = ring[s >= span ? s - span : s];
-            if (c.bar >= first) {
-                // The run's bars are later than the queue's: of equal values they stand.
-                extreme = reaches<Highs>(own.value, c.value) ? own : Standing{c.value, c.bar};
-                return bar + 1 >= span && bar >= clean_from;
+        if (bar < clean_from) {
+            kept_from = clean_from;
+            return false;
+        }
+        const std::uint64_t first = first_of_window(span, bar);
+        if (bar == kept_from || (!reaches(value) && kept.bar < first)) {
+            kept = scan(first, bar, at);
+        } else if (reaches(value)) {
+            kept = {bar, value};
+        }
+        extreme = kept;
+        return clean;
+    }
+
+    [[nodiscard]] bool reaches(double value) const noexcept {
+        return Highs ? value >= kept.value : value <= kept.value;
+    }
+
+    // The extreme of the bars `first` to `bar`, oldest first.
+    template <class At>
+    [[nodiscard]] Standing scan(std::uint64_t first, std::uint64_t bar,
+                                const At& at) const noexcept {
+        const std::uint64_t span = e->span;
+        const double* ring = e->values.get() + (Highs ? 0 : span);
+        Standing x = no_extreme<Highs>;
+        const auto take_value = [&x](std::uint64_t b, double v) noexcept {
+            if (Highs ? v >= x.value : v <= x.value) {
+                x = {b, v};
             }
+        };
+        for (std::uint64_t b = first; b < start; ++b) {
+            // Bar b lies start - b slots before the state's next one.
+            const std::uint64_t back = start - b;
+            const std::uint64_t next = e->next_slot;
+            take_value(b, ring[next >= back ? next - back : next + span - back]);
         }
-        extreme = own;
-        return bar + 1 >= span && bar >= clean_from;
+        for (std::uint64_t b = first > start ? first : start; b <= bar; ++b) {
+            take_value(b, at(static_cast<std::size_t>(b - start)));
+        }
+        return x;
     }
 };
 
-// The cursors and previews of a state's two sides, and their settling.
-inline SideCursor<true> high_cursor(SideExtremes& e) noexcept {
-    return {e.span, e.candidates.get(), e.queues[0], e.clean_from[0]};
-}
-inline SideCursor<false> low_cursor(SideExtremes& e) noexcept {
-    return {e.span, e.candidates.get() + e.span, e.queues[1], e.clean_from[1]};
-}
-inline void settle(SideExtremes& e, const SideCursor<true>& highs,
-                   const SideCursor<false>& lows) noexcept {
-    e.queues = {highs.queue, lows.queue};
-    e.clean_from = {highs.clean_from, lows.clean_from};
-}
-inline SidePreview<true> high_preview(const SideExtremes& e, std::uint64_t bars) noexcept {
-    return {e.span, bars, e.candidates.get(), e.queues[0], e.clean_from[0]};
-}
-inline SidePreview<false> low_preview(const SideExtremes& e, std::uint64_t bars) noexcept {
-    return {e.span, bars, e.candidates.get() + e.span, e.queues[1], e.clean_from[1]};
-}
-
-// Keeps a run's highs and lows once the run has been worked.
-inline void keep(SideExtremes& e, InputRun high, InputRun low) noexcept {
-    keep_recent(e.values.get(), e.span, e.next_slot, high);
-    e.next_slot = keep_recent(e.values.get() + e.span, e.span, e.next_slot, low);
-}
-
-// The queues and the first clean bars from the values kept after `bars` bars: they
-// hold the window's bars only, and replaying them from empty queues leaves what the
-// series left.
+// The rest follows from the values kept after `bars` bars: a bad value spoils the
+// windows of its side that hold it; the slots from the next one on hold the end of
+// the round before, those before it this round so far.
 inline void rebuild(SideExtremes& e, std::uint64_t bars) noexcept {
     const std::uint64_t span = e.span;
     const std::uint64_t held = bars < span ? bars : span;
-    SideCursor<true> highs{span, e.candidates.get(), {}, 0};
-    SideCursor<false> lows{span, e.candidates.get() + span, {}, 0};
+    const double* highs = e.values.get();
+    const double* lows = highs + span;
+    e.clean_from = {0, 0};
     std::uint64_t slot = e.next_slot >= held ? e.next_slot - held : e.next_slot + span - held;
     for (std::uint64_t bar = bars - held; bar < bars; ++bar) {
-        highs.take(bar, e.values[slot]);
-        lows.take(bar, e.values[span + slot]);
+        if (!is_finite(highs[slot])) {
+            e.clean_from[0] = bar + span;
+        }
+        if (!is_finite(lows[slot])) {
+            e.clean_from[1] = bar + span;
+        }
         slot = slot + 1 == span ? 0 : slot + 1;
     }
-    settle(e, highs, lows);
+    // The round before ended at the bar before this round's first; before the first
+    // round has ended the tails serve no full window, and their bars none at all.
+    const std::uint64_t round_start = bars - e.next_slot;
+    work_tails<true, true>(highs, e.tails.get(), span, round_start - 1);
+    work_tails<false, true>(lows, e.tails.get() + span, span, round_start - 1);
+    e.rounds = {no_extreme<true>, no_extreme<false>};
+    for (std::uint64_t k = 0; k < e.next_slot; ++k) {
+        e.rounds[0] = pick<true, true>({round_start + k, highs[k]}, e.rounds[0]);
+        e.rounds[1] = pick<false, true>({round_start + k, lows[k]}, e.rounds[1]);
+    }
 }
 
 // The checkpoint's part: the next slot, then the highs and the lows as they lie.
@@ -185,7 +301,7 @@ inline void put_sides(CheckpointWriter& writer, const SideExtremes& e) noexcept 
     writer.put_window(e.values.get(), 2 * e.span);
 }
 
-// Reads the part into sides made for their span and rebuilds the queues; false for
+// Reads the part into sides made for their span and rebuilds the rest; false for
 // words that no series of `bars` bars leaves.
 inline bool take_sides(CheckpointReader& in, SideExtremes& e, std::uint64_t bars) noexcept {
     e.next_slot = in.word();
@@ -199,8 +315,8 @@ inline bool take_sides(CheckpointReader& in, SideExtremes& e, std::uint64_t bars
     return true;
 }
 
-// A window of `span` bars, at most max_window + 1 (AROON's longest period and the bar
-// before it).
+// A window of `span` bars, at least 1 and at most max_window + 1 (AROON's longest
+// period and the bar before it).
 inline std::expected<SideExtremes, StateError> make_sides(std::uint64_t span) noexcept {
     if (span > max_window + 1) {
         return std::unexpected(StateError::window_too_long);
@@ -208,8 +324,8 @@ inline std::expected<SideExtremes, StateError> make_sides(std::uint64_t span) no
     SideExtremes e;
     e.span = span;
     e.values = allocate_window(2 * span);
-    e.candidates.reset(new (std::nothrow) SideCandidate[2 * span]);
-    if (e.values == nullptr || e.candidates == nullptr) {
+    e.tails.reset(new (std::nothrow) Standing[2 * span]());
+    if (e.values == nullptr || e.tails == nullptr) {
         return std::unexpected(StateError::out_of_memory);
     }
     return e;
@@ -219,9 +335,9 @@ inline std::expected<SideExtremes, StateError> copy_sides(const SideExtremes& e)
     std::expected<SideExtremes, StateError> twin = make_sides(e.span);
     if (twin) {
         std::memcpy(twin->values.get(), e.values.get(), 2 * e.span * sizeof(double));
-        std::memcpy(twin->candidates.get(), e.candidates.get(), 2 * e.span * sizeof(SideCandidate));
+        std::memcpy(twin->tails.get(), e.tails.get(), 2 * e.span * sizeof(Standing));
         twin->next_slot = e.next_slot;
-        twin->queues = e.queues;
+        twin->rounds = e.rounds;
         twin->clean_from = e.clean_from;
     }
     return twin;

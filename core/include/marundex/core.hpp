@@ -1221,18 +1221,21 @@ class KcState {
 
 // The highest high and the lowest low of the last `span` bars, each side on its own
 // with the bar where it stands, a part of the states of DONCHIAN and AROON: the
-// window's highs and lows as they lie with the slot of the next bar; from them, a
-// queue of each side's candidate extremes in order (of equal values the latest
-// stands), so that a bar costs O(1) amortised; and each side's first bar whose
-// window holds no value of that side that is NaN or infinite.
+// window's highs and lows as they lie with the slot of the next bar; from them, as
+// in BarExtremes, each side's extreme of this round of the ring so far and those of
+// the round before from each slot to the ring's end, each with its bar (of equal
+// values the latest stands); and each side's first bar whose window holds no value
+// of that side that is NaN or infinite.
 struct SideExtremes {
     std::uint64_t span = 0;
     // The highs in slots 0 to span - 1, then the lows.
     std::unique_ptr<double[]> values;
     std::uint64_t next_slot = 0;
-    // Two rings of `span` candidates, the highs' queue, then the lows'.
-    std::unique_ptr<BarExtremes::Candidate[]> candidates;
-    std::array<BarExtremes::QueueSpan, 2> queues{};
+    // The round before's extremes from each slot on, the highs', then the lows'.
+    std::unique_ptr<BarExtremes::Candidate[]> tails;
+    // This round's so far, the high's and the low's.
+    std::array<BarExtremes::Candidate, 2> rounds{{{0, -std::numeric_limits<double>::infinity()},
+                                                  {0, std::numeric_limits<double>::infinity()}}};
     std::array<std::uint64_t, 2> clean_from{};
 };
 
