@@ -719,9 +719,8 @@ template <class... Indicators>
 struct TypeList {};
 
 // The types of marundex_stream, in the order of its __all__.
-using Catalogue =
-    TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands, Trange, Natr,
-             Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Vwap, Supertrend, Kc, Donchian, Sar,
-             Aroon, StochRsi>;
+using Catalogue = TypeList<Sma, Ema, Macd, Atr, Rsi, Wma, Dema, Tema, Mom, Roc, Stddev, Bbands,
+                           Trange, Natr, Willr, Stoch, Stochf, Cci, Dmi, Obv, Mfi, Hma, Vwap,
+                           Supertrend, Kc, Donchian, Sar, Aroon, StochRsi>;
 
 }  // namespace marundex::stream
