@@ -83,6 +83,8 @@ def _with_gaps():
 
 def _pd(values, dtype=None):
     pd = pytest.importorskip("pandas")
+    if isinstance(dtype, str) and dtype.endswith("[pyarrow]"):
+        pytest.importorskip("pyarrow")  # Arrow-backed pandas needs it; no wheel everywhere
     return pd.Series(values, dtype=dtype)
 
 
