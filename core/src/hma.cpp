@@ -20,6 +20,7 @@ using detail::store;
 namespace {
 
 using detail::Renewal;
+using detail::WmaFresh;
 using detail::WmaSums;
 using detail::WmaWeights;
 
@@ -61,13 +62,121 @@ HmaState::Sums pack(const WmaSums& s) noexcept {
     return {s.sum, s.weighted, s.bad};
 }
 
+using Pair = double __attribute__((vector_size(16)));
+
+// Where a run stands besides the sums: the three averages' renewals, and the ring
+// of the last `root` differences, bar b's at slot b % root, with the next bar's.
+struct Course {
+    std::array<Renewal, 3> renewals;
+    double* diffs;
+    std::uint64_t slot;
+
+    Course(const Shape& s, std::uint64_t bars, double* ring) noexcept
+        : renewals{Renewal(s.half.period, bars), Renewal(s.full.period, bars),
+                   Renewal(s.root.period, bars)},
+          diffs(ring),
+          slot(bars % s.root.period) {}
+
+    // Keeps the difference of the next bar and returns the one leaving the window,
+    // bar - root's.
+    double keep(double diff, std::uint64_t root) noexcept {
+        const double leaving = diffs[slot];
+        diffs[slot] = diff;
+        slot = slot + 1 == root ? 0 : slot + 1;
+        return leaving;
+    }
+};
+
+// Takes bars from `from` while their inputs are plain, the `period + root` inputs
+// before `from` plain too and in the run, so that every window is full, clean and
+// plain; returns the first bar not taken.
+std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& c, InputRun data,
+                          OutputRun out, std::size_t from) noexcept {
+    const auto before = [&](std::uint64_t j) {
+        return load(data.data, from - static_cast<std::size_t>(j));
+    };
+    const std::uint64_t root = s.root.period;
+    const auto diff_before = [&](std::uint64_t j) { return c.diffs[(c.slot + root - j) % root]; };
+    const WmaFresh half_fresh = detail::wma_fresh(s.half, c.renewals[0], before);
+    const WmaFresh full_fresh = detail::wma_fresh(s.full, c.renewals[1], before);
+    WmaFresh root_fresh = detail::wma_fresh(s.root, c.renewals[2], diff_before);
+    // The half window's average and the full one's take the same input: each takes a
+    // lane of a pair, lane 0 the half's, and each lane's operations are those of
+    // wma_plain_weighted(). The stretch works on its own copies, which no store to
+    // the run can touch.
+    Pair sum = {sums[0].sum, sums[1].sum};
+    Pair weighted = {sums[0].weighted, sums[1].weighted};
+    Pair fresh_sum = {half_fresh.sum, full_fresh.sum};
+    Pair fresh_weighted = {half_fresh.weighted, full_fresh.weighted};
+    Pair count = {half_fresh.count, full_fresh.count};
+    const Pair periods = {s.half.period_double, s.full.period_double};
+    const Pair divisors = {s.half.divisor, s.full.divisor};
+    Renewal half_renewal = c.renewals[0];
+    Renewal full_renewal = c.renewals[1];
+    Renewal root_renewal = c.renewals[2];
+    WmaSums root_sums = sums[2];
+    double* const diffs = c.diffs;
+    std::uint64_t slot = c.slot;
+    const auto half = static_cast<std::size_t>(s.half.period);
+    const auto period = static_cast<std::size_t>(s.full.period);
+    const std::size_t n = data.length;
+    std::size_t i = from;
+    // In pieces that stay in the first level of cache between the test and the bars.
+    constexpr std::size_t piece = 512;
+    while (i < n) {
+        const std::size_t piece_end = n - i > piece ? i + piece : n;
+        const std::size_t end = detail::plain_until(data.data, i, piece_end);
+        for (; i < end; ++i) {
+            const double x = load(data.data, i);
+            const Pair xs = {x, x};
+            const Pair leaving = {load(data.data, i - half), load(data.data, i - period)};
+            count = count + 1.0;
+            fresh_sum = fresh_sum + xs;
+            fresh_weighted = fresh_weighted + count * xs;
+            weighted = weighted + (periods * xs - sum);
+            sum = sum + (xs - leaving);
+            if (half_renewal.tick()) {
+                sum[0] = fresh_sum[0];
+                weighted[0] = fresh_weighted[0];
+                fresh_sum[0] = -0.0;
+                fresh_weighted[0] = -0.0;
+                count[0] = 0.0;
+            }
+            if (full_renewal.tick()) {
+                sum[1] = fresh_sum[1];
+                weighted[1] = fresh_weighted[1];
+                fresh_sum[1] = -0.0;
+                fresh_weighted[1] = -0.0;
+                count[1] = 0.0;
+            }
+            const Pair averages = weighted / divisors;
+            const double diff = 2.0 * averages[0] - averages[1];
+            const double leaving_diff = diffs[slot];
+            diffs[slot] = diff;
+            slot = slot + 1 == root ? 0 : slot + 1;
+            store(out.data, i,
+                  detail::wma_plain_weighted(s.root, root_sums, root_fresh, root_renewal, diff,
+                                             leaving_diff) /
+                      s.root.divisor);
+        }
+        if (end != piece_end) {
+            break;
+        }
+    }
+    sums = {WmaSums{sum[0], weighted[0], 0}, WmaSums{sum[1], weighted[1], 0}, root_sums};
+    c.renewals = {half_renewal, full_renewal, root_renewal};
+    c.slot = slot;
+    return i;
+}
+
 // Writes the averages of `data`, the bars after `bars`, into `out`, the earlier
 // inputs in `earlier` and the ring of the last `root` differences, bar b's at slot
 // b % root, in `diffs`, which the run moves on. One series in one run is the batch.
 void advance_hma(const Shape& s, std::uint64_t bars, std::array<WmaSums, 3>& sums,
                  detail::Window earlier, double* diffs, InputRun data, OutputRun out) noexcept {
+    const bool overlapping = detail::overlap(data, out);
     // The pre-fill comes before any read when the output overlaps the input.
-    if (detail::overlap(data, out)) {
+    if (overlapping) {
         detail::fill_nan(out);
     }
     const std::size_t n = data.length;
@@ -77,30 +186,44 @@ void advance_hma(const Shape& s, std::uint64_t bars, std::array<WmaSums, 3>& sum
     const std::uint64_t half = s.half.period;
     const std::uint64_t period = s.full.period;
     const std::uint64_t root = s.root.period;
-    Renewal half_renewal(half, bars);
-    Renewal full_renewal(period, bars);
-    Renewal root_renewal(root, bars);
-    std::uint64_t slot = bars % root;
-    for (std::size_t i = 0; i < n; ++i) {
+    Course c(s, bars, diffs);
+    // One bar by the definition's steps.
+    const auto step = [&](std::size_t i, double x) noexcept {
         const std::uint64_t bar = bars + i;
-        const double x = load(data.data, i);
         const auto back = [&](std::uint64_t j) { return input_before(earlier, data, i, j); };
-        const double a = detail::wma_step(s.half, sums[0], bar + 1 >= half, half_renewal.tick(), x,
+        const double a = detail::wma_step(s.half, sums[0], bar + 1 >= half, c.renewals[0].tick(), x,
                                           back(half), back);
-        const double b = detail::wma_step(s.full, sums[1], bar + 1 >= period, full_renewal.tick(),
+        const double b = detail::wma_step(s.full, sums[1], bar + 1 >= period, c.renewals[1].tick(),
                                           x, back(period), back);
         const double diff = is_nan(a) || is_nan(b) ? quiet_nan : 2.0 * a - b;
-        // The slot of the difference that leaves the window, bar - root's.
-        const double leaving = diffs[slot];
-        diffs[slot] = diff;
-        const std::uint64_t newest = slot;
+        const std::uint64_t newest = c.slot;
+        const double leaving = c.keep(diff, root);
         const auto diff_back = [&](std::uint64_t j) {
             return diffs[j <= newest ? newest - j : newest + root - j];
         };
         store(out.data, i,
-              detail::wma_step(s.root, sums[2], bar + 1 >= root, root_renewal.tick(), diff, leaving,
-                               diff_back));
-        slot = slot + 1 == root ? 0 : slot + 1;
+              detail::wma_step(s.root, sums[2], bar + 1 >= root, c.renewals[2].tick(), diff,
+                               leaving, diff_back));
+    };
+    // After the last input that was not plain, the differences' window and the window
+    // of their inputs before it: every window full and clean, its sums finite.
+    // Outputs that overlap the input read it as the bars store over it, as the
+    // definition's steps do.
+    std::size_t plain_from = overlapping ? n : 0;
+    std::size_t i = 0;
+    while (i < n) {
+        if (i >= plain_from && i - plain_from >= period + root) {
+            i = advance_plain(s, sums, c, data, out, i);
+            if (i == n) {
+                break;
+            }
+        }
+        const double x = load(data.data, i);
+        step(i, x);
+        if (!detail::plain(x) && !overlapping) {
+            plain_from = i + 1;
+        }
+        ++i;
     }
 }
 

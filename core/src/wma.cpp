@@ -14,31 +14,81 @@ using detail::store;
 
 namespace {
 
+using detail::load;
 using detail::Renewal;
+using detail::WmaFresh;
 using detail::WmaSums;
 using detail::WmaWeights;
+
+// Takes bars from `from` while their inputs are plain, the window's `period` inputs
+// before `from` plain too and in the run, and returns the first bar not taken.
+std::size_t advance_plain(const WmaWeights& f, WmaSums& carry, Renewal& renewal, InputRun data,
+                          OutputRun out, std::size_t from) noexcept {
+    WmaFresh fresh = detail::wma_fresh(f, renewal, [&](std::uint64_t j) {
+        return load(data.data, from - static_cast<std::size_t>(j));
+    });
+    const std::size_t n = data.length;
+    const auto period = static_cast<std::size_t>(f.period);
+    std::size_t i = from;
+    // In pieces that stay in the first level of cache between the test and the bars.
+    constexpr std::size_t piece = 512;
+    while (i < n) {
+        const std::size_t piece_end = n - i > piece ? i + piece : n;
+        const std::size_t end = detail::plain_until(data.data, i, piece_end);
+        for (; i < end; ++i) {
+            const double weighted = detail::wma_plain_weighted(
+                f, carry, fresh, renewal, load(data.data, i), load(data.data, i - period));
+            store(out.data, i, weighted / f.divisor);
+        }
+        if (end != piece_end) {
+            break;
+        }
+    }
+    return i;
+}
 
 // Writes the averages of `data`, the bars after `bars`, and returns what they leave.
 // One series in one run is the batch.
 WmaSums advance_wma(const WmaWeights& f, std::uint64_t bars, WmaSums carry, detail::Window earlier,
                     InputRun data, OutputRun out) noexcept {
     const std::uint64_t period = f.period;
+    const bool overlapping = detail::overlap(data, out);
     // The pre-fill comes before any read when the output overlaps the input.
-    if (period == 0 || detail::overlap(data, out)) {
+    if (period == 0 || overlapping) {
         detail::fill_nan(out);
     }
     if (period == 0) {
         return carry;
     }
     Renewal renewal(period, bars);
-    // One bar, given its input and the one leaving the window.
-    const auto step = [&](std::size_t i, double x, double leaving) noexcept {
+    const std::size_t n = data.length;
+    // One bar by the definition's step.
+    const auto step = [&](std::size_t i, double x) noexcept {
         const bool renewed = renewal.tick();
         const auto back = [&](std::uint64_t j) { return input_before(earlier, data, i, j); };
         store(out.data, i,
-              detail::wma_step(f, carry, bars + i + 1 >= period, renewed, x, leaving, back));
+              detail::wma_step(f, carry, bars + i + 1 >= period, renewed, x,
+                               input_before(earlier, data, i, period), back));
     };
-    detail::each_bar_with_leaving(earlier, data, step);
+    // A window of plain inputs after the last one that was not, the sums are those of
+    // a full clean window, carried or afresh, and finite. Outputs that overlap the
+    // input read it as the bars store over it, as the definition's step does.
+    std::size_t plain_from = overlapping ? n : 0;
+    std::size_t i = 0;
+    while (i < n) {
+        if (i >= plain_from && i - plain_from >= period) {
+            i = advance_plain(f, carry, renewal, data, out, i);
+            if (i == n) {
+                break;
+            }
+        }
+        const double x = load(data.data, i);
+        step(i, x);
+        if (!detail::plain(x) && !overlapping) {
+            plain_from = i + 1;
+        }
+        ++i;
+    }
     return carry;
 }
 

@@ -3,9 +3,11 @@
 // and weighted sums carried from bar to bar, and summed afresh once a window.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "float64_access.hpp"
+#include "lanes.hpp"
 
 namespace marundex::core::detail {
 
@@ -94,5 +96,86 @@ struct Renewal {
         return false;
     }
 };
+
+// A plain input is finite and at most 2**900 in magnitude. Over plain inputs no sum
+// of a window, carried or summed as its bars come, comes near overflow: a weighted
+// sum is at most 2**47 times its largest input at the longest window. So a stretch
+// of them needs no test of its inputs or its sums, and takes the step below.
+inline constexpr double plain_bound = 0x1p900;
+
+inline bool plain(double x) noexcept {
+    return x <= plain_bound && x >= -plain_bound;
+}
+
+// The first input of `run` in [from, to) that is not plain, or `to`.
+inline std::size_t plain_until(const void* run, std::size_t from, std::size_t to) noexcept {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // NOLINTBEGIN(portability-simd-intrinsics)
+    // Sixteen inputs a test, one branch for them all.
+    constexpr std::size_t block = 16;
+    const Lanes bound = _mm_set1_pd(plain_bound);
+    const Lanes magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fff'ffff'ffff'ffff));
+    for (; to - i >= block; i += block) {
+        Lanes all = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+        for (std::size_t k = i; k < i + block; k += 2) {
+            all = _mm_and_pd(all, _mm_cmple_pd(_mm_and_pd(load_lanes(run, k), magnitude), bound));
+        }
+        if (_mm_movemask_pd(all) != 3) [[unlikely]] {
+            break;
+        }
+    }
+    // NOLINTEND(portability-simd-intrinsics)
+#endif
+    while (i < to && plain(load(run, i))) {
+        ++i;
+    }
+    return i;
+}
+
+// The sums of the bars since the window's last renewal, taken as the bars come: at
+// the next renewal they are the window summed afresh, in the same order from -0,
+// to the bit, with no pass over the window.
+struct WmaFresh {
+    double sum;
+    double weighted;
+    // The bars summed, the weight of the last.
+    double count;
+};
+
+// The fresh sums of the bars since the last renewal, `before(j)` being the input j
+// bars before the next.
+template <class Before>
+WmaFresh wma_fresh(const WmaWeights& f, const Renewal& renewal, Before before) noexcept {
+    const std::uint64_t since = f.period - renewal.left;
+    WmaFresh fresh{-0.0, -0.0, 0.0};
+    for (std::uint64_t k = 1; k <= since; ++k) {
+        const double x = before(since + 1 - k);
+        fresh.sum = fresh.sum + x;
+        fresh.weighted = fresh.weighted + period_as_double(k) * x;
+    }
+    fresh.count = period_as_double(since);
+    return fresh;
+}
+
+// wma_step()'s weighted sum for a full window of plain inputs whose sums are
+// carried: the same operations, with the sums of a renewed window taken from
+// `fresh`. The average is the weighted sum over the divisor.
+inline double wma_plain_weighted(const WmaWeights& f, WmaSums& carry, WmaFresh& fresh,
+                                 Renewal& renewal, double x, double leaving) noexcept {
+    fresh.count = fresh.count + 1.0;
+    fresh.sum = fresh.sum + x;
+    fresh.weighted = fresh.weighted + fresh.count * x;
+    double weighted = carry.weighted + (f.period_double * x - carry.sum);
+    double sum = carry.sum + (x - leaving);
+    if (renewal.tick()) {
+        sum = fresh.sum;
+        weighted = fresh.weighted;
+        fresh = {-0.0, -0.0, 0.0};
+    }
+    carry.sum = sum;
+    carry.weighted = weighted;
+    return weighted;
+}
 
 }  // namespace marundex::core::detail

@@ -59,6 +59,24 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         assert mismatches(array_bits(got), want) == []
 
 
+# Long clean stretches take a quicker course than bars near a bad value; a value
+# just past 2**900 is finite but too large for it.
+RARE = [np.nan, np.inf, 2.0**900, -(2.0**900), np.nextafter(2.0**900, np.inf), -1e308]
+
+
+@pytest.mark.parametrize("name, periods", [("WMA", (1,)), ("WMA", (3,)), ("WMA", (30,)), ("HMA", (2,)), ("HMA", (9,)), ("HMA", (20,)), ("HMA", (100,))])
+def test_long_clean_stretches_give_the_plain_references_bits(name, periods):
+    rng = np.random.default_rng(7)
+    data = np.cumsum(rng.normal(size=3000)) + 100.0
+    where = rng.choice(3000, size=2 * len(RARE), replace=False)
+    data[where] = RARE * 2
+    expected = getattr(reference, name.lower())(*periods, data.tolist())
+    live = getattr(ms, name)(*periods)
+    cut = np.concatenate([live.update(piece) for piece in np.split(data, [1, 250, 251, 1900])])
+    for got in (run(name, periods, [data])[0], cut):
+        assert mismatches(array_bits(got), expected) == []
+
+
 @pytest.mark.parametrize(
     "name, periods, data, expected",
     [
