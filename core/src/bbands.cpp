@@ -36,8 +36,9 @@ std::expected<BbandsState, StateError> BbandsState::copy() const noexcept {
 detail::DeviationCarry BbandsState::run(InputRun data, OutputRun upper, OutputRun middle,
                                         OutputRun lower) const noexcept {
     // The pre-fill comes before any read when an output overlaps the input.
-    if (detail::overlap(data, upper) || detail::overlap(data, middle) ||
-        detail::overlap(data, lower)) {
+    const bool overlapping = detail::overlap(data, upper) || detail::overlap(data, middle) ||
+                             detail::overlap(data, lower);
+    if (overlapping) {
         detail::fill_nan(upper);
         detail::fill_nan(middle);
         detail::fill_nan(lower);
@@ -45,7 +46,7 @@ detail::DeviationCarry BbandsState::run(InputRun data, OutputRun upper, OutputRu
     const double up = nbdev_up_;
     const double down = nbdev_dn_;
     return detail::advance_deviations(
-        window_, data,
+        window_, data, overlapping,
         [&](std::size_t i, const detail::Spread& s) noexcept {
             const double mean = s.mean();
             store(upper.data, i, mean + up * s.deviation);

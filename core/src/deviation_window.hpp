@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "float64_access.hpp"
+#include "lanes.hpp"
 #include "marundex/core.hpp"
 #include "window.hpp"
 
@@ -45,19 +46,28 @@ DeviationCarry deviations_afresh(std::uint64_t period, Back back) noexcept {
 }
 
 // The variance is the mean square less the square of the mean offset, never below
-// 0 (a window of one value gives 0 however its sums rounded), then its root.
+// 0 (a window of one value gives 0 however its sums rounded), then its root. Both
+// means in one division, each lane rounded on its own.
 inline Spread spread_of(const DeviationCarry& c, double period_double) noexcept {
-    const double offset = c.sum / period_double;
-    const double variance = c.squares / period_double - offset * offset;
+    using Pair = double __attribute__((vector_size(16)));
+    const Pair means = Pair{c.sum, c.squares} / Pair{period_double, period_double};
+    const double offset = means[0];
+    const double variance = means[1] - offset * offset;
     return {c.shift, offset, std::sqrt(variance < 0.0 ? 0.0 : variance)};
 }
 
+// Over inputs at most 2**480 in magnitude no difference, square or sum of a window
+// comes near overflow, even at the longest window: a stretch of them needs no test
+// of its inputs or its sums.
+inline constexpr double plain_deviation_bound = 0x1p480;
+
 // Writes the outputs of `data`, the bars after the window's, through `put(i, spread)`
 // for each bar with a good full window and `gap(i)` for each other, and returns what
-// the window carries on. One series in one run is the batch.
+// the window carries on. Outputs that `overlapping` the input read it as the bars
+// store over it. One series in one run is the batch.
 template <class Put, class Gap>
-DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, Put put,
-                                  Gap gap) noexcept {
+DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, bool overlapping,
+                                  Put put, Gap gap) noexcept {
     const std::uint64_t period = window.period();
     const std::uint64_t bars = window.bars();
     DeviationCarry carry = window.carry();
@@ -104,7 +114,52 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
         carry = {shift, sum, squares, 0};
         put(i, spread_of(carry, period_double));
     };
-    each_bar_with_leaving(earlier, data, step);
+    // The same step over a stretch of plain inputs whose window is plain and in the
+    // run: no bad input to count and no sum to test. Returns the first bar not taken.
+    const auto plain_stretch = [&](std::size_t from) noexcept {
+        const auto p = static_cast<std::size_t>(period);
+        std::size_t i = from;
+        // In pieces that stay in the first level of cache between the test and the bars.
+        constexpr std::size_t piece = 512;
+        while (i < n) {
+            const std::size_t piece_end = n - i > piece ? i + piece : n;
+            const std::size_t end = first_beyond(data.data, i, piece_end, plain_deviation_bound);
+            for (; i < end; ++i) {
+                const double in = load(data.data, i) - carry.shift;
+                const double out = load(data.data, i - p) - carry.shift;
+                carry.sum = carry.sum + (in - out);
+                carry.squares = carry.squares + (in * in - out * out);
+                if (--to_renewal == 0) {
+                    to_renewal = period;
+                    carry = deviations_afresh(
+                        period, [&](std::uint64_t j) { return load(data.data, i - j); });
+                }
+                put(i, spread_of(carry, period_double));
+            }
+            if (end != piece_end) {
+                break;
+            }
+        }
+        return i;
+    };
+    // A window of plain inputs after the last one that was not: it is full and clean,
+    // and its sums are finite.
+    std::size_t plain_from = overlapping ? n : 0;
+    std::size_t i = 0;
+    while (i < n) {
+        if (i >= plain_from && i - plain_from >= period) {
+            i = plain_stretch(i);
+            if (i == n) {
+                break;
+            }
+        }
+        const double x = load(data.data, i);
+        step(i, x, input_before(earlier, data, i, period));
+        if (!within(x, plain_deviation_bound) && !overlapping) {
+            plain_from = i + 1;
+        }
+        ++i;
+    }
     return carry;
 }
 

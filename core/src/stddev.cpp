@@ -34,12 +34,13 @@ std::expected<StddevState, StateError> StddevState::copy() const noexcept {
 // The deviation, then the product with nbdev.
 detail::DeviationCarry StddevState::run(InputRun data, OutputRun out) const noexcept {
     // The pre-fill comes before any read when the output overlaps the input.
-    if (detail::overlap(data, out)) {
+    const bool overlapping = detail::overlap(data, out);
+    if (overlapping) {
         detail::fill_nan(out);
     }
     const double nbdev = nbdev_;
     return detail::advance_deviations(
-        window_, data,
+        window_, data, overlapping,
         [&](std::size_t i, const detail::Spread& s) noexcept {
             store(out.data, i, s.deviation * nbdev);
         },

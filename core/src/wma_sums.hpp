@@ -104,33 +104,12 @@ struct Renewal {
 inline constexpr double plain_bound = 0x1p900;
 
 inline bool plain(double x) noexcept {
-    return x <= plain_bound && x >= -plain_bound;
+    return within(x, plain_bound);
 }
 
 // The first input of `run` in [from, to) that is not plain, or `to`.
 inline std::size_t plain_until(const void* run, std::size_t from, std::size_t to) noexcept {
-    std::size_t i = from;
-#if defined(__SSE2__)
-    // NOLINTBEGIN(portability-simd-intrinsics)
-    // Sixteen inputs a test, one branch for them all.
-    constexpr std::size_t block = 16;
-    const Lanes bound = _mm_set1_pd(plain_bound);
-    const Lanes magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fff'ffff'ffff'ffff));
-    for (; to - i >= block; i += block) {
-        Lanes all = _mm_castsi128_pd(_mm_set1_epi64x(-1));
-        for (std::size_t k = i; k < i + block; k += 2) {
-            all = _mm_and_pd(all, _mm_cmple_pd(_mm_and_pd(load_lanes(run, k), magnitude), bound));
-        }
-        if (_mm_movemask_pd(all) != 3) [[unlikely]] {
-            break;
-        }
-    }
-    // NOLINTEND(portability-simd-intrinsics)
-#endif
-    while (i < to && plain(load(run, i))) {
-        ++i;
-    }
-    return i;
+    return first_beyond(run, from, to, plain_bound);
 }
 
 // The sums of the bars since the window's last renewal, taken as the bars come: at

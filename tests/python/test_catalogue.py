@@ -59,12 +59,16 @@ def test_gives_the_plain_references_bits(name, periods, seed):
         assert mismatches(array_bits(got), want) == []
 
 
-# Long clean stretches take a quicker course than bars near a bad value; a value
-# just past 2**900 is finite but too large for it.
-RARE = [np.nan, np.inf, 2.0**900, -(2.0**900), np.nextafter(2.0**900, np.inf), -1e308]
+# Long clean stretches take a quicker course than bars near a bad value; values
+# just past 2**480 and 2**900 are finite but too large for some of them.
+RARE = [np.nan, np.inf, 2.0**900, -(2.0**900), np.nextafter(2.0**900, np.inf), -1e308, 2.0**480, -np.nextafter(2.0**480, np.inf)]
 
 
-@pytest.mark.parametrize("name, periods", [("WMA", (1,)), ("WMA", (3,)), ("WMA", (30,)), ("HMA", (2,)), ("HMA", (9,)), ("HMA", (20,)), ("HMA", (100,))])
+@pytest.mark.parametrize(
+    "name, periods",
+    [("WMA", (1,)), ("WMA", (3,)), ("WMA", (30,)), ("HMA", (2,)), ("HMA", (9,)), ("HMA", (20,)), ("HMA", (100,)),
+     ("STDDEV", (2,)), ("STDDEV", (14, 2.5)), ("BBANDS", (5,)), ("BBANDS", (20, 2.0, 1.5))],
+)
 def test_long_clean_stretches_give_the_plain_references_bits(name, periods):
     rng = np.random.default_rng(7)
     data = np.cumsum(rng.normal(size=3000)) + 100.0
@@ -72,9 +76,11 @@ def test_long_clean_stretches_give_the_plain_references_bits(name, periods):
     data[where] = RARE * 2
     expected = getattr(reference, name.lower())(*periods, data.tolist())
     live = getattr(ms, name)(*periods)
-    cut = np.concatenate([live.update(piece) for piece in np.split(data, [1, 250, 251, 1900])])
-    for got in (run(name, periods, [data])[0], cut):
-        assert mismatches(array_bits(got), expected) == []
+    pieces = [live.update(piece) for piece in np.split(data, [1, 250, 251, 1900])]
+    cut = [np.concatenate(lines) for lines in zip(*pieces)] if name == "BBANDS" else [np.concatenate(pieces)]
+    for outputs in (run(name, periods, [data]), cut):
+        for got, want in zip(outputs, expected if name == "BBANDS" else [expected], strict=True):
+            assert mismatches(array_bits(got), want) == []
 
 
 @pytest.mark.parametrize(
