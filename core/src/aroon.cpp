@@ -1,3 +1,5 @@
+#include <bit>
+#include <cstdint>
 #include <utility>
 
 #include "checkpoint.hpp"
@@ -13,6 +15,8 @@ using detail::store;
 
 namespace {
 
+constexpr std::uint64_t quiet_nan_bits = std::bit_cast<std::uint64_t>(quiet_nan);
+
 // (100 * (period - k)) / period, k the bars since the extreme: exactly 100 at a new
 // extreme and 0 where it leaves next, each operation rounded on its own.
 double aroon(std::uint64_t period, std::uint64_t bar, bool clean, Standing extreme) noexcept {
@@ -23,17 +27,18 @@ double aroon(std::uint64_t period, std::uint64_t bar, bool clean, Standing extre
     return (100.0 * left) / detail::period_as_double(period);
 }
 
-// A bar's two lines at once, down then up, as aroon() gives each: the division costs
+// A bar's two lines at once, up then down, as aroon() gives each: the division costs
 // most of a bar, and one instruction divides both lanes, each rounded on its own.
-using Lines = double __attribute__((vector_size(16)));
+using Lines = detail::LaneValues;
 
-Lines aroon_lines(double period, std::uint64_t bar, Standing lowest, Standing highest) noexcept {
-    // Bars since the extreme are at most the period, at most max_window: exact as
-    // signed words and as doubles.
-    const Lines left = {static_cast<double>(static_cast<std::int64_t>(bar - lowest.bar)),
-                        static_cast<double>(static_cast<std::int64_t>(bar - highest.bar))};
-    const Lines periods = {period, period};
-    return (100.0 * (periods - left)) / periods;
+Lines aroon_lines(Lines periods, detail::LaneWords lead, detail::LaneWords extremes) noexcept {
+    // period - k, k the bars since the extreme: where the window is clean, an integer
+    // from 0 to the period, whose word set in the mantissa of 2**52 is 2**52 plus it,
+    // so that taking 2**52 away gives it exactly, as periods - k did.
+    constexpr std::uint64_t two_52 = 0x4330'0000'0000'0000;
+    const Lines left =
+        std::bit_cast<Lines>((extremes - lead) | two_52) - std::bit_cast<double>(two_52);
+    return (100.0 * left) / periods;
 }
 
 void prefill(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept {
@@ -79,18 +84,19 @@ AroonState::~AroonState() = default;
 
 void AroonState::advance(InputRun high, InputRun low, OutputRun down, OutputRun up) noexcept {
     prefill(high, low, down, up);
-    const double period_double = detail::period_as_double(period());
-    detail::SidesCursor<true> cursor = detail::live_cursor<true>(sides_, bars_);
-    for (std::size_t i = 0; i < high.length; ++i) {
-        const std::uint64_t bar = bars_ + i;
-        bool high_clean = false;
-        bool low_clean = false;
-        cursor.take(load(high.data, i), load(low.data, i), high_clean, low_clean);
-        const Lines lines = aroon_lines(period_double, bar, cursor.low, cursor.high);
-        store(down.data, i, low_clean ? lines[0] : quiet_nan);
-        store(up.data, i, high_clean ? lines[1] : quiet_nan);
-    }
-    detail::settle(sides_, cursor);
+    const Lines periods = {detail::period_as_double(period()), detail::period_as_double(period())};
+    const detail::LaneWords period_words = {period(), period()};
+    const auto emit = [&](std::size_t i, detail::LaneWords now, detail::LaneWords extremes,
+                          detail::LaneWords clean) noexcept {
+        // The bar a period before: extremes - lead is period - k.
+        const detail::LaneWords lead = now - period_words;
+        const auto lines = std::bit_cast<detail::LaneWords>(aroon_lines(periods, lead, extremes));
+        const detail::LaneWords nan = {quiet_nan_bits, quiet_nan_bits};
+        const auto out = std::bit_cast<Lines>((lines & clean) | (nan & ~clean));
+        store(up.data, i, out[0]);
+        store(down.data, i, out[1]);
+    };
+    detail::take_in_lanes(sides_, bars_, high, low, emit);
     bars_ += high.length;
 }
 

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <expected>
@@ -22,6 +24,10 @@
 #include "float64_access.hpp"
 #include "marundex/core.hpp"
 #include "window.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace marundex::core::detail {
 
@@ -139,6 +145,169 @@ struct SidesCursor {
         low_clean = b >= low_clean_from;
     }
 };
+
+// Both sides in the two lanes of one vector, the highs' first: the lows negated, so
+// that one compare and one select a bar serve both (the negation is exact, and
+// -earlier > -later is earlier < later). The bars of both sides' extremes, for
+// AROON's lines; the state's ring, tails and rounds are as SidesCursor leaves them.
+using LaneValues = double __attribute__((vector_size(16)));
+using LaneWords = std::uint64_t __attribute__((vector_size(16)));
+
+inline constexpr LaneWords low_lane_sign = {0, std::uint64_t{1} << 63};
+
+inline LaneValues negate_low(LaneValues x) noexcept {
+    return std::bit_cast<LaneValues>(std::bit_cast<LaneWords>(x) ^ low_lane_sign);
+}
+
+// The bars of the extremes of two in each lane, `earlier` of earlier bars than
+// `later`: the earlier stands only above the later.
+inline LaneWords pick_bars(LaneValues earlier_values, LaneWords earlier_bars,
+                           LaneValues later_values, LaneWords later_bars) noexcept {
+    const auto above = std::bit_cast<LaneWords>(earlier_values > later_values);
+    return (earlier_bars & above) | (later_bars & ~above);
+}
+
+// The extremes of two in each lane, as pick() gives each, with their bars: the value
+// the machine's max, whose operand order gives earlier > later ? earlier : later
+// exactly. Only the max carries a round's values from bar to bar.
+inline void pick_lanes(LaneValues& values, LaneWords& bars, LaneValues earlier_values,
+                       LaneWords earlier_bars, LaneValues later_values,
+                       LaneWords later_bars) noexcept {
+    bars = pick_bars(earlier_values, earlier_bars, later_values, later_bars);
+#if defined(__SSE2__)
+    values = _mm_max_pd(earlier_values, later_values);  // NOLINT(portability-simd-intrinsics)
+#else
+    values = earlier_values > later_values ? earlier_values : later_values;
+#endif
+}
+
+// Which lanes are NaN or infinite, as bits: 1 the highs', 2 the lows'. x - x is NaN
+// there, and 0 elsewhere.
+inline unsigned bad_lanes(LaneValues x) noexcept {
+    const LaneValues zero = x - x;  // NOLINT(misc-redundant-expression)
+#if defined(__SSE2__)
+    // NOLINTNEXTLINE(portability-simd-intrinsics)
+    return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpunord_pd(zero, zero)));
+#else
+    const auto bad = std::bit_cast<LaneWords>(zero != zero);
+    return static_cast<unsigned>(bad[0] & 1U) | static_cast<unsigned>(bad[1] & 2U);
+#endif
+}
+
+// Both sides' standings in slot `k` of the tails, the low's value negated.
+inline void load_tails(const Standing* high_tails, const Standing* low_tails, std::uint64_t k,
+                       LaneValues& values, LaneWords& bars) noexcept {
+    LaneWords high;
+    LaneWords low;
+    std::memcpy(&high, high_tails + k, sizeof high);
+    std::memcpy(&low, low_tails + k, sizeof low);
+    static_assert(sizeof(Standing) == sizeof high && offsetof(Standing, bar) == 0);
+    bars = __builtin_shufflevector(high, low, 0, 2);
+    values = negate_low(std::bit_cast<LaneValues>(__builtin_shufflevector(high, low, 1, 3)));
+}
+
+// work_tails for both sides in one loop.
+inline void work_lane_tails(const double* highs, const double* lows, Standing* high_tails,
+                            Standing* low_tails, std::uint64_t span, std::uint64_t last) noexcept {
+    LaneValues values = {below_all, below_all};
+    LaneWords bars = {0, 0};
+    LaneWords bar = {last, last};
+    for (std::uint64_t k = span; k-- != 0;) {
+        const LaneValues slot = negate_low(LaneValues{highs[k], lows[k]});
+        pick_lanes(values, bars, slot, bar, values, bars);
+        const auto words = std::bit_cast<LaneWords>(negate_low(values));
+        const LaneWords high = __builtin_shufflevector(bars, words, 0, 2);
+        const LaneWords low = __builtin_shufflevector(bars, words, 1, 3);
+        std::memcpy(high_tails + k, &high, sizeof high);
+        std::memcpy(low_tails + k, &low, sizeof low);
+        bar -= 1;
+    }
+}
+
+// Takes the bars of a run after `bars` bars into the sides, keeping each in the
+// window, in rounds: the bars before a round's last slot, then its last, which ends
+// it. emit(i, now, extremes, clean) for the run's `i`th bar, `now` its bar in both
+// lanes, `extremes` the bars of its window's highest high and lowest low, and
+// `clean` all ones in the lane of a side whose window is full and clean, else 0.
+template <class Emit>
+inline void take_in_lanes(SideExtremes& e, std::uint64_t bars, InputRun high, InputRun low,
+                          const Emit& emit) noexcept {
+    const std::uint64_t span = e.span;
+    // No window is full before bar span - 1.
+    const std::uint64_t full_from = span - 1;
+    std::uint64_t high_clean_from = e.clean_from[0] > full_from ? e.clean_from[0] : full_from;
+    std::uint64_t low_clean_from = e.clean_from[1] > full_from ? e.clean_from[1] : full_from;
+    double* const highs = e.values.get();
+    double* const lows = highs + span;
+    Standing* const high_tails = e.tails.get();
+    Standing* const low_tails = high_tails + span;
+    LaneValues round_values = negate_low(LaneValues{e.rounds[0].value, e.rounds[1].value});
+    LaneWords round_bars = {e.rounds[0].bar, e.rounds[1].bar};
+    std::uint64_t slot = e.next_slot;
+    // The first bar from which both sides' windows are full and clean.
+    std::uint64_t clean_from = high_clean_from > low_clean_from ? high_clean_from : low_clean_from;
+    // The next bar in both lanes, carried in a vector rather than made from `b`.
+    LaneWords next_bar = {bars, bars};
+    const auto take = [&](std::size_t i, std::uint64_t s) noexcept {
+        const std::uint64_t b = bars + i;
+        const LaneValues x = {load(high.data, i), load(low.data, i)};
+        highs[s] = x[0];
+        lows[s] = x[1];
+        const unsigned bad = bad_lanes(x);
+        if (bad != 0) [[unlikely]] {
+            if ((bad & 1U) != 0) {
+                high_clean_from = b + span;
+            }
+            if ((bad & 2U) != 0) {
+                low_clean_from = b + span;
+            }
+            clean_from = b + span;
+        }
+        const LaneWords now = next_bar;
+        next_bar += 1;
+        pick_lanes(round_values, round_bars, round_values, round_bars, negate_low(x), now);
+        return now;
+    };
+    const auto emit_bar = [&](std::size_t i, LaneWords now, LaneWords extremes) noexcept {
+        const std::uint64_t b = bars + i;
+        if (b >= clean_from) [[likely]] {
+            emit(i, now, extremes, LaneWords{~std::uint64_t{0}, ~std::uint64_t{0}});
+        } else {
+            const std::uint64_t high_clean = b >= high_clean_from ? ~std::uint64_t{0} : 0;
+            const std::uint64_t low_clean = b >= low_clean_from ? ~std::uint64_t{0} : 0;
+            emit(i, now, extremes, LaneWords{high_clean, low_clean});
+        }
+    };
+    std::size_t i = 0;
+    while (i < high.length) {
+        // The bars before the round's last slot: the window is the end of the round
+        // before and this round so far.
+        const std::size_t before_last = span - 1 - slot;
+        const std::size_t stop = high.length - i > before_last ? i + before_last : high.length;
+        for (; i < stop; ++i, ++slot) {
+            const LaneWords now = take(i, slot);
+            LaneValues tail_values;
+            LaneWords tail_bars;
+            load_tails(high_tails, low_tails, slot + 1, tail_values, tail_bars);
+            emit_bar(i, now, pick_bars(tail_values, tail_bars, round_values, round_bars));
+        }
+        if (i == high.length) {
+            break;
+        }
+        // The round ends: the window is the round.
+        const LaneWords now = take(i, slot);
+        emit_bar(i, now, round_bars);
+        work_lane_tails(highs, lows, high_tails, low_tails, span, bars + i);
+        round_values = LaneValues{below_all, below_all};
+        round_bars = LaneWords{0, 0};
+        slot = 0;
+        ++i;
+    }
+    e.next_slot = slot;
+    e.clean_from = {high_clean_from, low_clean_from};
+    const LaneValues rounds = negate_low(round_values);
+    e.rounds = {Standing{round_bars[0], rounds[0]}, Standing{round_bars[1], rounds[1]}};
+}
 
 template <bool Bars>
 inline SidesCursor<Bars> live_cursor(SideExtremes& e, std::uint64_t bars) noexcept {
