@@ -113,7 +113,6 @@ std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& 
     const Pair divisors = {s.half.divisor, s.full.divisor};
     Renewal half_renewal = c.renewals[0];
     Renewal full_renewal = c.renewals[1];
-    Renewal root_renewal = c.renewals[2];
     WmaSums root_sums = sums[2];
     double* const diffs = c.diffs;
     std::uint64_t slot = c.slot;
@@ -123,9 +122,13 @@ std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& 
     std::size_t i = from;
     // In pieces that stay in the first level of cache between the test and the bars.
     constexpr std::size_t piece = 512;
+    std::array<double, piece> line;  // NOLINT(cppcoreguidelines-pro-type-member-init)
     while (i < n) {
         const std::size_t piece_end = n - i > piece ? i + piece : n;
         const std::size_t end = detail::plain_until(data.data, i, piece_end);
+        // The piece's differences first, then their average: two short loops keep
+        // their values in registers, where one long one would not.
+        const std::size_t start = i;
         for (; i < end; ++i) {
             const double x = load(data.data, i);
             const Pair xs = {x, x};
@@ -150,12 +153,19 @@ std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& 
                 count[1] = 0.0;
             }
             const Pair averages = weighted / divisors;
-            const double diff = 2.0 * averages[0] - averages[1];
+            line[i - start] = 2.0 * averages[0] - averages[1];
+        }
+        for (std::size_t k = start; k < end; ++k) {
+            const double diff = line[k - start];
+            // The ring's slot counts the bars to the differences' renewal too.
             const double leaving_diff = diffs[slot];
             diffs[slot] = diff;
-            slot = slot + 1 == root ? 0 : slot + 1;
-            store(out.data, i,
-                  detail::wma_plain_weighted(s.root, root_sums, root_fresh, root_renewal, diff,
+            const bool root_renewed = ++slot == root;
+            if (root_renewed) {
+                slot = 0;
+            }
+            store(out.data, k,
+                  detail::wma_plain_weighted(s.root, root_sums, root_fresh, root_renewed, diff,
                                              leaving_diff) /
                       s.root.divisor);
         }
@@ -164,7 +174,7 @@ std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& 
         }
     }
     sums = {WmaSums{sum[0], weighted[0], 0}, WmaSums{sum[1], weighted[1], 0}, root_sums};
-    c.renewals = {half_renewal, full_renewal, root_renewal};
+    c.renewals = {half_renewal, full_renewal, Renewal(root, slot)};
     c.slot = slot;
     return i;
 }

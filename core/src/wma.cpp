@@ -37,7 +37,7 @@ std::size_t advance_plain(const WmaWeights& f, WmaSums& carry, Renewal& renewal,
         const std::size_t end = detail::plain_until(data.data, i, piece_end);
         for (; i < end; ++i) {
             const double weighted = detail::wma_plain_weighted(
-                f, carry, fresh, renewal, load(data.data, i), load(data.data, i - period));
+                f, carry, fresh, renewal.tick(), load(data.data, i), load(data.data, i - period));
             store(out.data, i, weighted / f.divisor);
         }
         if (end != piece_end) {

@@ -140,14 +140,14 @@ WmaFresh wma_fresh(const WmaWeights& f, const Renewal& renewal, Before before) n
 // wma_step()'s weighted sum for a full window of plain inputs whose sums are
 // carried: the same operations, with the sums of a renewed window taken from
 // `fresh`. The average is the weighted sum over the divisor.
-inline double wma_plain_weighted(const WmaWeights& f, WmaSums& carry, WmaFresh& fresh,
-                                 Renewal& renewal, double x, double leaving) noexcept {
+inline double wma_plain_weighted(const WmaWeights& f, WmaSums& carry, WmaFresh& fresh, bool renewed,
+                                 double x, double leaving) noexcept {
     fresh.count = fresh.count + 1.0;
     fresh.sum = fresh.sum + x;
     fresh.weighted = fresh.weighted + fresh.count * x;
     double weighted = carry.weighted + (f.period_double * x - carry.sum);
     double sum = carry.sum + (x - leaving);
-    if (renewal.tick()) {
+    if (renewed) {
         sum = fresh.sum;
         weighted = fresh.weighted;
         fresh = {-0.0, -0.0, 0.0};
