@@ -6,6 +6,7 @@
 // builds up further than that.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -49,11 +50,23 @@ DeviationCarry deviations_afresh(std::uint64_t period, Back back) noexcept {
 // 0 (a window of one value gives 0 however its sums rounded), then its root. Both
 // means in one division, each lane rounded on its own.
 inline Spread spread_of(const DeviationCarry& c, double period_double) noexcept {
-    using Pair = double __attribute__((vector_size(16)));
-    const Pair means = Pair{c.sum, c.squares} / Pair{period_double, period_double};
+    const DoublePair means = DoublePair{c.sum, c.squares} / period_double;
     const double offset = means[0];
     const double variance = means[1] - offset * offset;
     return {c.shift, offset, std::sqrt(variance < 0.0 ? 0.0 : variance)};
+}
+
+// spread_of() for two bars, with one root for both.
+inline std::array<Spread, 2> spreads_of(const DeviationCarry& a, const DeviationCarry& b,
+                                        double period_double) noexcept {
+    const DoublePair first = DoublePair{a.sum, a.squares} / period_double;
+    const DoublePair second = DoublePair{b.sum, b.squares} / period_double;
+    const double first_variance = first[1] - first[0] * first[0];
+    const double second_variance = second[1] - second[0] * second[0];
+    const DoublePair deviations =
+        square_roots(DoublePair{first_variance < 0.0 ? 0.0 : first_variance,
+                                second_variance < 0.0 ? 0.0 : second_variance});
+    return {Spread{a.shift, first[0], deviations[0]}, Spread{b.shift, second[0], deviations[1]}};
 }
 
 // Over inputs at most 2**480 in magnitude no difference, square or sum of a window
@@ -117,29 +130,47 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
     // The same step over a stretch of plain inputs whose window is plain and in the
     // run: no bad input to count and no sum to test. Returns the first bar not taken.
     const auto plain_stretch = [&](std::size_t from) noexcept {
+        // The stretch carries its sums in its own variables, which no store to the
+        // run can touch.
+        DeviationCarry c = carry;
+        std::uint64_t left = to_renewal;
         const auto p = static_cast<std::size_t>(period);
+        const auto bar = [&](std::size_t i) noexcept {
+            const double in = load(data.data, i) - c.shift;
+            const double out = load(data.data, i - p) - c.shift;
+            c.sum = c.sum + (in - out);
+            c.squares = c.squares + (in * in - out * out);
+            if (--left == 0) {
+                left = period;
+                c = deviations_afresh(period,
+                                      [&](std::uint64_t j) { return load(data.data, i - j); });
+            }
+            return c;
+        };
         std::size_t i = from;
         // In pieces that stay in the first level of cache between the test and the bars.
         constexpr std::size_t piece = 512;
         while (i < n) {
             const std::size_t piece_end = n - i > piece ? i + piece : n;
             const std::size_t end = first_beyond(data.data, i, piece_end, plain_deviation_bound);
-            for (; i < end; ++i) {
-                const double in = load(data.data, i) - carry.shift;
-                const double out = load(data.data, i - p) - carry.shift;
-                carry.sum = carry.sum + (in - out);
-                carry.squares = carry.squares + (in * in - out * out);
-                if (--to_renewal == 0) {
-                    to_renewal = period;
-                    carry = deviations_afresh(
-                        period, [&](std::uint64_t j) { return load(data.data, i - j); });
-                }
-                put(i, spread_of(carry, period_double));
+            // Two bars a turn, whose roots take one instruction.
+            for (; end - i >= 2; i += 2) {
+                const DeviationCarry first = bar(i);
+                const DeviationCarry second = bar(i + 1);
+                const std::array<Spread, 2> spreads = spreads_of(first, second, period_double);
+                put(i, spreads[0]);
+                put(i + 1, spreads[1]);
+            }
+            if (i < end) {
+                put(i, spread_of(bar(i), period_double));
+                ++i;
             }
             if (end != piece_end) {
                 break;
             }
         }
+        carry = c;
+        to_renewal = left;
         return i;
     };
     // A window of plain inputs after the last one that was not: it is full and clean,

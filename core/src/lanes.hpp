@@ -7,11 +7,15 @@
 // scalar definition, in its order, so the two give the same bits.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 #include "float64_access.hpp"
@@ -118,6 +122,24 @@ inline std::size_t first_beyond(const void* run, std::size_t from, std::size_t t
         ++i;
     }
     return i;
+}
+
+// Two doubles side by side in the compiler's own vector type, which every target
+// has: each operation rounds each lane on its own, as on one double.
+using DoublePair = double __attribute__((vector_size(16)));
+
+// The correctly rounded square root of each lane, as std::sqrt gives it: one
+// instruction for both where the target has one.
+inline DoublePair square_roots(DoublePair x) noexcept {
+#if defined(__SSE2__)
+    // NOLINTNEXTLINE(portability-simd-intrinsics)
+    return std::bit_cast<DoublePair>(_mm_sqrt_pd(std::bit_cast<__m128d>(x)));
+#elif defined(__aarch64__)
+    // NOLINTNEXTLINE(portability-simd-intrinsics)
+    return std::bit_cast<DoublePair>(vsqrtq_f64(std::bit_cast<float64x2_t>(x)));
+#else
+    return DoublePair{std::sqrt(x[0]), std::sqrt(x[1])};
+#endif
 }
 
 }  // namespace marundex::core::detail
