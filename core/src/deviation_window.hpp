@@ -13,6 +13,7 @@
 #include "float64_access.hpp"
 #include "lanes.hpp"
 #include "marundex/core.hpp"
+#include "stretches.hpp"
 #include "window.hpp"
 
 namespace marundex::core::detail {
@@ -148,10 +149,8 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
             return c;
         };
         std::size_t i = from;
-        // In pieces that stay in the first level of cache between the test and the bars.
-        constexpr std::size_t piece = 512;
         while (i < n) {
-            const std::size_t piece_end = n - i > piece ? i + piece : n;
+            const std::size_t piece_end = n - i > plain_piece ? i + plain_piece : n;
             const std::size_t end = first_beyond(data.data, i, piece_end, plain_deviation_bound);
             // Two bars a turn, whose roots take one instruction.
             for (; end - i >= 2; i += 2) {
@@ -173,24 +172,12 @@ DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, 
         to_renewal = left;
         return i;
     };
-    // A window of plain inputs after the last one that was not: it is full and clean,
-    // and its sums are finite.
-    std::size_t plain_from = overlapping ? n : 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (i >= plain_from && i - plain_from >= period) {
-            i = plain_stretch(i);
-            if (i == n) {
-                break;
-            }
-        }
-        const double x = load(data.data, i);
-        step(i, x, input_before(earlier, data, i, period));
-        if (!within(x, plain_deviation_bound) && !overlapping) {
-            plain_from = i + 1;
-        }
-        ++i;
-    }
+    // After a window of plain inputs the window is full and clean, and its sums are
+    // finite.
+    take_stretches(data, period, plain_deviation_bound, overlapping, plain_stretch,
+                   [&](std::size_t i, double x) noexcept {
+                       step(i, x, input_before(earlier, data, i, period));
+                   });
     return carry;
 }
 

@@ -91,6 +91,19 @@ inline double plus(double a, double b) noexcept {
     return a;
 }
 
+// x as it is, in a register of its own. A compiler may pair two sums that a
+// recurrence carries in one vector register, and when one of them feeds the
+// other's step, that puts a shuffle on the chain from bar to bar; a value that
+// comes out of an empty asm cannot be paired.
+inline double unpaired(double x) noexcept {
+#if defined(__x86_64__)
+    asm("" : "+x"(x));
+#elif defined(__aarch64__)
+    asm("" : "+w"(x));
+#endif
+    return x;
+}
+
 // maxNum of IEEE 754-2008: a NaN operand is ignored (of two NaN, b is the result),
 // and of +0 and -0 the result is +0. The definition as written; the true range
 // takes a cheaper selection where SSE2 is there (true_range.hpp).

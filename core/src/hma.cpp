@@ -120,12 +120,10 @@ std::size_t advance_plain(const Shape& s, std::array<WmaSums, 3>& sums, Course& 
     const auto period = static_cast<std::size_t>(s.full.period);
     const std::size_t n = data.length;
     std::size_t i = from;
-    // In pieces that stay in the first level of cache between the test and the bars.
-    constexpr std::size_t piece = 512;
-    std::array<double, piece> line;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+    std::array<double, detail::plain_piece> line;  // NOLINT(cppcoreguidelines-pro-type-member-init)
     while (i < n) {
-        const std::size_t piece_end = n - i > piece ? i + piece : n;
-        const std::size_t end = detail::plain_until(data.data, i, piece_end);
+        const std::size_t piece_end = n - i > detail::plain_piece ? i + detail::plain_piece : n;
+        const std::size_t end = detail::first_beyond(data.data, i, piece_end, detail::plain_bound);
         // The piece's differences first, then their average: two short loops keep
         // their values in registers, where one long one would not.
         const std::size_t start = i;
@@ -217,24 +215,9 @@ void advance_hma(const Shape& s, std::uint64_t bars, std::array<WmaSums, 3>& sum
     };
     // After the last input that was not plain, the differences' window and the window
     // of their inputs before it: every window full and clean, its sums finite.
-    // Outputs that overlap the input read it as the bars store over it, as the
-    // definition's steps do.
-    std::size_t plain_from = overlapping ? n : 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (i >= plain_from && i - plain_from >= period + root) {
-            i = advance_plain(s, sums, c, data, out, i);
-            if (i == n) {
-                break;
-            }
-        }
-        const double x = load(data.data, i);
-        step(i, x);
-        if (!detail::plain(x) && !overlapping) {
-            plain_from = i + 1;
-        }
-        ++i;
-    }
+    detail::take_stretches(
+        data, period + root, detail::plain_bound, overlapping,
+        [&](std::size_t i) noexcept { return advance_plain(s, sums, c, data, out, i); }, step);
 }
 
 // Whether the sums of a WMA over `period` bars are what some series leaves after

@@ -90,40 +90,6 @@ std::size_t doubted_blocks(std::size_t from, std::size_t to, const Quick& quick,
 inline constexpr bool has_lanes = false;
 #endif
 
-// Whether x is at most `bound` in magnitude: false for NaN.
-inline bool within(double x, double bound) noexcept {
-    return x <= bound && x >= -bound;
-}
-
-// The first input of `run` in [from, to) that is NaN or larger than `bound` in
-// magnitude, or `to`: where a stretch of inputs that a kernel may take without
-// testing each one ends. Sixteen inputs a test where there are lanes.
-inline std::size_t first_beyond(const void* run, std::size_t from, std::size_t to,
-                                double bound) noexcept {
-    std::size_t i = from;
-#if defined(__SSE2__)
-    // NOLINTBEGIN(portability-simd-intrinsics)
-    constexpr std::size_t block = 16;
-    const Lanes bounds = _mm_set1_pd(bound);
-    const Lanes magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fff'ffff'ffff'ffff));
-    for (; to - i >= block; i += block) {
-        Lanes within = _mm_castsi128_pd(_mm_set1_epi64x(-1));
-        for (std::size_t k = i; k < i + block; k += 2) {
-            within =
-                _mm_and_pd(within, _mm_cmple_pd(_mm_and_pd(load_lanes(run, k), magnitude), bounds));
-        }
-        if (_mm_movemask_pd(within) != 3) [[unlikely]] {
-            break;
-        }
-    }
-    // NOLINTEND(portability-simd-intrinsics)
-#endif
-    while (i < to && within(load(run, i), bound)) {
-        ++i;
-    }
-    return i;
-}
-
 // Two doubles side by side in the compiler's own vector type, which every target
 // has: each operation rounds each lane on its own, as on one double.
 using DoublePair = double __attribute__((vector_size(16)));

@@ -22,19 +22,20 @@ using detail::WmaWeights;
 
 // Takes bars from `from` while their inputs are plain, the window's `period` inputs
 // before `from` plain too and in the run, and returns the first bar not taken.
-std::size_t advance_plain(const WmaWeights& f, WmaSums& carry, Renewal& renewal, InputRun data,
-                          OutputRun out, std::size_t from) noexcept {
+std::size_t advance_plain(const WmaWeights& f, WmaSums& carry_out, Renewal& renewal_out,
+                          InputRun data, OutputRun out, std::size_t from) noexcept {
+    // The stretch works on its own copies, which no store to the run can touch.
+    WmaSums carry = carry_out;
+    Renewal renewal = renewal_out;
     WmaFresh fresh = detail::wma_fresh(f, renewal, [&](std::uint64_t j) {
         return load(data.data, from - static_cast<std::size_t>(j));
     });
     const std::size_t n = data.length;
     const auto period = static_cast<std::size_t>(f.period);
     std::size_t i = from;
-    // In pieces that stay in the first level of cache between the test and the bars.
-    constexpr std::size_t piece = 512;
     while (i < n) {
-        const std::size_t piece_end = n - i > piece ? i + piece : n;
-        const std::size_t end = detail::plain_until(data.data, i, piece_end);
+        const std::size_t piece_end = n - i > detail::plain_piece ? i + detail::plain_piece : n;
+        const std::size_t end = detail::first_beyond(data.data, i, piece_end, detail::plain_bound);
         for (; i < end; ++i) {
             const double weighted = detail::wma_plain_weighted(
                 f, carry, fresh, renewal.tick(), load(data.data, i), load(data.data, i - period));
@@ -44,6 +45,8 @@ std::size_t advance_plain(const WmaWeights& f, WmaSums& carry, Renewal& renewal,
             break;
         }
     }
+    carry_out = carry;
+    renewal_out = renewal;
     return i;
 }
 
@@ -61,7 +64,6 @@ WmaSums advance_wma(const WmaWeights& f, std::uint64_t bars, WmaSums carry, deta
         return carry;
     }
     Renewal renewal(period, bars);
-    const std::size_t n = data.length;
     // One bar by the definition's step.
     const auto step = [&](std::size_t i, double x) noexcept {
         const bool renewed = renewal.tick();
@@ -70,25 +72,12 @@ WmaSums advance_wma(const WmaWeights& f, std::uint64_t bars, WmaSums carry, deta
               detail::wma_step(f, carry, bars + i + 1 >= period, renewed, x,
                                input_before(earlier, data, i, period), back));
     };
-    // A window of plain inputs after the last one that was not, the sums are those of
-    // a full clean window, carried or afresh, and finite. Outputs that overlap the
-    // input read it as the bars store over it, as the definition's step does.
-    std::size_t plain_from = overlapping ? n : 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (i >= plain_from && i - plain_from >= period) {
-            i = advance_plain(f, carry, renewal, data, out, i);
-            if (i == n) {
-                break;
-            }
-        }
-        const double x = load(data.data, i);
-        step(i, x);
-        if (!detail::plain(x) && !overlapping) {
-            plain_from = i + 1;
-        }
-        ++i;
-    }
+    // After a window of plain inputs the sums are those of a full clean window,
+    // carried or afresh, and finite.
+    detail::take_stretches(
+        data, period, detail::plain_bound, overlapping,
+        [&](std::size_t i) noexcept { return advance_plain(f, carry, renewal, data, out, i); },
+        step);
     return carry;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "float64_access.hpp"
-#include "lanes.hpp"
+#include "stretches.hpp"
 
 namespace marundex::core::detail {
 
@@ -97,20 +97,10 @@ struct Renewal {
     }
 };
 
-// A plain input is finite and at most 2**900 in magnitude. Over plain inputs no sum
-// of a window, carried or summed as its bars come, comes near overflow: a weighted
-// sum is at most 2**47 times its largest input at the longest window. So a stretch
-// of them needs no test of its inputs or its sums, and takes the step below.
+// The bound of a plain stretch: over inputs at most 2**900 in magnitude no sum of a
+// window, carried or summed as its bars come, comes near overflow, since a weighted
+// sum is at most 2**47 times its largest input at the longest window.
 inline constexpr double plain_bound = 0x1p900;
-
-inline bool plain(double x) noexcept {
-    return within(x, plain_bound);
-}
-
-// The first input of `run` in [from, to) that is not plain, or `to`.
-inline std::size_t plain_until(const void* run, std::size_t from, std::size_t to) noexcept {
-    return first_beyond(run, from, to, plain_bound);
-}
 
 // The sums of the bars since the window's last renewal, taken as the bars come: at
 // the next renewal they are the window summed afresh, in the same order from -0,
@@ -152,7 +142,7 @@ inline double wma_plain_weighted(const WmaWeights& f, WmaSums& carry, WmaFresh& 
         weighted = fresh.weighted;
         fresh = {-0.0, -0.0, 0.0};
     }
-    carry.sum = sum;
+    carry.sum = unpaired(sum);
     carry.weighted = weighted;
     return weighted;
 }
