@@ -77,8 +77,8 @@ inline constexpr double plain_deviation_bound = 0x1p480;
 
 // Writes the outputs of `data`, the bars after the window's, through `put(i, spread)`
 // for each bar with a good full window and `gap(i)` for each other, and returns what
-// the window carries on. Outputs that `overlapping` the input read it as the bars
-// store over it. One series in one run is the batch.
+// the window carries on. Outputs that overlap the input (`overlapping`) read it as
+// the bars store over it. One series in one run is the batch.
 template <class Put, class Gap>
 DeviationCarry advance_deviations(const DeviationWindow& window, InputRun data, bool overlapping,
                                   Put put, Gap gap) noexcept {

@@ -33,19 +33,25 @@ struct WmaSums {
     std::uint64_t bad;
 };
 
-// The sums of a full window, in order from its oldest input, from -0 as the SMA
-// adds: the weights are 1 for the oldest input up to period for the newest.
-// `back(j)` is the input j bars before the newest.
+// The plain and weighted sums of the `count` newest inputs, in order from the
+// oldest, from -0 as the SMA adds: the weights are 1 for the oldest input up to
+// count for the newest. `back(j)` is the input j bars before the newest.
 template <class Back>
-WmaSums wma_sums_afresh(const WmaWeights& f, Back back) noexcept {
+WmaSums weighted_sums(std::uint64_t count, Back back) noexcept {
     double sum = -0.0;
     double weighted = -0.0;
-    for (std::uint64_t k = 1; k <= f.period; ++k) {
-        const double x = back(f.period - k);
+    for (std::uint64_t k = 1; k <= count; ++k) {
+        const double x = back(count - k);
         sum = sum + x;
         weighted = weighted + period_as_double(k) * x;
     }
     return {sum, weighted, 0};
+}
+
+// The sums of a full window.
+template <class Back>
+WmaSums wma_sums_afresh(const WmaWeights& f, Back back) noexcept {
+    return weighted_sums(f.period, back);
 }
 
 // One bar: its input x, the one leaving the window, whether the window is full and
@@ -117,14 +123,8 @@ struct WmaFresh {
 template <class Before>
 WmaFresh wma_fresh(const WmaWeights& f, const Renewal& renewal, Before before) noexcept {
     const std::uint64_t since = f.period - renewal.left;
-    WmaFresh fresh{-0.0, -0.0, 0.0};
-    for (std::uint64_t k = 1; k <= since; ++k) {
-        const double x = before(since + 1 - k);
-        fresh.sum = fresh.sum + x;
-        fresh.weighted = fresh.weighted + period_as_double(k) * x;
-    }
-    fresh.count = period_as_double(since);
-    return fresh;
+    const WmaSums sums = weighted_sums(since, [&](std::uint64_t j) { return before(j + 1); });
+    return {sums.sum, sums.weighted, period_as_double(since)};
 }
 
 // wma_step()'s weighted sum for a full window of plain inputs whose sums are
